@@ -1,0 +1,27 @@
+# Sourced by ./test and ./run: installs what is missing from Debian's packages, then configures and
+# builds the given preset. Quick when nothing changed.
+sorvane_packages=(cmake g++ make qt6-base-dev xvfb xauth iproute2 rsyslog clang libclang-rt-dev)
+
+sorvane_install() {
+    local missing=()
+    for p in "${sorvane_packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    if ! ls /var/lib/apt/lists/*_Packages* >/dev/null 2>&1; then
+        $sudo apt-get update
+    fi
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}" ||
+        { $sudo apt-get update && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"; }
+}
+
+sorvane_build() {
+    local preset=$1
+    if [ ! -f "build/$preset/CMakeCache.txt" ]; then
+        cmake --preset "$preset" -DSORVANE_WERROR=ON >/dev/null
+    fi
+    cmake --build --preset "$preset" -j "$(nproc)"
+}

@@ -1,0 +1,109 @@
+#include "events/EventRecord.h"
+
+#include <cstring>
+
+const char* const EventKeywordTable[EVENT_CODE_COUNT] = {
+    "LoggedOn",          "LoggedOff",          "AccountLockedUp",        "TryingInvalidUserNames",
+    "TryingInvalidPasswords", "AccountIsDisabled", "FirewallRebooted", "AccessingFilteredSites",
+    "AccountMarkedForLockUp", "AccessTimeExpired"};
+
+const char* const EventMessageTable[EVENT_CODE_COUNT] = {
+    " Logged on",          " Logged off",          " Account Locked Up",
+    " Trying invalid User Names", " Trying invalid Passwords", " Account is disabled",
+    " Firewall Rebooted",  " Accesing Filtered Sites", " Account Marked for LockUp",
+    " Access time Expired"};
+
+namespace {
+
+constexpr std::size_t OFF_HEADER = 1;
+constexpr std::size_t OFF_CODE = 3;
+constexpr std::size_t OFF_USERNAME = 4;
+constexpr std::size_t OFF_GROUPNAME = 44;
+constexpr std::size_t OFF_LOGINTIME = 84;
+constexpr std::size_t OFF_IPADDRESS = 99;
+constexpr std::size_t OFF_SERVERIP = 103;
+constexpr std::size_t OFF_DATE = 107;
+constexpr std::size_t OFF_EVENTTIME = 132;
+
+void copyText(char* field, const unsigned char* datagram, std::size_t offset, std::size_t width)
+{
+    std::memcpy(field, datagram + offset, width);
+    field[width] = '\0';
+}
+
+void putText(char* datagram, std::size_t offset, std::size_t width, const char* text)
+{
+    std::memcpy(datagram + offset, text, strnlen(text, width));
+}
+
+} // namespace
+
+EventRecord decodeEvent(const char* data, std::size_t received)
+{
+    unsigned char bytes[EVENT_DATAGRAM_SIZE] = {};
+    std::memcpy(bytes, data, received < EVENT_DATAGRAM_SIZE ? received : EVENT_DATAGRAM_SIZE);
+
+    EventRecord record;
+    record.Header = bytes[OFF_HEADER];
+    record.EventCode = bytes[OFF_CODE];
+    copyText(record.Username, bytes, OFF_USERNAME, USERNAME_WIDTH);
+    copyText(record.Groupname, bytes, OFF_GROUPNAME, GROUPNAME_WIDTH);
+    copyText(record.LoginTime, bytes, OFF_LOGINTIME, LOGINTIME_WIDTH);
+    std::memcpy(&record.IPAddress, bytes + OFF_IPADDRESS, 4);
+    std::memcpy(&record.ServerIPAddress, bytes + OFF_SERVERIP, 4);
+    copyText(record.Date, bytes, OFF_DATE, DATE_WIDTH);
+    copyText(record.EventTime, bytes, OFF_EVENTTIME, EVENTTIME_WIDTH);
+    return record;
+}
+
+QByteArray encodeEvent(const EventRecord& record)
+{
+    QByteArray datagram(EVENT_DATAGRAM_SIZE, '\0');
+    char* bytes = datagram.data();
+    bytes[OFF_HEADER] = static_cast<char>(record.Header & 0xFF);
+    bytes[OFF_CODE] = static_cast<char>(record.EventCode & 0xFF);
+    putText(bytes, OFF_USERNAME, USERNAME_WIDTH, record.Username);
+    putText(bytes, OFF_GROUPNAME, GROUPNAME_WIDTH, record.Groupname);
+    putText(bytes, OFF_LOGINTIME, LOGINTIME_WIDTH, record.LoginTime);
+    std::memcpy(bytes + OFF_IPADDRESS, &record.IPAddress, 4);
+    std::memcpy(bytes + OFF_SERVERIP, &record.ServerIPAddress, 4);
+    putText(bytes, OFF_DATE, DATE_WIDTH, record.Date);
+    putText(bytes, OFF_EVENTTIME, EVENTTIME_WIDTH, record.EventTime);
+    return datagram;
+}
+
+void setField(char* field, std::size_t width, const QByteArray& text)
+{
+    const std::size_t length = std::min<std::size_t>(width, static_cast<std::size_t>(text.size()));
+    std::memcpy(field, text.constData(), length);
+    field[length] = '\0';
+}
+
+QByteArray FormatIPAddress(quint32 address)
+{
+    unsigned char b[4];
+    std::memcpy(b, &address, 4);
+    char text[16];
+    const int n = std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    return QByteArray(text, n);
+}
+
+quint32 ipAddressFromBytes(quint8 a, quint8 b, quint8 c, quint8 d)
+{
+    const unsigned char bytes[4] = {a, b, c, d};
+    quint32 address;
+    std::memcpy(&address, bytes, 4);
+    return address;
+}
+
+const char* eventKeyword(quint32 code)
+{
+    return code < EVENT_CODE_COUNT ? EventKeywordTable[code] : "";
+}
+
+QByteArray eventMessage(quint32 code)
+{
+    if (code < EVENT_CODE_COUNT)
+        return QByteArray(EventMessageTable[code]);
+    return " Unknown event " + QByteArray::number(code);
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <cstddef>
+
+// Offsets and widths of the event datagram as the firewall servers send it.
+constexpr std::size_t EVENT_DATAGRAM_SIZE = 157;
+constexpr std::size_t MAX_DATAGRAM_SIZE = 512;
+constexpr std::size_t USERNAME_WIDTH = 40;
+constexpr std::size_t GROUPNAME_WIDTH = 40;
+constexpr std::size_t LOGINTIME_WIDTH = 15;
+constexpr std::size_t DATE_WIDTH = 25;
+constexpr std::size_t EVENTTIME_WIDTH = 25;
+
+enum EventCodes : quint32 {
+    LoggedOn = 0,
+    LoggedOff = 1,
+    AccountLockedUp = 2,
+    TryingInvalidUserNames = 3,
+    TryingInvalidPasswords = 4,
+    AccountIsDisabled = 5,
+    FirewallRebooted = 6,
+    AccessingFilteredSites = 7,
+    AccountMarkedForLockUp = 8,
+    AccessTimeExpired = 9,
+    EVENT_CODE_COUNT = 10
+};
+
+struct EventRecord {
+    quint32 Header = 0;
+    quint32 EventCode = 0;
+    char Username[USERNAME_WIDTH + 1] = {};
+    char Groupname[GROUPNAME_WIDTH + 1] = {};
+    char LoginTime[LOGINTIME_WIDTH + 1] = {};
+    quint32 IPAddress = 0;       // the four bytes in datagram order
+    quint32 ServerIPAddress = 0; // likewise
+    char Date[DATE_WIDTH + 1] = {};
+    char EventTime[EVENTTIME_WIDTH + 1] = {};
+};
+
+extern const char* const EventKeywordTable[EVENT_CODE_COUNT];
+extern const char* const EventMessageTable[EVENT_CODE_COUNT];
+
+// Decodes the first 157 bytes; bytes past `received` read as zero.
+EventRecord decodeEvent(const char* data, std::size_t received);
+
+// The 157-byte datagram that decodes back to `record` (for tests and the simulator).
+QByteArray encodeEvent(const EventRecord& record);
+
+// Copies `text` into a fixed field of `width`, cut at the width.
+void setField(char* field, std::size_t width, const QByteArray& text);
+
+// "%u.%u.%u.%u" of the four bytes in datagram order.
+QByteArray FormatIPAddress(quint32 address);
+
+// Builds an address in datagram order from its four dotted numbers.
+quint32 ipAddressFromBytes(quint8 a, quint8 b, quint8 c, quint8 d);
+
+// The log keyword; empty for codes past the table.
+const char* eventKeyword(quint32 code);
+
+// The event list's text; " Unknown event N" for codes past the table.
+QByteArray eventMessage(quint32 code);

@@ -1,0 +1,63 @@
+#include "events/OnlineUserTable.h"
+
+#include <cstring>
+
+OnlineUser makeOnlineUser(const EventRecord& record)
+{
+    OnlineUser user;
+    user.EventCode = record.EventCode;
+    std::memcpy(user.Username, record.Username, sizeof user.Username);
+    std::memcpy(user.Groupname, record.Groupname, sizeof user.Groupname);
+    std::memcpy(user.LoginTime, record.LoginTime, sizeof user.LoginTime);
+    setField(user.IPAddress, ADDRESS_FIELD_SIZE - 1, FormatIPAddress(record.IPAddress));
+    setField(user.ServerIPAddress, ADDRESS_FIELD_SIZE - 1, FormatIPAddress(record.ServerIPAddress));
+    std::memcpy(user.Date, record.Date, sizeof user.Date);
+    std::memcpy(user.EventTime, record.EventTime, sizeof user.EventTime);
+    return user;
+}
+
+void OnlineUserTable::AddOrUpdateUser(const OnlineUser& user)
+{
+    const auto found = m_index.find(std::string_view(user.IPAddress));
+    if (found != m_index.end()) {
+        *found->second = user; // same key text, so the view in the index stays valid
+        return;
+    }
+    m_entries.push_back(user);
+    auto last = std::prev(m_entries.end());
+    m_index.emplace(std::string_view(last->IPAddress), last);
+}
+
+void OnlineUserTable::RemoveUser(std::string_view address)
+{
+    const auto found = m_index.find(address);
+    if (found == m_index.end())
+        return;
+    const auto entry = found->second;
+    m_index.erase(found);
+    m_entries.erase(entry);
+}
+
+void OnlineUserTable::RemoveAllUsers()
+{
+    m_index.clear();
+    m_entries.clear();
+}
+
+void OnlineUserTable::removeServerUsers(std::string_view server)
+{
+    for (auto it = m_entries.begin(); it != m_entries.end();) {
+        if (server == it->ServerIPAddress) {
+            m_index.erase(std::string_view(it->IPAddress));
+            it = m_entries.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+const OnlineUser* OnlineUserTable::find(std::string_view address) const
+{
+    const auto found = m_index.find(address);
+    return found == m_index.end() ? nullptr : &*found->second;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "events/EventRecord.h"
+
+#include <list>
+#include <string_view>
+#include <unordered_map>
+
+constexpr std::size_t ADDRESS_FIELD_SIZE = 50;
+
+struct OnlineUser {
+    quint32 EventCode = 0;
+    char Username[USERNAME_WIDTH + 1] = {};
+    char Groupname[GROUPNAME_WIDTH + 1] = {};
+    char LoginTime[LOGINTIME_WIDTH + 1] = {};
+    char IPAddress[ADDRESS_FIELD_SIZE] = {};
+    char ServerIPAddress[ADDRESS_FIELD_SIZE] = {};
+    char Date[DATE_WIDTH + 1] = {};
+    char EventTime[EVENTTIME_WIDTH + 1] = {};
+};
+
+// The entry that an event makes: its texts and the dotted user and server addresses.
+OnlineUser makeOnlineUser(const EventRecord& record);
+
+// Every reported user, keyed by address text, in arrival order. The walk order is the order of
+// arrival; the hash index only speeds up the lookup by key.
+class OnlineUserTable
+{
+public:
+    using const_iterator = std::list<OnlineUser>::const_iterator;
+
+    // Overwrites the entry of the same address in place, or appends the new one at the tail.
+    void AddOrUpdateUser(const OnlineUser& user);
+    void RemoveUser(std::string_view address);
+    void RemoveAllUsers();
+    // Drops every entry reported by `server` (the reboot of that one firewall).
+    void removeServerUsers(std::string_view server);
+
+    const OnlineUser* find(std::string_view address) const;
+    std::size_t size() const { return m_entries.size(); }
+    bool empty() const { return m_entries.empty(); }
+    const_iterator begin() const { return m_entries.begin(); }
+    const_iterator end() const { return m_entries.end(); }
+
+private:
+    std::list<OnlineUser> m_entries;
+    // Keys view the IPAddress text of the list node, which never moves.
+    std::unordered_map<std::string_view, std::list<OnlineUser>::iterator> m_index;
+};

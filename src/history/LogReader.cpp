@@ -1,0 +1,147 @@
+#include "history/LogReader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t BLOCK_SIZE = 8 << 20;
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string_view secondRun(std::string_view piece)
+{
+    std::size_t i = 0;
+    const std::size_t n = piece.size();
+    for (int run = 0; run < 2; ++run) {
+        while (i < n && isBlank(piece[i]))
+            ++i;
+        if (i == n)
+            return {};
+        const std::size_t start = i;
+        while (i < n && !isBlank(piece[i]))
+            ++i;
+        if (run == 1)
+            return piece.substr(start, i - start);
+    }
+    return {};
+}
+
+class FileSource : public LogSource
+{
+public:
+    explicit FileSource(int fd) : m_fd(fd) {}
+    long read(char* buffer, std::size_t size) override { return ::read(m_fd, buffer, size); }
+
+private:
+    int m_fd;
+};
+
+// Searches complete lines (the region ends with a line end, or is the file's last line).
+void searchRegion(std::string_view region, std::string_view key, std::vector<QByteArray>& out)
+{
+    const char* const base = region.data();
+    std::size_t pos = 0;
+    while (pos < region.size()) {
+        const void* hit = memmem(base + pos, region.size() - pos, key.data(), key.size());
+        if (!hit)
+            return;
+        const std::size_t at = static_cast<const char*>(hit) - base;
+        const void* before = memrchr(base + pos, '\n', at - pos);
+        const std::size_t start = before ? static_cast<const char*>(before) - base + 1 : pos;
+        const void* after = std::memchr(base + at, '\n', region.size() - at);
+        const std::size_t end = after ? static_cast<const char*>(after) - base : region.size();
+        forEachLogLine(region.substr(start, end - start), [&](std::string_view line) {
+            splitLogLine(line, [&](const LogPiece& piece) {
+                if (piece.hasDate && piece.dateField == key)
+                    out.emplace_back(piece.shown.data(), static_cast<qsizetype>(piece.shown.size()));
+            });
+        });
+        pos = end + 1;
+    }
+}
+
+} // namespace
+
+void splitLogLine(std::string_view line, const std::function<void(const LogPiece&)>& onPiece)
+{
+    do {
+        const std::string_view piece = line.substr(0, LOG_PIECE_LENGTH);
+        line.remove_prefix(piece.size());
+        LogPiece result;
+        result.dateField = secondRun(piece);
+        result.hasDate = !result.dateField.empty();
+        result.shown = piece.substr(0, piece.find('#'));
+        if (!result.shown.empty())
+            onPiece(result);
+    } while (!line.empty());
+}
+
+void forEachLogLine(std::string_view data, const std::function<void(std::string_view)>& onLine)
+{
+    while (!data.empty()) {
+        const std::size_t lf = data.find('\n');
+        std::string_view line = data.substr(0, lf);
+        data.remove_prefix(lf == std::string_view::npos ? data.size() : lf + 1);
+        if (!line.empty() && line.back() == '\r' && lf != std::string_view::npos)
+            line.remove_suffix(1);
+        onLine(line);
+    }
+}
+
+LogSearchResult findDateLines(LogSource& source, const QByteArray& dateKey)
+{
+    LogSearchResult result;
+    if (dateKey.isEmpty())
+        return result;
+    const std::string_view key(dateKey.constData(), static_cast<std::size_t>(dateKey.size()));
+    std::vector<char> buffer(BLOCK_SIZE);
+    std::size_t carry = 0; // start of a line that the previous block did not finish
+    for (;;) {
+        const long n = source.read(buffer.data() + carry, buffer.size() - carry);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            result.error = errno;
+            return result;
+        }
+        if (n == 0) {
+            searchRegion(std::string_view(buffer.data(), carry), key, result.lines);
+            return result;
+        }
+        const std::size_t size = carry + static_cast<std::size_t>(n);
+        const void* lastLf = memrchr(buffer.data(), '\n', size);
+        std::size_t done;
+        if (lastLf) {
+            done = static_cast<const char*>(lastLf) - buffer.data() + 1;
+        } else if (size == buffer.size()) {
+            // A line longer than the block: its pieces up to a multiple of the piece length are
+            // complete, and the rest starts a piece of its own.
+            done = (size - 1) / LOG_PIECE_LENGTH * LOG_PIECE_LENGTH;
+        } else {
+            carry = size;
+            continue;
+        }
+        searchRegion(std::string_view(buffer.data(), done), key, result.lines);
+        carry = size - done;
+        std::memmove(buffer.data(), buffer.data() + done, carry);
+    }
+}
+
+LogSearchResult findDateLinesInFile(const QByteArray& path, const QByteArray& dateKey, bool* opened)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    *opened = fd >= 0;
+    if (fd < 0)
+        return {};
+    FileSource source(fd);
+    LogSearchResult result = findDateLines(source, dateKey);
+    ::close(fd);
+    return result;
+}

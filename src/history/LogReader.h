@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <functional>
+#include <string_view>
+#include <vector>
+
+// Longest piece of a line that is read as one line; the rest is read as a line of its own.
+constexpr std::size_t LOG_PIECE_LENGTH = 149;
+
+struct LogPiece {
+    std::string_view dateField; // the second blank-separated run of the whole piece, or empty
+    std::string_view shown;     // the piece cut before its first "#"
+    bool hasDate = false;
+};
+
+// Applies the reading rules to one line without its line end: calls `onPiece` for every piece
+// that is not empty after the "#" cut.
+void splitLogLine(std::string_view line, const std::function<void(const LogPiece&)>& onPiece);
+
+// Calls `onLine` for every line of `data` (CR LF or LF ends a line; a last line may have none).
+void forEachLogLine(std::string_view data, const std::function<void(std::string_view)>& onLine);
+
+// A source of the log's bytes: read() as the system call has it (bytes read, 0 at the end, -1 and
+// errno on failure).
+class LogSource
+{
+public:
+    virtual ~LogSource() = default;
+    virtual long read(char* buffer, std::size_t size) = 0;
+};
+
+struct LogSearchResult {
+    std::vector<QByteArray> lines; // the shown text of every matching line, in file order
+    int error = 0;                 // errno of a read that failed part-way; the lines before it stay
+};
+
+// Every line whose date field equals `dateKey`, read in large blocks; only the lines that hold the
+// key's bytes are split into fields.
+LogSearchResult findDateLines(LogSource& source, const QByteArray& dateKey);
+
+// Opens `path` for reading; `opened` tells whether it could be.
+LogSearchResult findDateLinesInFile(const QByteArray& path, const QByteArray& dateKey, bool* opened);

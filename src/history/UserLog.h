@@ -1,0 +1,19 @@
+#pragma once
+
+#include "events/EventRecord.h"
+
+#include <QByteArray>
+
+// The record's log line with its CR LF: time, date, server, user and keyword, two blanks apart.
+// A CR or LF inside a field is written as "?" so that no datagram can end a line early.
+QByteArray formatLogLine(const EventRecord& record);
+
+// Appends `lines` (whole lines, each with its line end) to the file at `path`, opened and closed
+// for this one write. When the file does not end with a line end (a line cut short earlier), CR LF
+// goes first so that the new line starts on a line of its own.
+// Returns 0 when everything was written, -1 when the file could not be opened or the write fell
+// short; `errorOut`, when given, receives errno.
+int appendLogText(const QByteArray& path, const QByteArray& lines, int* errorOut = nullptr);
+
+// One line for one record: 0 when written, -1 when lost.
+int AppendLogLine(const QByteArray& path, const EventRecord& record);

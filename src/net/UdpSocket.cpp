@@ -1,0 +1,46 @@
+#include "net/UdpSocket.h"
+
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+int UdpSocket::create()
+{
+    close();
+    m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    return m_fd < 0 ? errno : 0;
+}
+
+void UdpSocket::close()
+{
+    m_notifier.reset();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+void UdpSocket::watch(std::function<void()> onReadable)
+{
+    m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
+                     [onReadable = std::move(onReadable)] { onReadable(); });
+}
+
+long receiveDatagram(const UdpSocket& socket, char* buffer, std::size_t capacity, int* error)
+{
+    for (;;) {
+        const ssize_t n = ::recv(socket.fd(), buffer, capacity, MSG_TRUNC);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *error = errno;
+            return -1;
+        }
+        if (static_cast<std::size_t>(n) > capacity) {
+            *error = EMSGSIZE;
+            return -1;
+        }
+        return n;
+    }
+}

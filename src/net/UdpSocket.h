@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QSocketNotifier>
+
+#include <functional>
+#include <memory>
+
+// An IPv4 datagram socket that owns its descriptor and its read notifier. The notifier goes before
+// the descriptor, so a replaced socket never leaves one watching a closed or reused descriptor.
+class UdpSocket
+{
+public:
+    UdpSocket() = default;
+    ~UdpSocket() { close(); }
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
+
+    // 0, or errno of the failed socket().
+    int create();
+    void close();
+    bool isOpen() const { return m_fd >= 0; }
+    int fd() const { return m_fd; }
+
+    // Level-triggered: `onReadable` runs again after each read while a datagram waits.
+    void watch(std::function<void()> onReadable);
+
+private:
+    int m_fd = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+// Reads one datagram of at most `capacity` bytes. Returns its length, or -1 with `*error` set:
+// EWOULDBLOCK when none waits, EMSGSIZE when it was longer (it is consumed all the same).
+long receiveDatagram(const UdpSocket& socket, char* buffer, std::size_t capacity, int* error);
