@@ -6,7 +6,7 @@ QByteArray DiscoverPacket()
 {
     static const char bytes[DISCOVER_PACKET_SIZE] = {
         0x01, 0x00, 0x00, 0x00, 0x00, '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0',
-        'D', 'i', 's', 'c', 'o', 'v', 'e', 'r', ' ', 'P', 'a', 'c', 'k', 'e', 't', 0x00};
+        'D',  'i',  's',  'c',  'o',  'v', 'e', 'r', ' ', 'P', 'a', 'c', 'k', 'e', 't', 0x00};
     return QByteArray(bytes, DISCOVER_PACKET_SIZE);
 }
 

@@ -18,7 +18,8 @@ sockaddr_in g_discoveryAddress;
 sockaddr_in g_broadcastAddress;
 EndpointSettings g_endpointSettings;
 
-namespace {
+namespace
+{
 
 bool resolveHostName(const char* name)
 {
@@ -69,7 +70,8 @@ int InitializeSocket(int mode, MessageBoxes& boxes)
         g_eventAddress.sin_family = AF_INET;
         g_eventAddress.sin_port = htons(g_endpointSettings.eventPort);
         g_eventAddress.sin_addr.s_addr = 0;
-        if (::bind(g_eventSocket.fd(), reinterpret_cast<sockaddr*>(&g_eventAddress), sizeof g_eventAddress) != 0) {
+        if (::bind(g_eventSocket.fd(), reinterpret_cast<sockaddr*>(&g_eventAddress), sizeof g_eventAddress) !=
+            0) {
             const int error = errno;
             g_eventSocket.close(); // never used again
             return error;
@@ -105,10 +107,13 @@ int RegisterReadNotification(UdpSocket& socket, std::function<void()> post)
     return 0;
 }
 
-int OpenEventSocket(std::function<void()> post, int* error, MessageBoxes& boxes)
+int OpenEventSocket(std::function<void()> post, int* error, MessageBoxes& boxes, int* openError)
 {
-    if (InitializeSocket(0, boxes) != 0)
+    if (const int code = InitializeSocket(0, boxes)) {
+        if (openError)
+            *openError = code;
         return -1;
+    }
     if (const int code = RegisterReadNotification(g_eventSocket, std::move(post))) {
         *error = code;
         return -1;

@@ -43,8 +43,9 @@ int InitializeSocket(int mode, MessageBoxes& boxes);
 // The read notification of `socket` runs `post` while a datagram waits. 0, or errno.
 int RegisterReadNotification(UdpSocket& socket, std::function<void()> post);
 
-// 0, or -1; `*error` receives errno only when the notification could not be registered.
-int OpenEventSocket(std::function<void()> post, int* error, MessageBoxes& boxes);
+// 0, or -1; `*error` receives errno only when the notification could not be registered, and
+// `*openError`, when given, the errno of a failed creation or bind.
+int OpenEventSocket(std::function<void()> post, int* error, MessageBoxes& boxes, int* openError = nullptr);
 
 int OpenDiscoverySocket(MessageBoxes& boxes);
 void CloseDiscoverySocket();

@@ -1,0 +1,30 @@
+#include "app/AboutDlg.h"
+
+#include "history/DialogUnits.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("About"));
+    setWindowTitle(QStringLiteral("About Sorvane"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    const DialogUnits units(font());
+    setFixedSize(units.x(235), units.y(55));
+
+    auto* iconLabel = new QLabel(this);
+    iconLabel->setPixmap(icon.pixmap(32, 32));
+    iconLabel->setAccessibleName(QStringLiteral("Sorvane"));
+    iconLabel->move(units.x(11), units.y(17));
+    iconLabel->resize(32, 32);
+    auto* version = new QLabel(QStringLiteral("Sorvane Version 1.0"), this);
+    version->setObjectName(QStringLiteral("Version"));
+    version->setGeometry(units.rect(40, 10, 119, 8));
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("OK"));
+    ok->setAccessibleName(QStringLiteral("OK"));
+    ok->setGeometry(units.rect(178, 7, 50, 14));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}

@@ -1,0 +1,103 @@
+#include "maindlg/SorvaneDlg.h"
+
+#include "net/Discovery.h"
+#include "net/Endpoint.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+
+bool CSorvaneDlg::StartAutoDetection()
+{
+    if (OpenDiscoverySocket(m_boxes) != 0) {
+        m_boxes.show(QStringLiteral("Failed to initialize socket...."));
+        return false;
+    }
+    int error = 0;
+    if (SendDiscoverPacket(&error) == -1) {
+        m_boxes.show(QStringLiteral("StartAutoDetection failed"));
+        return false;
+    }
+    m_detectionTimer->start(m_options.detectionPeriod);
+    m_selectServerTimer->start(m_options.selectServerPeriod);
+    return true;
+}
+
+void CSorvaneDlg::OnRefreshServerList()
+{
+    if (!StartAutoDetection()) {
+        m_boxes.show(QStringLiteral("Unable to proceed with autodetection...."));
+        CloseDiscoverySocket();
+    }
+}
+
+int CSorvaneDlg::OnDiscoverySocket()
+{
+    CollectServerReply();
+    return 0;
+}
+
+void CSorvaneDlg::OnTimer(int id)
+{
+    if (id == TIMER_SELECT_SERVER) {
+        m_selectServerTimer->stop();
+        CollectServerReply();
+    } else if (id == TIMER_DETECTION) {
+        m_detectionTimer->stop();
+    }
+}
+
+bool CSorvaneDlg::CollectServerReply()
+{
+    int error = 0;
+    const bool read = ReadDiscoveryReply(&error) == 0;
+    QString first;
+    if (ServerList->count() > 0) {
+        const QSignalBlocker blocker(ServerList);
+        ServerList->setCurrentRow(0);
+        first = ServerList->item(0)->text();
+    }
+    SelectedServerField->setText(first);
+    SelectedServerField->setEnabled(false);
+    // Keep the online users those of the server now shown above them.
+    if (!first.isEmpty() && (!m_rebuiltServer || *m_rebuiltServer != first.toLatin1()))
+        rebuildForSelectedServer();
+    return read;
+}
+
+int CSorvaneDlg::SendDiscoverPacket(int* error)
+{
+    if (const int code =
+            RegisterReadNotification(g_discoverySocket, [this] { emit discoverySocketMessage(); })) {
+        *error = code;
+        return -1;
+    }
+    std::memset(&g_broadcastAddress, 0, sizeof g_broadcastAddress);
+    g_broadcastAddress.sin_family = AF_INET;
+    g_broadcastAddress.sin_addr.s_addr = htonl(g_endpointSettings.discoveryAddress);
+    g_broadcastAddress.sin_port = htons(g_endpointSettings.discoveryPort);
+    const QByteArray packet = DiscoverPacket();
+    if (::sendto(g_discoverySocket.fd(), packet.constData(), static_cast<std::size_t>(packet.size()), 0,
+                 reinterpret_cast<const sockaddr*>(&g_broadcastAddress), sizeof g_broadcastAddress) < 0) {
+        *error = errno;
+        return -1;
+    }
+    return 0;
+}
+
+int CSorvaneDlg::ReadDiscoveryReply(int* error)
+{
+    char buffer[DISCOVERY_REPLY_SIZE];
+    const long received = receiveDatagram(g_discoverySocket, buffer, sizeof buffer, error);
+    if (received < 0)
+        return -1;
+    DiscoveryReply reply;
+    if (readDiscoveryReply(buffer, static_cast<std::size_t>(received), reply))
+        AddServer(FormatIPAddress(reply.serverAddress));
+    return 0;
+}

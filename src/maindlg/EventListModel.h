@@ -1,0 +1,48 @@
+#pragma once
+
+#include "events/EventRecord.h"
+
+#include <QAbstractTableModel>
+
+#include <memory>
+#include <vector>
+
+// Every event since start, newest first. Rows are appended to compact storage and row r maps to
+// the r-th newest, so a top insertion moves nothing: a month's run keeps a million rows small.
+class EventListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    explicit EventListModel(QObject* parent = nullptr);
+    ~EventListModel() override;
+
+    // A row at the top: the event's Date, EventTime, server, Username and display text.
+    void insertEvent(const EventRecord& record);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    // The text of one cell as stored (8-bit), for tests and the diagnostic dump.
+    QByteArray cellText(int row, int column) const;
+    // Bytes held per row, storage included.
+    std::size_t bytesUsed() const;
+
+private:
+    struct Row {
+        quint32 textOffset; // into the text chunks: Date, EventTime, Username back to back
+        quint32 serverAddress;
+        quint8 code;
+        quint8 dateLength;
+        quint8 timeLength;
+        quint8 userLength;
+    };
+    const char* text(quint32 offset) const;
+    quint32 storeText(const char* date, std::size_t dateLength, const char* time, std::size_t timeLength,
+                      const char* user, std::size_t userLength);
+
+    std::vector<Row> m_rows;
+    std::vector<std::unique_ptr<char[]>> m_chunks;
+    std::size_t m_chunkUsed = 0;
+};

@@ -1,0 +1,13 @@
+#include "maindlg/MessageBoxWindow.h"
+
+#include <QMessageBox>
+
+void MessageBoxWindow::show(const QString& text, const QString& caption, Icon icon)
+{
+    QMessageBox box(m_owner);
+    box.setWindowTitle(caption.isEmpty() ? QStringLiteral("Sorvane") : caption);
+    box.setText(text);
+    box.setIcon(icon == Icon::None ? QMessageBox::NoIcon : QMessageBox::Critical);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}

@@ -1,0 +1,267 @@
+#include "maindlg/SorvaneDlg.h"
+
+#include "history/DialogUnits.h"
+#include "history/HelpWindow.h"
+#include "history/history.h"
+#include "maindlg/EventListModel.h"
+#include "maindlg/OnlineUserModel.h"
+#include "net/Endpoint.h"
+
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTableView>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+
+const int ONLINE_USER_WIDTHS[] = {70, 70, 90, 90, 120, 100};
+const int EVENT_WIDTHS[] = {80, 80, 100, 100, 180};
+
+QTableView* makeListView(QWidget* parent, QAbstractItemModel* model, const QString& name)
+{
+    auto* view = new QTableView(parent);
+    view->setObjectName(name);
+    view->setModel(model);
+    view->setShowGrid(false);
+    view->setWordWrap(false);
+    view->setSelectionBehavior(QAbstractItemView::SelectItems);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->verticalHeader()->hide();
+    // One fixed row height keeps insertion and layout cheap at a million rows.
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 2);
+    view->horizontalHeader()->setHighlightSections(false);
+    view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return view;
+}
+
+QPushButton* makeButton(QWidget* parent, const QString& caption, const QRect& rect)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(caption);
+    button->setAccessibleName(QString(caption).remove(QLatin1Char('&')));
+    button->setGeometry(rect);
+    return button;
+}
+
+} // namespace
+
+CSorvaneDlg::CSorvaneDlg(const DialogOptions& options, MessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent), m_options(options), m_boxes(boxes),
+      m_icon(QIcon(QStringLiteral(":/icons/sorvane-32.xpm")))
+{
+    m_icon.addFile(QStringLiteral(":/icons/sorvane-16.xpm"));
+    setObjectName(QStringLiteral("Sorvane"));
+    setWindowTitle(QStringLiteral("Sorvane"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    createControls();
+    routeMessages();
+}
+
+CSorvaneDlg::~CSorvaneDlg()
+{
+    // Nothing outlives the window: the endpoints go with it.
+    g_eventSocket.close();
+    g_discoverySocket.close();
+}
+
+void CSorvaneDlg::createControls()
+{
+    const DialogUnits units(font());
+    setFixedSize(units.x(380), units.y(262));
+
+    // Template order, which is also the tab order.
+    m_closeButton = makeButton(this, QStringLiteral("Close"), units.rect(7, 124, 93, 14));
+    m_closeButton->setDefault(true);
+    m_helpButton = makeButton(this, QStringLiteral("&Help"), units.rect(7, 140, 93, 14));
+    auto* serversLabel = new QLabel(QStringLiteral("Available Servers"), this);
+    serversLabel->setGeometry(units.rect(7, 37, 93, 13));
+    m_refreshButton = makeButton(this, QStringLiteral("Refresh Server List"), units.rect(7, 92, 93, 14));
+    m_historyButton = makeButton(this, QStringLiteral("History"), units.rect(7, 108, 93, 14));
+    auto* frame = new QGroupBox(QStringLiteral("Online Users Information"), this);
+    frame->setGeometry(units.rect(103, 16, 270, 129));
+
+    GroupFilter = new QComboBox(this);
+    GroupFilter->setObjectName(QStringLiteral("GroupFilter"));
+    GroupFilter->setAccessibleName(QStringLiteral("Online Users Information: group"));
+    const QRect filterRect = units.rect(117, 28, 202, 0);
+    GroupFilter->setGeometry(filterRect.x(), filterRect.y(), filterRect.width(),
+                             GroupFilter->sizeHint().height());
+    GroupFilter->addItem(QStringLiteral("All"));
+
+    m_onlineUserModel = new OnlineUserModel(this);
+    OnlineUserList = makeListView(this, m_onlineUserModel, QStringLiteral("OnlineUserList"));
+    OnlineUserList->setAccessibleName(QStringLiteral("Online Users Information"));
+    OnlineUserList->setGeometry(units.rect(107, 48, 258, 92));
+
+    m_eventModel = new EventListModel(this);
+    EventList = makeListView(this, m_eventModel, QStringLiteral("EventList"));
+    EventList->setAccessibleName(QStringLiteral("Events"));
+    EventList->setGeometry(units.rect(7, 158, 358, 91));
+
+    ServerList = new QListWidget(this);
+    ServerList->setObjectName(QStringLiteral("ServerList"));
+    ServerList->setAccessibleName(serversLabel->text());
+    ServerList->setSelectionMode(QAbstractItemView::SingleSelection);
+    ServerList->setGeometry(units.rect(7, 48, 92, 40));
+    serversLabel->setBuddy(ServerList);
+
+    SelectedServerField = new QLineEdit(this);
+    SelectedServerField->setObjectName(QStringLiteral("SelectedServerField"));
+    SelectedServerField->setAccessibleName(QStringLiteral("Selected Server"));
+    SelectedServerField->setGeometry(units.rect(7, 21, 85, 14));
+    auto* selectedLabel = new QLabel(QStringLiteral(" Selected Server"), this);
+    selectedLabel->setGeometry(units.rect(7, 9, 82, 8));
+    selectedLabel->setBuddy(SelectedServerField);
+
+    m_statusLine = new QLabel(this);
+    m_statusLine->setObjectName(QStringLiteral("StatusLine"));
+    m_statusLine->setAccessibleName(QStringLiteral("Status"));
+    m_statusLine->setGeometry(units.rect(7, 251, 358, 9));
+
+    m_selectServerTimer = new QTimer(this);
+    m_selectServerTimer->setSingleShot(true);
+    m_detectionTimer = new QTimer(this);
+    m_detectionTimer->setSingleShot(true);
+
+    m_windowMenu = new QMenu(this);
+    m_windowMenu->addAction(QStringLiteral("Mi&nimize"))->setData(SC_MINIMIZE);
+    m_windowMenu->addAction(QStringLiteral("&Close"))->setData(SC_CLOSE);
+    auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+    connect(shortcut, &QShortcut::activated, this,
+            [this] { m_windowMenu->popup(mapToGlobal(QPoint(0, 0))); });
+}
+
+// One connection per message the window handles, in the order of its routing table.
+void CSorvaneDlg::routeMessages()
+{
+    connect(this, &CSorvaneDlg::eventSocketMessage, this, &CSorvaneDlg::OnEventNotify);
+    connect(this, &CSorvaneDlg::discoverySocketMessage, this, &CSorvaneDlg::OnDiscoverySocket);
+    connect(m_windowMenu, &QMenu::triggered, this,
+            [this](QAction* action) { OnSysCommand(action->data().toInt()); });
+    connect(this, &QDialog::finished, this, &CSorvaneDlg::OnDestroy);
+    connect(EventList, &QTableView::clicked, this, &CSorvaneDlg::OnClickEventList);
+    connect(GroupFilter, &QComboBox::activated, this, &CSorvaneDlg::OnSelchangeGroupFilter);
+    connect(m_historyButton, &QPushButton::clicked, this, &CSorvaneDlg::OnHistory);
+    connect(ServerList, &QListWidget::itemSelectionChanged, this, &CSorvaneDlg::OnSelchangeServerList);
+    connect(m_refreshButton, &QPushButton::clicked, this, &CSorvaneDlg::OnRefreshServerList);
+    connect(m_selectServerTimer, &QTimer::timeout, this, [this] { OnTimer(TIMER_SELECT_SERVER); });
+    connect(m_detectionTimer, &QTimer::timeout, this, [this] { OnTimer(TIMER_DETECTION); });
+    connect(m_helpButton, &QPushButton::clicked, this, &CSorvaneDlg::OnHelp);
+    connect(m_closeButton, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+bool CSorvaneDlg::OnInitDialog()
+{
+    const QString aboutText = QStringLiteral("&About Sorvane...");
+    if (!aboutText.isEmpty()) {
+        m_windowMenu->addSeparator();
+        m_windowMenu->addAction(aboutText)->setData(AboutCommand);
+    }
+    setWindowIcon(m_icon);
+    {
+        const QSignalBlocker blocker(GroupFilter);
+        GroupFilter->setCurrentIndex(0);
+    }
+    OnRefreshServerList();
+
+    int error = 0;
+    m_eventSocketOpen =
+        OpenEventSocket([this] { emit eventSocketMessage(); }, &error, m_boxes, &m_eventSocketError) == 0;
+    if (!m_eventSocketOpen && m_eventSocketError == 0)
+        m_eventSocketError = error;
+    updateStatus();
+    std::fprintf(stderr, "sorvane: %s\n", statusText().toLocal8Bit().constData());
+
+    createColumns();
+    m_closeButton->setFocus();
+    return true;
+}
+
+void CSorvaneDlg::createColumns()
+{
+    const double scale = DialogUnits(font()).baseWidth() / 6.0;
+    for (int i = 0; i < 6; ++i)
+        OnlineUserList->setColumnWidth(i, qRound(ONLINE_USER_WIDTHS[i] * scale));
+    for (int i = 0; i < 5; ++i)
+        EventList->setColumnWidth(i, qRound(EVENT_WIDTHS[i] * scale));
+}
+
+void CSorvaneDlg::OnSysCommand(int id)
+{
+    if ((id & 0xFFF0) == AboutCommand) {
+        emit aboutRequested();
+        return;
+    }
+    if (id == SC_MINIMIZE)
+        showMinimized();
+    else if (id == SC_CLOSE)
+        reject();
+}
+
+void CSorvaneDlg::contextMenuEvent(QContextMenuEvent* event)
+{
+    m_windowMenu->popup(event->globalPos());
+}
+
+void CSorvaneDlg::OnHistory()
+{
+    CHistoryDlg dialog(this, m_options.userFilePath, m_boxes);
+    dialog.exec();
+}
+
+void CSorvaneDlg::OnHelp()
+{
+    if (!m_helpWindow)
+        m_helpWindow = std::make_unique<HelpWindow>();
+    m_helpWindow->show();
+    m_helpWindow->raise();
+    m_helpWindow->activateWindow();
+}
+
+void CSorvaneDlg::OnDestroy()
+{
+    m_helpWindow.reset();
+}
+
+QString CSorvaneDlg::statusText() const
+{
+    const quint16 port = g_endpointSettings.eventPort;
+    if (!m_eventSocketOpen) {
+        return QStringLiteral("Not receiving events: UDP port %1: %2")
+            .arg(port)
+            .arg(QString::fromLocal8Bit(std::strerror(m_eventSocketError)));
+    }
+    QString text = QStringLiteral("Listening for events on UDP port %1").arg(port);
+    if (m_lostLogLines || m_droppedEvents) {
+        text += QStringLiteral(" - %1 log line%2 lost, %3 event%4 dropped by the system")
+                    .arg(m_lostLogLines)
+                    .arg(m_lostLogLines == 1 ? QString() : QStringLiteral("s"))
+                    .arg(m_droppedEvents)
+                    .arg(m_droppedEvents == 1 ? QString() : QStringLiteral("s"));
+    }
+    return text;
+}
+
+void CSorvaneDlg::updateStatus()
+{
+    const QString text = statusText();
+    if (m_statusLine->text() != text) {
+        m_statusLine->setText(text);
+        m_statusLine->setAccessibleDescription(text);
+    }
+}

@@ -1,0 +1,131 @@
+#pragma once
+
+#include "events/EventRecord.h"
+#include "events/MessageBoxes.h"
+#include "events/OnlineUserTable.h"
+
+#include <QDialog>
+#include <QIcon>
+
+#include <memory>
+#include <optional>
+
+class EventListModel;
+class HelpWindow;
+class OnlineUserModel;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QTableView;
+class QTimer;
+
+constexpr int TIMER_SELECT_SERVER = 0xFE00;
+constexpr int TIMER_DETECTION = 0xFE10;
+constexpr int AboutCommand = 16;
+constexpr int SC_MINIMIZE = 0xF020;
+constexpr int SC_CLOSE = 0xF060;
+
+struct DialogOptions {
+    QByteArray userFilePath;       // absolute path of the one log file
+    int selectServerPeriod = 3000; // ms; shorter only in tests
+    int detectionPeriod = 9000;
+    int eventBatchLimit = 1024; // datagrams handled per notification before the views catch up
+};
+
+// The monitor's one window: the server list, the online users of the chosen server and group,
+// and every event received.
+class CSorvaneDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    CSorvaneDlg(const DialogOptions& options, MessageBoxes& boxes, QWidget* parent = nullptr);
+    ~CSorvaneDlg() override;
+
+    // Start-up after construction, before the window is shown.
+    bool OnInitDialog();
+
+    int ReceiveEvent(EventRecord& record, int& errorCode);
+    int OnEventNotify();
+    void processEvent(const EventRecord& record);
+
+    void AddServer(const QByteArray& server);
+    void ShowOnlineUserRow(const OnlineUser& user);
+    void OnSelchangeServerList();
+    void OnSelchangeGroupFilter();
+    void OnClickEventList();
+
+    bool StartAutoDetection();
+    void OnRefreshServerList();
+    int OnDiscoverySocket();
+    void OnTimer(int id);
+    bool CollectServerReply();
+    int SendDiscoverPacket(int* error);
+    int ReadDiscoveryReply(int* error);
+
+    void OnSysCommand(int id);
+    void OnHistory();
+    void OnHelp();
+    void OnDestroy();
+
+    const OnlineUserTable& onlineUsers() const { return m_onlineUsers; }
+    const EventListModel& eventModel() const { return *m_eventModel; }
+    const OnlineUserModel& onlineUserModel() const { return *m_onlineUserModel; }
+    QString statusText() const;
+    QMenu* windowMenu() const { return m_windowMenu; }
+    // Every view as text, for diagnostics.
+    QByteArray dumpViews() const;
+
+signals:
+    void eventSocketMessage();
+    void discoverySocketMessage();
+    // The window menu's "&About Sorvane..." entry; the application shows its About window.
+    void aboutRequested();
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void createControls();
+    void routeMessages();
+    void createColumns();
+    void rebuildForSelectedServer();
+    void fillOnlineUsers(bool addGroups);
+    void addGroup(const QByteArray& group);
+    QByteArray selectedServer() const;
+    QByteArray selectedGroup() const;
+    void removeOnlineRow(const QByteArray& address);
+    void updateStatus();
+
+    DialogOptions m_options;
+    MessageBoxes& m_boxes;
+
+    QLineEdit* SelectedServerField = nullptr;
+    QListWidget* ServerList = nullptr;
+    QComboBox* GroupFilter = nullptr;
+    QTableView* EventList = nullptr;
+    QTableView* OnlineUserList = nullptr;
+    QPushButton* m_closeButton = nullptr;
+    QPushButton* m_helpButton = nullptr;
+    QPushButton* m_refreshButton = nullptr;
+    QPushButton* m_historyButton = nullptr;
+    QLabel* m_statusLine = nullptr;
+    QMenu* m_windowMenu = nullptr;
+    QTimer* m_selectServerTimer = nullptr;
+    QTimer* m_detectionTimer = nullptr;
+    QIcon m_icon;
+
+    EventListModel* m_eventModel = nullptr;
+    OnlineUserModel* m_onlineUserModel = nullptr;
+    OnlineUserTable m_onlineUsers;
+    std::unique_ptr<HelpWindow> m_helpWindow;
+
+    // The server whose users OnlineUserList was last rebuilt for; none before the first rebuild.
+    std::optional<QByteArray> m_rebuiltServer;
+    bool m_eventSocketOpen = false;
+    int m_eventSocketError = 0;
+    quint64 m_lostLogLines = 0;
+    quint64 m_droppedEvents = 0;
+};

@@ -1,0 +1,117 @@
+#include "maindlg/SorvaneDlg.h"
+
+#include "maindlg/OnlineUserModel.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+
+namespace
+{
+
+const QByteArray ALL = QByteArrayLiteral("All");
+
+// Where a sorted list control puts a new text: after every item that does not sort after it,
+// ignoring case.
+template <typename TextAt> int sortedPosition(int count, const QString& text, TextAt textAt)
+{
+    int position = 0;
+    while (position < count && textAt(position).compare(text, Qt::CaseInsensitive) <= 0)
+        ++position;
+    return position;
+}
+
+} // namespace
+
+QByteArray CSorvaneDlg::selectedServer() const
+{
+    const QList<QListWidgetItem*> selected = ServerList->selectedItems();
+    return selected.isEmpty() ? QByteArray() : selected.first()->text().toLatin1();
+}
+
+QByteArray CSorvaneDlg::selectedGroup() const
+{
+    return GroupFilter->currentText().toLatin1();
+}
+
+void CSorvaneDlg::AddServer(const QByteArray& server)
+{
+    const QString text = QString::fromLatin1(server);
+    for (int i = 0; i < ServerList->count(); ++i) {
+        if (ServerList->item(i)->text() == text)
+            return;
+    }
+    const int position =
+        sortedPosition(ServerList->count(), text, [this](int i) { return ServerList->item(i)->text(); });
+    const QSignalBlocker blocker(ServerList);
+    ServerList->insertItem(position, text);
+}
+
+void CSorvaneDlg::addGroup(const QByteArray& group)
+{
+    const QString text = QString::fromLatin1(group);
+    if (GroupFilter->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive) >= 0)
+        return;
+    const int position =
+        sortedPosition(GroupFilter->count(), text, [this](int i) { return GroupFilter->itemText(i); });
+    const QSignalBlocker blocker(GroupFilter);
+    GroupFilter->insertItem(position, text);
+}
+
+void CSorvaneDlg::ShowOnlineUserRow(const OnlineUser& user)
+{
+    m_onlineUserModel->insertTop(user);
+}
+
+void CSorvaneDlg::removeOnlineRow(const QByteArray& address)
+{
+    const int row = m_onlineUserModel->findAddress(address);
+    if (row >= 0)
+        m_onlineUserModel->removeRowAt(row);
+}
+
+// Shows every logged-on user of the selected server that the filter admits, in table order, so
+// the last entry ends at the top; with `addGroups` the filter gains each shown user's group.
+void CSorvaneDlg::fillOnlineUsers(bool addGroups)
+{
+    const QByteArray filter = selectedGroup();
+    const QByteArray server = selectedServer();
+    m_onlineUserModel->clear();
+    if (server.isEmpty())
+        return;
+    for (const OnlineUser& user : m_onlineUsers) {
+        if (user.EventCode != LoggedOn || server != user.ServerIPAddress)
+            continue;
+        if (filter != ALL && filter != user.Groupname)
+            continue;
+        ShowOnlineUserRow(user);
+        if (addGroups)
+            addGroup(user.Groupname);
+    }
+}
+
+void CSorvaneDlg::rebuildForSelectedServer()
+{
+    const QByteArray server = selectedServer();
+    SelectedServerField->setText(QString::fromLatin1(server));
+    {
+        const QSignalBlocker blocker(GroupFilter);
+        GroupFilter->clear();
+        GroupFilter->insertItem(0, QString::fromLatin1(ALL));
+        GroupFilter->setCurrentIndex(0);
+    }
+    fillOnlineUsers(true);
+    m_rebuiltServer = server;
+}
+
+void CSorvaneDlg::OnSelchangeServerList()
+{
+    rebuildForSelectedServer();
+}
+
+void CSorvaneDlg::OnSelchangeGroupFilter()
+{
+    fillOnlineUsers(false);
+}
+
+void CSorvaneDlg::OnClickEventList() {}

@@ -1,0 +1,144 @@
+#pragma once
+
+#include "events/EventRecord.h"
+#include "events/MessageBoxes.h"
+#include "maindlg/SorvaneDlg.h"
+#include "net/Endpoint.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <functional>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// Records every message box instead of showing it; `onShow` lets a test look around at that moment.
+class RecordingBoxes : public MessageBoxes
+{
+public:
+    void show(const QString& text, const QString& caption, Icon icon) override
+    {
+        messages << text;
+        captions << caption;
+        icons.push_back(icon);
+        if (onShow)
+            onShow(text);
+    }
+    QStringList messages;
+    QStringList captions;
+    std::vector<Icon> icons;
+    std::function<void(const QString&)> onShow;
+};
+
+// A UDP socket on loopback, for the test's own end of a conversation.
+class PeerSocket
+{
+public:
+    explicit PeerSocket(quint16 port = 0, quint32 address = INADDR_ANY)
+    {
+        m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(m_fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(port);
+        local.sin_addr.s_addr = htonl(address);
+        m_bound = ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
+    }
+    ~PeerSocket() { ::close(m_fd); }
+    PeerSocket(const PeerSocket&) = delete;
+    PeerSocket& operator=(const PeerSocket&) = delete;
+
+    bool bound() const { return m_bound; }
+    int fd() const { return m_fd; }
+    quint16 port() const
+    {
+        sockaddr_in local{};
+        socklen_t length = sizeof local;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &length);
+        return ntohs(local.sin_port);
+    }
+    bool sendTo(const QByteArray& bytes, quint16 port, quint32 address = INADDR_LOOPBACK) const
+    {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(address);
+        return ::sendto(m_fd, bytes.constData(), static_cast<size_t>(bytes.size()), 0,
+                        reinterpret_cast<sockaddr*>(&to), sizeof to) == bytes.size();
+    }
+    // One datagram if one waits (non-blocking), with its source.
+    bool receive(QByteArray& bytes, sockaddr_in* from = nullptr) const
+    {
+        char buffer[2048];
+        sockaddr_in source{};
+        socklen_t length = sizeof source;
+        const ssize_t n = ::recvfrom(m_fd, buffer, sizeof buffer, MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr*>(&source), &length);
+        if (n < 0)
+            return false;
+        bytes = QByteArray(buffer, n);
+        if (from)
+            *from = source;
+        return true;
+    }
+
+private:
+    int m_fd = -1;
+    bool m_bound = false;
+};
+
+inline quint16 freeUdpPort()
+{
+    PeerSocket probe;
+    return probe.port();
+}
+
+inline QByteArray eventDatagram(quint32 code, const QByteArray& user, const QByteArray& group,
+                                quint32 userAddress, quint32 serverAddress,
+                                const QByteArray& date = "12/06/2026", const QByteArray& time = "10:00:00")
+{
+    EventRecord record;
+    record.EventCode = code;
+    setField(record.Username, USERNAME_WIDTH, user);
+    setField(record.Groupname, GROUPNAME_WIDTH, group);
+    setField(record.LoginTime, LOGINTIME_WIDTH, "09:59");
+    record.IPAddress = userAddress;
+    record.ServerIPAddress = serverAddress;
+    setField(record.Date, DATE_WIDTH, date);
+    setField(record.EventTime, EVENTTIME_WIDTH, time);
+    return encodeEvent(record);
+}
+
+inline quint32 ip(quint8 a, quint8 b, quint8 c, quint8 d)
+{
+    return ipAddressFromBytes(a, b, c, d);
+}
+
+// A monitor window on loopback ports of its own, with its log in a temporary folder. The
+// discovery request goes to the loopback broadcast address, never to the network.
+struct MonitorFixture {
+    QTemporaryDir dir;
+    RecordingBoxes boxes;
+    PeerSocket firewall; // the firewall servers' end: discovery port, and the sender of events
+    std::unique_ptr<CSorvaneDlg> dialog;
+
+    explicit MonitorFixture(int selectPeriod = 3000, int detectionPeriod = 9000)
+    {
+        g_endpointSettings.eventPort = freeUdpPort();
+        g_endpointSettings.discoveryAddress = 0x7FFFFFFF; // 127.255.255.255
+        g_endpointSettings.discoveryPort = firewall.port();
+        DialogOptions options;
+        options.userFilePath = QFile::encodeName(dir.filePath(QStringLiteral("userfile")));
+        options.selectServerPeriod = selectPeriod;
+        options.detectionPeriod = detectionPeriod;
+        dialog = std::make_unique<CSorvaneDlg>(options, boxes);
+    }
+    QByteArray logPath() const { return QFile::encodeName(dir.filePath(QStringLiteral("userfile"))); }
+    void send(const QByteArray& datagram) const { firewall.sendTo(datagram, g_endpointSettings.eventPort); }
+};

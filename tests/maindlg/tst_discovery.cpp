@@ -1,0 +1,219 @@
+#include "Harness.h"
+
+#include "maindlg/OnlineUserModel.h"
+#include "net/Discovery.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <cstring>
+
+namespace
+{
+
+QByteArray replyNaming(quint32 server, int size = 21)
+{
+    QByteArray reply = encodeDiscoveryReply(server, "fw");
+    reply.resize(size, '\0');
+    return reply;
+}
+
+} // namespace
+
+class DiscoveryTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<MonitorFixture> m_fixture;
+    CSorvaneDlg* m_dialog = nullptr;
+    sockaddr_in m_monitor{}; // where the last Discover packet came from
+
+    template <typename T> T* child(const char* name) { return m_dialog->findChild<T*>(QLatin1String(name)); }
+
+    void start(int selectPeriod = 3000, int detectionPeriod = 9000)
+    {
+        m_fixture = std::make_unique<MonitorFixture>(selectPeriod, detectionPeriod);
+        m_dialog = m_fixture->dialog.get();
+        m_dialog->OnInitDialog();
+        m_dialog->show();
+    }
+
+    QByteArray awaitDiscoverPacket()
+    {
+        QByteArray packet;
+        if (!QTest::qWaitFor([&] { return m_fixture->firewall.receive(packet, &m_monitor); }))
+            return {};
+        return packet;
+    }
+
+    void reply(const QByteArray& bytes) { m_fixture->firewall.sendTo(bytes, ntohs(m_monitor.sin_port)); }
+
+    QStringList servers()
+    {
+        QStringList texts;
+        auto* list = child<QListWidget>("ServerList");
+        for (int i = 0; i < list->count(); ++i)
+            texts << list->item(i)->text();
+        return texts;
+    }
+
+    QString selected()
+    {
+        const QList<QListWidgetItem*> items = child<QListWidget>("ServerList")->selectedItems();
+        return items.isEmpty() ? QString() : items.first()->text();
+    }
+
+private slots:
+    void cleanup()
+    {
+        m_fixture.reset();
+        g_hostLookup = HostLookup{[](char* buffer, std::size_t size) { return ::gethostname(buffer, size); },
+                                  [](const char*) { return true; }};
+    }
+
+    void discoverPacketAndRepliesFillTheServerList()
+    {
+        start();
+        const QByteArray packet = awaitDiscoverPacket();
+        QCOMPARE(packet.toHex(' '),
+                 QByteArray("01 00 00 00 00 30 30 30 30 30 30 30 30 30 30 30 30 44 69 73 63 6f 76 "
+                            "65 72 20 50 61 63 6b 65 74 00"));
+        QVERIFY(ntohs(m_monitor.sin_port) != g_endpointSettings.eventPort);
+        QVERIFY(child<QLineEdit>("SelectedServerField")->isEnabled());
+
+        // The server is the one the reply names, not its sender; any first byte will do.
+        QByteArray first = replyNaming(ip(10, 0, 0, 3));
+        first[0] = char(0xFF);
+        reply(first);
+        QTRY_COMPARE(servers(), QStringList{QStringLiteral("10.0.0.3")});
+        QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
+        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.3"));
+        QVERIFY(!child<QLineEdit>("SelectedServerField")->isEnabled());
+
+        reply(replyNaming(ip(10, 0, 0, 20), 512));
+        QTRY_COMPARE(servers(), QString("10.0.0.20 10.0.0.3").split(' '));
+        QCOMPARE(selected(), QStringLiteral("10.0.0.20"));
+        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.20"));
+
+        // Too long, too short and a duplicate list nothing new; a later good one still arrives.
+        reply(replyNaming(ip(192, 168, 0, 1), 513));
+        reply(QByteArray("\x02\xC0\xA8", 3));
+        reply(replyNaming(ip(10, 0, 0, 3)));
+        reply(replyNaming(ip(10, 0, 0, 7)));
+        QTRY_COMPARE(servers(), QString("10.0.0.20 10.0.0.3 10.0.0.7").split(' '));
+        QCOMPARE(m_dialog->OnDiscoverySocket(), 0); // nothing waits: still answered with 0
+
+        // A server known from discovery that also sends events is listed once.
+        m_fixture->send(eventDatagram(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), ip(10, 0, 0, 7)));
+        m_fixture->send(eventDatagram(LoggedOn, "bob", "Staff", ip(10, 1, 0, 6), ip(10, 0, 0, 9)));
+        QTRY_COMPARE(servers(), QString("10.0.0.20 10.0.0.3 10.0.0.7 10.0.0.9").split(' '));
+    }
+
+    void selectionFollowsTheFirstServerAndTheViewFollowsIt()
+    {
+        start();
+        QVERIFY(!awaitDiscoverPacket().isEmpty());
+        m_fixture->send(eventDatagram(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), ip(10, 0, 0, 3)));
+        m_fixture->send(eventDatagram(LoggedOn, "bob", "Admins", ip(10, 1, 0, 6), ip(10, 0, 0, 30)));
+        QTRY_COMPARE(servers().size(), 2);
+
+        // The operator picks 10.0.0.30; a late reply moves the selection back to the first entry,
+        // and the users shown are that server's, not the previous one's.
+        auto* list = child<QListWidget>("ServerList");
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+        QCOMPARE(m_dialog->onlineUserModel().cellText(0, 3), QByteArray("bob"));
+        QCOMPARE(child<QComboBox>("GroupFilter")->count(), 2);
+        reply(replyNaming(ip(10, 0, 0, 30)));
+        QTRY_COMPARE(selected(), QStringLiteral("10.0.0.3"));
+        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.3"));
+        QCOMPARE(m_dialog->onlineUserModel().rowCount(), 1);
+        QCOMPARE(m_dialog->onlineUserModel().cellText(0, 3), QByteArray("alice"));
+        QCOMPARE(child<QComboBox>("GroupFilter")->itemText(1), QStringLiteral("Staff"));
+
+        // Log-ons of the newly selected server join its own list.
+        m_fixture->send(eventDatagram(LoggedOn, "carol", "Staff", ip(10, 1, 0, 7), ip(10, 0, 0, 3)));
+        QTRY_COMPARE(m_dialog->onlineUserModel().rowCount(), 2);
+
+        // The same server selected again: nothing is rebuilt, and the chosen group stays.
+        auto* filter = child<QComboBox>("GroupFilter");
+        filter->setFocus();
+        QTest::keyClick(filter, Qt::Key_Down);
+        QCOMPARE(filter->currentText(), QStringLiteral("Staff"));
+        reply(replyNaming(ip(10, 0, 0, 4)));
+        QTRY_COMPARE(servers().size(), 3);
+        QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
+        QCOMPARE(filter->currentText(), QStringLiteral("Staff"));
+        QCOMPARE(m_dialog->onlineUserModel().rowCount(), 2);
+    }
+
+    void selectTimerRunsOncePerDetectionAndRestartsOnRefresh()
+    {
+        start(300, 600);
+        QVERIFY(!awaitDiscoverPacket().isEmpty());
+        auto* selectTimer = m_dialog->findChildren<QTimer*>().at(0);
+        QSignalSpy fired(selectTimer, &QTimer::timeout);
+        // An empty list: the field shows nothing, and is disabled all the same.
+        QVERIFY(fired.wait(2000));
+        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QString());
+        QVERIFY(!child<QLineEdit>("SelectedServerField")->isEnabled());
+
+        fired.clear();
+        m_fixture->send(eventDatagram(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), ip(10, 0, 0, 3)));
+        QTRY_COMPARE(servers().size(), 1);
+        auto* refresh = child<QPushButton>("Refresh Server List");
+        QTest::mouseClick(refresh, Qt::LeftButton);
+        QTest::mouseClick(refresh, Qt::LeftButton);
+        QVERIFY(fired.wait(2000));
+        QVERIFY(!fired.wait(900));
+        QCOMPARE(fired.size(), 1);
+        QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
+        QCOMPARE(servers().size(), 1); // a refresh removes nothing
+    }
+
+    void failuresToStartShowTheirMessagesInOrderBeforeTheEventSocketOpens()
+    {
+        g_hostLookup.resolve = [](const char*) { return false; };
+        m_fixture = std::make_unique<MonitorFixture>();
+        m_dialog = m_fixture->dialog.get();
+        QList<bool> eventSocketOpen;
+        m_fixture->boxes.onShow = [&](const QString&) { eventSocketOpen << g_eventSocket.isOpen(); };
+        m_dialog->OnInitDialog();
+        QCOMPARE(m_fixture->boxes.messages, QStringList({"Auto5", "Failed to initialize socket....",
+                                                         "Unable to proceed with autodetection...."}));
+        QCOMPARE(eventSocketOpen, QList<bool>({false, false, false}));
+        QVERIFY(g_eventSocket.isOpen());
+        QVERIFY(!g_discoverySocket.isOpen());
+
+        g_hostLookup.resolve = [](const char*) { return true; };
+        g_hostLookup.getName = [](char*, std::size_t) {
+            errno = ENAMETOOLONG;
+            return -1;
+        };
+        m_fixture->boxes.messages.clear();
+        m_dialog->OnRefreshServerList();
+        QCOMPARE(m_fixture->boxes.messages.first(), QStringLiteral("Auto4"));
+
+        // A send that fails: the discovery port 0 cannot be sent to.
+        cleanup();
+        m_fixture = std::make_unique<MonitorFixture>();
+        g_endpointSettings.discoveryPort = 0;
+        m_dialog = m_fixture->dialog.get();
+        m_dialog->OnInitDialog();
+        QCOMPARE(m_fixture->boxes.messages,
+                 QStringList({"StartAutoDetection failed", "Unable to proceed with autodetection...."}));
+        QVERIFY(!g_discoverySocket.isOpen());
+    }
+};
+
+int runDiscoveryTest(int argc, char** argv)
+{
+    DiscoveryTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_discovery.moc"

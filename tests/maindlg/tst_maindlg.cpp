@@ -1,0 +1,391 @@
+#include "Harness.h"
+
+#include "events/OnlineUserTable.h"
+#include "history/DialogUnits.h"
+#include "maindlg/EventListModel.h"
+#include "maindlg/OnlineUserModel.h"
+
+#include <QAccessible>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+
+namespace
+{
+
+const quint32 SERVER_A = ip(10, 0, 0, 3);
+const quint32 SERVER_B = ip(10, 0, 0, 20);
+
+QStringList listTexts(const QListWidget* list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+QStringList comboTexts(const QComboBox* combo)
+{
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i)
+        texts << combo->itemText(i);
+    return texts;
+}
+
+// "address user group server" of each online row, top first.
+QStringList onlineRows(const CSorvaneDlg& dialog)
+{
+    const OnlineUserModel& model = dialog.onlineUserModel();
+    QStringList rows;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        rows << QString::fromLatin1(model.cellText(row, 2) + ' ' + model.cellText(row, 3) + ' ' +
+                                    model.cellText(row, 4) + ' ' + model.cellText(row, 5));
+    }
+    return rows;
+}
+
+// "address code server" of each table entry in walk order.
+QStringList tableEntries(const CSorvaneDlg& dialog)
+{
+    QStringList entries;
+    for (const OnlineUser& user : dialog.onlineUsers())
+        entries << QStringLiteral("%1 %2 %3")
+                       .arg(QLatin1String(user.IPAddress))
+                       .arg(user.EventCode)
+                       .arg(QLatin1String(user.ServerIPAddress));
+    return entries;
+}
+
+} // namespace
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<MonitorFixture> m_fixture;
+    CSorvaneDlg* m_dialog = nullptr;
+    int m_sent = 0;
+
+    template <typename T> T* child(const char* name) { return m_dialog->findChild<T*>(QLatin1String(name)); }
+
+    void start()
+    {
+        m_fixture = std::make_unique<MonitorFixture>();
+        m_dialog = m_fixture->dialog.get();
+        m_dialog->OnInitDialog();
+        m_dialog->show();
+        m_sent = 0;
+    }
+
+    void send(quint32 code, const QByteArray& user, const QByteArray& group, quint32 address, quint32 server)
+    {
+        m_fixture->send(eventDatagram(code, user, group, address, server));
+        ++m_sent;
+    }
+
+    bool waitForEvents()
+    {
+        return QTest::qWaitFor([this] { return m_dialog->eventModel().rowCount() == m_sent; });
+    }
+
+    // The operator clicks a server in the list.
+    void pickServer(const QString& text)
+    {
+        auto* list = child<QListWidget>("ServerList");
+        const QList<QListWidgetItem*> items = list->findItems(text, Qt::MatchExactly);
+        QVERIFY(!items.isEmpty());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(items.first()).center());
+    }
+
+    // The operator steps through the group filter with the keyboard until `text` is chosen.
+    void pickGroup(const QString& text)
+    {
+        auto* combo = child<QComboBox>("GroupFilter");
+        const int target = combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        QVERIFY(target >= 0);
+        combo->setFocus();
+        while (combo->currentIndex() != target)
+            QTest::keyClick(combo, combo->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
+    }
+
+private slots:
+    void cleanup()
+    {
+        m_fixture.reset();
+        m_dialog = nullptr;
+        m_sent = 0;
+    }
+
+    void windowAsTheTemplateHasIt()
+    {
+        start();
+        QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Sorvane"));
+        QCOMPARE(m_dialog->minimumSize(), m_dialog->maximumSize());
+        QVERIFY(m_dialog->windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(!(m_dialog->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(child<QPushButton>("Close")->isDefault());
+        QCOMPARE(m_dialog->focusWidget(), child<QPushButton>("Close"));
+        QCOMPARE(comboTexts(child<QComboBox>("GroupFilter")), QStringList{QStringLiteral("All")});
+        QCOMPARE(child<QComboBox>("GroupFilter")->currentText(), QStringLiteral("All"));
+
+        auto* events = child<QTableView>("EventList");
+        auto* users = child<QTableView>("OnlineUserList");
+        QVERIFY(!events->showGrid() && !users->showGrid());
+        QCOMPARE(events->selectionBehavior(), QAbstractItemView::SelectItems);
+        QStringList titles;
+        for (int i = 0; i < 5; ++i)
+            titles << events->model()->headerData(i, Qt::Horizontal).toString();
+        QCOMPARE(titles, QString("Date LoginTime ServerIPAddress Username EventMessage").split(' '));
+        titles.clear();
+        for (int i = 0; i < 6; ++i)
+            titles << users->model()->headerData(i, Qt::Horizontal).toString();
+        QCOMPARE(titles, QString("Date LoginTime IPAddress Username Groupname ServerIPAddress").split(' '));
+        // Pixel widths are for a base width of 6 and scale with the font.
+        const double scale = DialogUnits(m_dialog->font()).baseWidth() / 6;
+        QCOMPARE(events->columnWidth(4), qRound(180 * scale));
+        QCOMPARE(users->columnWidth(2), qRound(90 * scale));
+
+        // Tab order is the template's: Close, Help, Refresh, History, filter, users, events, servers.
+        QStringList order;
+        QWidget* widget = child<QPushButton>("Close");
+        for (int i = 0; i < 9; ++i, widget = widget->nextInFocusChain()) {
+            while (!(widget->focusPolicy() & Qt::TabFocus))
+                widget = widget->nextInFocusChain();
+            order << widget->objectName();
+        }
+        QCOMPARE(order, QStringList({"Close", "&Help", "Refresh Server List", "History", "GroupFilter",
+                                     "OnlineUserList", "EventList", "ServerList", "SelectedServerField"}));
+    }
+
+    void everyControlHasAnAccessibleName()
+    {
+        start();
+        for (QWidget* widget : m_dialog->findChildren<QWidget*>()) {
+            if (!widget->isVisible() || widget->parentWidget() != m_dialog)
+                continue;
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY(accessible);
+            QVERIFY2(!accessible->text(QAccessible::Name).isEmpty(),
+                     qPrintable(widget->metaObject()->className()));
+        }
+        send(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), SERVER_A);
+        QVERIFY(waitForEvents());
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(child<QTableView>("EventList"));
+        QVERIFY(table && table->tableInterface());
+        QCOMPARE(table->tableInterface()->cellAt(0, 3)->text(QAccessible::Name), QStringLiteral("alice"));
+    }
+
+    void everyEventIsListedLoggedAndItsServerAdded()
+    {
+        start();
+        send(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), SERVER_A);
+        send(TryingInvalidPasswords, "bob", "Staff", ip(10, 1, 0, 6), SERVER_B);
+        send(12, "carol", "Guests", ip(10, 1, 0, 7), ip(9, 1, 1, 1));
+        QVERIFY(waitForEvents());
+
+        const EventListModel& events = m_dialog->eventModel();
+        QCOMPARE(events.cellText(0, 4), QByteArray(" Unknown event 12"));
+        QCOMPARE(events.cellText(1, 3), QByteArray("bob"));
+        QCOMPARE(events.cellText(1, 4), QByteArray(" Trying invalid Passwords"));
+        QCOMPARE(events.cellText(2, 0) + '|' + events.cellText(2, 1) + '|' + events.cellText(2, 2),
+                 QByteArray("12/06/2026|10:00:00|10.0.0.3"));
+        // Addresses sort as text: "." before the digits.
+        QCOMPARE(listTexts(child<QListWidget>("ServerList")),
+                 QString("10.0.0.20 10.0.0.3 9.1.1.1").split(' '));
+        // Nothing is selected, so nothing is shown; the table has every user.
+        QVERIFY(onlineRows(*m_dialog).isEmpty());
+        QCOMPARE(tableEntries(*m_dialog),
+                 QString("10.1.0.5 0 10.0.0.3,10.1.0.6 4 10.0.0.20,10.1.0.7 12 9.1.1.1").split(','));
+
+        QFile log(QFile::decodeName(m_fixture->logPath()));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll(), QByteArray("10:00:00  12/06/2026  10.0.0.3  alice  LoggedOn\r\n"
+                                           "10:00:00  12/06/2026  10.0.0.20  bob  TryingInvalidPasswords\r\n"
+                                           "10:00:00  12/06/2026  9.1.1.1  carol  \r\n"));
+        QCOMPARE(child<QLabel>("StatusLine")->text(),
+                 QStringLiteral("Listening for events on UDP port %1").arg(g_endpointSettings.eventPort));
+    }
+
+    void logOnsOfTheSelectedServerShowUnderTheFilter()
+    {
+        start();
+        send(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), SERVER_A);
+        send(LoggedOn, "olga", "Other", ip(10, 2, 0, 5), SERVER_B);
+        QVERIFY(waitForEvents());
+        pickServer(QStringLiteral("10.0.0.3"));
+        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.3"));
+        QCOMPARE(onlineRows(*m_dialog), QStringList{QStringLiteral("10.1.0.5 alice Staff 10.0.0.3")});
+        QCOMPARE(comboTexts(child<QComboBox>("GroupFilter")), QString("All Staff").split(' '));
+
+        send(LoggedOn, "adam", "Admins", ip(10, 1, 0, 6), SERVER_A);
+        send(LoggedOn, "al", "All", ip(10, 1, 0, 7), SERVER_A);
+        send(LoggedOn, "sam", "staff", ip(10, 1, 0, 8), SERVER_A);
+        QVERIFY(waitForEvents());
+        // "Admins" sorts above "All"; a group named "All" adds nothing; case makes two groups.
+        QCOMPARE(comboTexts(child<QComboBox>("GroupFilter")), QString("Admins All Staff staff").split(' '));
+        QCOMPARE(onlineRows(*m_dialog).size(), 4);
+
+        // The same address logs on again: one row, at the top, with the new data; entry at the tail.
+        send(LoggedOn, "alice2", "Staff", ip(10, 1, 0, 5), SERVER_A);
+        QVERIFY(waitForEvents());
+        QCOMPARE(onlineRows(*m_dialog).first(), QStringLiteral("10.1.0.5 alice2 Staff 10.0.0.3"));
+        QCOMPARE(onlineRows(*m_dialog).size(), 4);
+        QCOMPARE(tableEntries(*m_dialog).last(), QStringLiteral("10.1.0.5 0 10.0.0.3"));
+
+        pickGroup(QStringLiteral("staff"));
+        QCOMPARE(onlineRows(*m_dialog), QStringList{QStringLiteral("10.1.0.8 sam staff 10.0.0.3")});
+        // A log-on the filter hides: no row, but the entry is stored (in place) and the group offered.
+        send(LoggedOn, "alice3", "Staff", ip(10, 1, 0, 5), SERVER_A);
+        send(LoggedOn, "gus", "Guests", ip(10, 1, 0, 9), SERVER_A);
+        QVERIFY(waitForEvents());
+        QCOMPARE(onlineRows(*m_dialog).size(), 1);
+        QVERIFY(comboTexts(child<QComboBox>("GroupFilter")).contains(QStringLiteral("Guests")));
+        QCOMPARE(tableEntries(*m_dialog).indexOf(QStringLiteral("10.1.0.5 0 10.0.0.3")), 4);
+        pickGroup(QStringLiteral("All"));
+        QCOMPARE(
+            onlineRows(*m_dialog),
+            QString("10.1.0.9 gus Guests 10.0.0.3,10.1.0.5 alice3 Staff 10.0.0.3,10.1.0.8 sam staff 10.0.0.3,"
+                    "10.1.0.7 al All 10.0.0.3,10.1.0.6 adam Admins 10.0.0.3")
+                .split(','));
+
+        // Choosing a server again resets the filter to "All" and offers only its users' groups.
+        pickGroup(QStringLiteral("Guests"));
+        pickServer(QStringLiteral("10.0.0.20"));
+        QCOMPARE(child<QComboBox>("GroupFilter")->currentText(), QStringLiteral("All"));
+        QCOMPARE(comboTexts(child<QComboBox>("GroupFilter")), QString("All Other").split(' '));
+        QCOMPARE(onlineRows(*m_dialog), QStringList{QStringLiteral("10.2.0.5 olga Other 10.0.0.20")});
+    }
+
+    void logOffsAndOtherServersEvents()
+    {
+        start();
+        send(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), SERVER_A);
+        send(LoggedOn, "bob", "Staff", ip(10, 1, 0, 6), SERVER_A);
+        send(LoggedOn, "carl", "Staff", ip(10, 1, 0, 7), SERVER_A);
+        QVERIFY(waitForEvents());
+        pickServer(QStringLiteral("10.0.0.3"));
+        QCOMPARE(onlineRows(*m_dialog).size(), 3);
+
+        // From the selected server, a non-log-on code changes nothing in the table or the list.
+        send(TryingInvalidPasswords, "bob", "Staff", ip(10, 1, 0, 6), SERVER_A);
+        // The same code from another server overwrites the entry, which hides the user later.
+        send(AccountLockedUp, "carl", "Staff", ip(10, 1, 0, 7), SERVER_B);
+        // A log-off from any server removes the row and the entry.
+        send(LoggedOff, "alice", "Staff", ip(10, 1, 0, 5), SERVER_B);
+        send(AccessTimeExpired, "nobody", "Staff", ip(10, 9, 9, 9), SERVER_A);
+        QVERIFY(waitForEvents());
+        QCOMPARE(tableEntries(*m_dialog), QString("10.1.0.6 0 10.0.0.3,10.1.0.7 2 10.0.0.20").split(','));
+        QCOMPARE(onlineRows(*m_dialog),
+                 QString("10.1.0.7 carl Staff 10.0.0.3,10.1.0.6 bob Staff 10.0.0.3").split(','));
+        pickServer(QStringLiteral("10.0.0.20"));
+        pickServer(QStringLiteral("10.0.0.3"));
+        QCOMPARE(onlineRows(*m_dialog), QStringList{QStringLiteral("10.1.0.6 bob Staff 10.0.0.3")});
+
+        // One address at two servers has one entry, the last reporter's.
+        send(LoggedOn, "bob", "Staff", ip(10, 1, 0, 6), SERVER_B);
+        QVERIFY(waitForEvents());
+        QCOMPARE(tableEntries(*m_dialog).first(), QStringLiteral("10.1.0.6 0 10.0.0.20"));
+        QCOMPARE(m_dialog->onlineUsers().size(), std::size_t(2));
+    }
+
+    void rebootClearsOnlyThatFirewallsUsers()
+    {
+        start();
+        send(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), SERVER_A);
+        send(LoggedOn, "bob", "Guests", ip(10, 1, 0, 6), SERVER_A);
+        send(LoggedOn, "olga", "Other", ip(10, 2, 0, 5), SERVER_B);
+        QVERIFY(waitForEvents());
+        pickServer(QStringLiteral("10.0.0.3"));
+
+        // Another firewall reboots: its users go, the selected server's stay, no entry is added.
+        send(FirewallRebooted, "", "", 0, SERVER_B);
+        QVERIFY(waitForEvents());
+        QCOMPARE(tableEntries(*m_dialog), QString("10.1.0.5 0 10.0.0.3,10.1.0.6 0 10.0.0.3").split(','));
+        QCOMPARE(onlineRows(*m_dialog).size(), 2);
+        QCOMPARE(m_dialog->eventModel().cellText(0, 4), QByteArray(" Firewall Rebooted"));
+
+        // The selected firewall reboots while the filter hides its users: they go all the same.
+        send(LoggedOn, "olga", "Other", ip(10, 2, 0, 5), SERVER_B);
+        pickGroup(QStringLiteral("Guests"));
+        send(LoggedOn, "sue", "Staff", ip(10, 1, 0, 9), SERVER_A);
+        QVERIFY(waitForEvents());
+        pickGroup(QStringLiteral("Staff"));
+        pickGroup(QStringLiteral("Guests"));
+        send(LoggedOff, "bob", "Guests", ip(10, 1, 0, 6), SERVER_A);
+        QVERIFY(waitForEvents());
+        QVERIFY(onlineRows(*m_dialog).isEmpty());
+        send(FirewallRebooted, "", "", 0, SERVER_A);
+        QVERIFY(waitForEvents());
+        QCOMPARE(tableEntries(*m_dialog), QStringList{QStringLiteral("10.2.0.5 0 10.0.0.20")});
+        QVERIFY(onlineRows(*m_dialog).isEmpty());
+    }
+
+    void lostLogLinesAreCountedAndTheEventStillShown()
+    {
+        m_fixture = std::make_unique<MonitorFixture>();
+        QFile blocker(m_fixture->dir.filePath(QStringLiteral("file")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        DialogOptions options;
+        options.userFilePath = QFile::encodeName(blocker.fileName()) + "/userfile"; // ENOTDIR
+        m_fixture->dialog = std::make_unique<CSorvaneDlg>(options, m_fixture->boxes);
+        m_dialog = m_fixture->dialog.get();
+        m_dialog->OnInitDialog();
+        send(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), SERVER_A);
+        QVERIFY(waitForEvents());
+        QCOMPARE(child<QLabel>("StatusLine")->text(),
+                 QStringLiteral(
+                     "Listening for events on UDP port %1 - 1 log line lost, 0 events dropped by the system")
+                     .arg(g_endpointSettings.eventPort));
+        QVERIFY(m_fixture->boxes.messages.isEmpty());
+    }
+
+    void takenPortIsReportedOnTheStatusLine()
+    {
+        m_fixture = std::make_unique<MonitorFixture>();
+        PeerSocket squatter(g_endpointSettings.eventPort);
+        QVERIFY(squatter.bound());
+        m_dialog = m_fixture->dialog.get();
+        m_dialog->OnInitDialog();
+        QCOMPARE(child<QLabel>("StatusLine")->text(),
+                 QStringLiteral("Not receiving events: UDP port %1: Address already in use")
+                     .arg(g_endpointSettings.eventPort));
+        QVERIFY(m_fixture->boxes.messages.isEmpty());
+    }
+
+    void enterAndEscapeCloseTheWindow()
+    {
+        start();
+        QTest::keyClick(m_dialog, Qt::Key_Return);
+        QVERIFY(!m_dialog->isVisible());
+        QCOMPARE(m_dialog->result(), int(QDialog::Accepted));
+        m_dialog->show();
+        QTest::keyClick(child<QListWidget>("ServerList"), Qt::Key_Escape);
+        QVERIFY(!m_dialog->isVisible());
+        QCOMPARE(m_dialog->result(), int(QDialog::Rejected));
+    }
+
+    void aClickInTheEventListChangesNothing()
+    {
+        start();
+        send(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), SERVER_A);
+        QVERIFY(waitForEvents());
+        const QByteArray before = m_dialog->dumpViews();
+        auto* events = child<QTableView>("EventList");
+        QTest::mouseClick(events->viewport(), Qt::LeftButton, {},
+                          events->visualRect(events->model()->index(0, 3)).center());
+        QCOMPARE(m_dialog->dumpViews(), before);
+    }
+};
+
+int runMainWindowTest(int argc, char** argv)
+{
+    MainWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_maindlg.moc"
