@@ -6,7 +6,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 constexpr std::size_t BLOCK_SIZE = 8 << 20;
 
@@ -57,7 +58,9 @@ void searchRegion(std::string_view region, std::string_view key, std::vector<QBy
         const std::size_t start = before ? static_cast<const char*>(before) - base + 1 : pos;
         const void* after = std::memchr(base + at, '\n', region.size() - at);
         const std::size_t end = after ? static_cast<const char*>(after) - base : region.size();
-        forEachLogLine(region.substr(start, end - start), [&](std::string_view line) {
+        // With its line feed, so that the CR before it goes with the line end.
+        const std::size_t stop = after ? end + 1 : end;
+        forEachLogLine(region.substr(start, stop - start), [&](std::string_view line) {
             splitLogLine(line, [&](const LogPiece& piece) {
                 if (piece.hasDate && piece.dateField == key)
                     out.emplace_back(piece.shown.data(), static_cast<qsizetype>(piece.shown.size()));

@@ -1,11 +1,13 @@
 #include "history/UserLog.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 void appendField(QByteArray& line, const char* text)
 {
@@ -31,13 +33,16 @@ bool writeAll(int fd, const char* data, qsizetype size)
     return true;
 }
 
-bool endsWithLineEnd(int fd)
+// What ends a line cut short at the file's end: nothing, its missing LF, or a whole CR LF.
+const char* missingLineEnd(int fd)
 {
     struct stat info;
     if (::fstat(fd, &info) != 0 || info.st_size == 0)
-        return true;
+        return "";
     char last = '\n';
-    return ::pread(fd, &last, 1, info.st_size - 1) != 1 || last == '\n';
+    if (::pread(fd, &last, 1, info.st_size - 1) != 1 || last == '\n')
+        return "";
+    return last == '\r' ? "\n" : "\r\n";
 }
 
 } // namespace
@@ -69,10 +74,9 @@ int appendLogText(const QByteArray& path, const QByteArray& lines, int* errorOut
             *errorOut = errno;
         return -1;
     }
-    bool written = true;
-    if (!endsWithLineEnd(fd))
-        written = writeAll(fd, "\r\n", 2);
-    written = written && writeAll(fd, lines.constData(), lines.size());
+    const char* mend = missingLineEnd(fd);
+    const bool written =
+        writeAll(fd, mend, qsizetype(std::strlen(mend))) && writeAll(fd, lines.constData(), lines.size());
     const int writeError = errno;
     ::close(fd);
     if (!written && errorOut)
