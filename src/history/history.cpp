@@ -1,0 +1,297 @@
+#include "history/history.h"
+
+#include "events/MessageBoxes.h"
+#include "history/DialogUnits.h"
+#include "history/LogReader.h"
+
+#include <QAbstractListModel>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+namespace
+{
+
+// Folds the upper-case letters of Latin-1 onto their lower-case ones.
+constexpr std::array<unsigned char, 256> makeFoldTable()
+{
+    std::array<unsigned char, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        const bool upper = (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7);
+        table[c] = static_cast<unsigned char>(upper ? c + 0x20 : c);
+    }
+    return table;
+}
+
+constexpr std::array<unsigned char, 256> FOLD = makeFoldTable();
+
+bool lessWithoutCase(const QByteArray& a, const QByteArray& b)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(a.constData());
+    const auto* q = reinterpret_cast<const unsigned char*>(b.constData());
+    const qsizetype n = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        if (FOLD[p[i]] != FOLD[q[i]])
+            return FOLD[p[i]] < FOLD[q[i]];
+    }
+    return a.size() < b.size();
+}
+
+int twoDigitYearOf(const QDate& date)
+{
+    return (date.year() % 100 + 100) % 100;
+}
+
+bool isFourDigitYear(const QString& text)
+{
+    return text.size() == 4 &&
+           std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+} // namespace
+
+// The lines of one Refresh, sorted once as a sorted list box orders them.
+class HistoryLineModel : public QAbstractListModel
+{
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : static_cast<int>(m_lines.size());
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!index.isValid() || index.row() >= rowCount())
+            return {};
+        if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::AccessibleTextRole)
+            return {};
+        return QString::fromLatin1(m_lines[static_cast<std::size_t>(index.row())]);
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override
+    {
+        return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren
+                               : Qt::NoItemFlags;
+    }
+
+    void setLines(std::vector<QByteArray> lines)
+    {
+        std::stable_sort(lines.begin(), lines.end(), lessWithoutCase);
+        beginResetModel();
+        m_lines.swap(lines);
+        endResetModel();
+    }
+
+private:
+    std::vector<QByteArray> m_lines;
+};
+
+CHistoryDlg::CHistoryDlg(QWidget* parent, const QByteArray& userFilePath, MessageBoxes& boxes,
+                         std::function<QDate()> today)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
+      m_model(new HistoryLineModel(this)), m_userFilePath(userFilePath), m_boxes(boxes),
+      m_today(std::move(today))
+{
+    setWindowTitle(QStringLiteral("History"));
+    const DialogUnits du(font());
+
+    // Created in the template's order, which is also the tab order.
+    DayList = new QComboBox(this);
+    addLabel(QStringLiteral("Day"), du.rect(16, 18, 14, 8), DayList);
+    MonthList = new QComboBox(this);
+    addLabel(QStringLiteral("Month"), du.rect(86, 18, 21, 8), MonthList);
+    YearList = new QComboBox(this);
+    addLabel(QStringLiteral("Year"), du.rect(163, 18, 19, 8), YearList);
+    m_refresh = new QPushButton(QStringLiteral("Refresh"), this);
+    HistoryList = new QListView(this);
+    m_ok = new QPushButton(QStringLiteral("OK"), this);
+
+    const std::pair<QComboBox*, QRect> boxes3[] = {{DayList, du.rect(34, 16, 48, 48)},
+                                                   {MonthList, du.rect(111, 16, 48, 44)},
+                                                   {YearList, du.rect(186, 16, 48, 47)}};
+    const char* const names[] = {"DayList", "MonthList", "YearList"};
+    const char* const labels[] = {"Day", "Month", "Year"};
+    for (int i = 0; i < 3; ++i) {
+        QComboBox* box = boxes3[i].first;
+        box->setObjectName(QLatin1String(names[i]));
+        box->setAccessibleName(QLatin1String(labels[i]));
+        box->setMaxVisibleItems(12);
+        QRect r = boxes3[i].second;
+        // The template's height includes the opened list; the closed box keeps its own height.
+        r.setHeight(box->sizeHint().height());
+        box->setGeometry(r);
+    }
+    YearList->setEditable(true);
+    YearList->setInsertPolicy(QComboBox::NoInsert);
+    YearList->setCompleter(nullptr);
+
+    m_refresh->setObjectName(QStringLiteral("Refresh"));
+    m_refresh->setAccessibleName(QStringLiteral("Refresh"));
+    m_refresh->setGeometry(du.rect(256, 16, 50, 14));
+
+    HistoryList->setObjectName(QStringLiteral("HistoryList"));
+    HistoryList->setAccessibleName(QStringLiteral("History lines"));
+    HistoryList->setGeometry(du.rect(20, 38, 285, 162));
+    HistoryList->setModel(m_model);
+    HistoryList->setUniformItemSizes(true);
+    HistoryList->setSelectionMode(QAbstractItemView::SingleSelection);
+    HistoryList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    HistoryList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    HistoryList->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+    m_ok->setObjectName(QStringLiteral("OK"));
+    m_ok->setAccessibleName(QStringLiteral("OK"));
+    m_ok->setGeometry(du.rect(134, 207, 50, 14));
+    m_ok->setDefault(true);
+
+    setFixedSize(du.x(326), du.y(234));
+
+    connect(MonthList, &QComboBox::activated, this, &CHistoryDlg::OnSelchangeMonth);
+    connect(m_refresh, &QPushButton::clicked, this, &CHistoryDlg::OnRefreshHistory);
+    connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    const QDate now = m_today();
+    FillDateLists(now.day(), now.month(), twoDigitYearOf(now));
+    centreOnOwner();
+    OnRefreshHistory();
+}
+
+CHistoryDlg::~CHistoryDlg() = default;
+
+void CHistoryDlg::setLogOpener(LogOpener opener)
+{
+    m_opener = std::move(opener);
+}
+
+QLabel* CHistoryDlg::addLabel(const QString& text, const QRect& rect, QWidget* buddy)
+{
+    auto* label = new QLabel(text, this);
+    label->setAccessibleName(text);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setBuddy(buddy);
+    label->setGeometry(rect);
+    return label;
+}
+
+void CHistoryDlg::FillDateLists(int day, int month, int twoDigitYear)
+{
+    if (month < 1 || month > 12)
+        return;
+    const QSignalBlocker blockDay(DayList);
+    const QSignalBlocker blockMonth(MonthList);
+    const QSignalBlocker blockYear(YearList);
+    MonthList->clear();
+    DayList->clear();
+    YearList->clear();
+
+    const int year = twoDigitYear == 99 ? 1999 : 2000 + twoDigitYear;
+    QStringList days;
+    for (int d = 1; d <= DaysInMonth[month - 1]; ++d)
+        days << QString::asprintf("%02d", d);
+    DayList->addItems(days);
+    for (const char* name : MonthNames)
+        MonthList->addItem(QLatin1String(name));
+    YearList->addItems({QString::number(year - 1), QString::number(year), QString::number(year - 99)});
+
+    DayList->setCurrentIndex(day >= 1 && day <= DayList->count() ? day - 1 : -1);
+    MonthList->setCurrentIndex(month - 1);
+    YearList->setCurrentIndex(1);
+}
+
+QString CHistoryDlg::chosenYear() const
+{
+    // The Year box takes typing: a typed four-digit year counts as much as a chosen entry.
+    const QString text = YearList->currentText();
+    if (isFourDigitYear(text))
+        return text;
+    const int chosen = YearList->currentIndex();
+    if (chosen >= 0 && text == YearList->itemText(chosen))
+        return text;
+    return {};
+}
+
+QByteArray CHistoryDlg::DateKey() const
+{
+    const int month = MonthList->currentIndex() + 1;
+    const QString year = chosenYear();
+    if (DayList->currentIndex() < 0 || month < 1 || year.isEmpty())
+        return {};
+    return QString::asprintf("%02d", month).toLatin1() + '/' + DayList->currentText().toLatin1() + '/' +
+           year.toLatin1();
+}
+
+void CHistoryDlg::OnRefreshHistory()
+{
+    const QByteArray key = DateKey();
+    if (key.isEmpty()) {
+        m_model->setLines({});
+        return;
+    }
+    bool opened = false;
+    LogSearchResult found;
+    if (m_opener) {
+        const std::unique_ptr<LogSource> source = m_opener(m_userFilePath);
+        opened = source != nullptr;
+        if (source)
+            found = findDateLines(*source, key);
+    } else {
+        found = findDateLinesInFile(m_userFilePath, key, &opened);
+    }
+    m_model->setLines(std::move(found.lines));
+    if (!opened)
+        return;
+    if (found.error != 0) {
+        m_boxes.show(
+            QStringLiteral("An unexpected error occurred while reading %1: %2.")
+                .arg(QFile::decodeName(m_userFilePath), QString::fromLocal8Bit(std::strerror(found.error))),
+            QString(), MessageBoxes::Icon::Critical);
+        return;
+    }
+    centreOnOwner();
+}
+
+void CHistoryDlg::OnSelchangeMonth()
+{
+    const int month = MonthList->currentIndex() + 1;
+    const int day = DayList->currentIndex() >= 0 ? DayList->currentText().toInt() : 0;
+    FillDateLists(day, month, twoDigitYearOf(m_today()));
+}
+
+void CHistoryDlg::centreOnOwner()
+{
+    // Client area on client area: both windows carry a title bar, and our own frame is not known
+    // before the window is first shown.
+    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    QScreen* screen = owner ? owner->screen() : this->screen();
+    const QRect area = owner ? owner->geometry() : (screen ? screen->availableGeometry() : QRect());
+    if (area.isEmpty())
+        return;
+    QRect client = geometry();
+    client.moveTopLeft(QPoint(area.left() + (area.width() - client.width()) / 2,
+                              area.top() + (area.height() - client.height()) / 2));
+    // Like the platform's centring, keep a window that fits on the screen within it.
+    if (screen) {
+        const QRect frame = frameGeometry();
+        const QMargins margins(geometry().left() - frame.left(), geometry().top() - frame.top(),
+                               frame.right() - geometry().right(), frame.bottom() - geometry().bottom());
+        const QRect avail = screen->availableGeometry().marginsRemoved(margins);
+        if (client.width() <= avail.width())
+            client.moveLeft(std::clamp(client.left(), avail.left(), avail.right() + 1 - client.width()));
+        if (client.height() <= avail.height())
+            client.moveTop(std::clamp(client.top(), avail.top(), avail.bottom() + 1 - client.height()));
+    }
+    setGeometry(client);
+}

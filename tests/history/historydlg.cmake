@@ -1,0 +1,1 @@
+sorvane_add_test(test_historydlg SOURCES tst_historydlg.cpp LIBS sorvane_historydlg)
