@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -144,9 +145,14 @@ bool parseDiscoveryTarget(const QString& text, EndpointSettings& settings)
         return false;
     quint16 port = 1019;
     if (parts.size() == 2) {
+        // Digits only: toUInt() would also take blanks around them and a sign.
+        const QString& digits = parts[1];
+        const bool onlyDigits = std::all_of(digits.begin(), digits.end(), [](QChar c) {
+            return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        });
         bool ok = false;
-        const uint value = parts[1].toUInt(&ok);
-        if (!ok || value == 0 || value > 65535)
+        const uint value = digits.toUInt(&ok);
+        if (!onlyDigits || !ok || value == 0 || value > 65535)
             return false;
         port = static_cast<quint16>(value);
     }

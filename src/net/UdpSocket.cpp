@@ -22,6 +22,7 @@ void UdpSocket::close()
 
 void UdpSocket::watch(std::function<void()> onReadable)
 {
+    m_notifier.reset(); // one notifier a descriptor: Qt's Unix dispatcher keeps only one
     m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
                      [onReadable = std::move(onReadable)] { onReadable(); });

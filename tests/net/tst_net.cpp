@@ -1,0 +1,472 @@
+#include "events/EventRecord.h"
+#include "net/Discovery.h"
+#include "net/Endpoint.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace
+{
+
+class RecordingBoxes : public MessageBoxes
+{
+public:
+    void show(const QString& text, const QString&, Icon) override { texts << text; }
+    QStringList texts;
+};
+
+sockaddr_in ipv4(quint32 address, quint16 port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(address);
+    a.sin_port = htons(port);
+    return a;
+}
+
+quint16 localPort(int fd)
+{
+    sockaddr_in a{};
+    socklen_t length = sizeof a;
+    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0 ? ntohs(a.sin_port) : 0;
+}
+
+// A plain POSIX datagram socket of the test's own: a firewall server, or another program.
+class Peer
+{
+public:
+    explicit Peer(quint16 port = 0) : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+    {
+        const sockaddr_in any = ipv4(INADDR_ANY, port);
+        m_bound = ::bind(m_fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) == 0;
+    }
+    ~Peer() { ::close(m_fd); }
+    bool bound() const { return m_bound; }
+    quint16 port() const { return localPort(m_fd); }
+    bool sendTo(const sockaddr_in& to, const QByteArray& data) const
+    {
+        return ::sendto(m_fd, data.constData(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                        sizeof to) == data.size();
+    }
+    bool sendToLoopback(quint16 port, const QByteArray& data) const
+    {
+        return sendTo(ipv4(INADDR_LOOPBACK, port), data);
+    }
+    // One waiting datagram, or an empty array when none waits.
+    QByteArray receive(sockaddr_in* from = nullptr) const
+    {
+        char buffer[1024];
+        sockaddr_in source{};
+        socklen_t length = sizeof source;
+        const ssize_t n = ::recvfrom(m_fd, buffer, sizeof buffer, MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr*>(&source), &length);
+        if (from)
+            *from = source;
+        return n < 0 ? QByteArray() : QByteArray(buffer, n);
+    }
+
+private:
+    int m_fd;
+    bool m_bound = false;
+};
+
+quint16 freePort()
+{
+    return Peer().port();
+}
+
+QByteArray eventDatagram(const QByteArray& name, quint32 code)
+{
+    EventRecord record;
+    record.EventCode = code;
+    setField(record.Username, USERNAME_WIDTH, name);
+    setField(record.Date, DATE_WIDTH, "12/05/1999");
+    record.ServerIPAddress = ipAddressFromBytes(192, 168, 1, 10);
+    return encodeEvent(record);
+}
+
+bool wouldBlock(int error)
+{
+    return error == EWOULDBLOCK || error == EAGAIN;
+}
+
+// The host-name steps are restored whatever a test replaces in them.
+struct HostLookupGuard {
+    HostLookup saved = g_hostLookup;
+    ~HostLookupGuard() { g_hostLookup = saved; }
+};
+
+const QByteArray LONG_NAME_ENV = "SORVANE_TEST_LONG_HOST_NAME";
+
+} // namespace
+
+class NetTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void burstOfFiveGivesFiveRecordsInOrder();
+    void readOfEmptySocketFailsAtOnceWithWouldBlock();
+    void datagramOver512IsConsumedAndTheNextIsRead();
+    void notificationRunsWhileDatagramsWait();
+    void receiveBufferHoldsFourMiBWhereAllowed();
+    void eventPortHeldByAnotherSocketFailsSilently();
+
+    void discoveryReachesLoopbackServerAndReadsItsReply();
+    void registeringAgainReplacesTheNotification();
+    void threeDetectionsUseThreeDifferentPorts();
+    void hostNameFailuresShowAuto4AndAuto5();
+    void hostNameOf50CharactersDoesNotFit();
+    void closingDiscoveryTwiceIsHarmless();
+    void discoverPacketIsTheFixed33Bytes();
+    void replyNamesItsServerInBytesOneToFour();
+    void discoveryTargetIsAddressWithOptionalPort();
+
+private:
+    // The next event datagram; waits for the notification when none is queued yet.
+    long receiveEvent(char* buffer, std::size_t capacity, int* error);
+
+    quint16 m_eventPort = 0;
+    int m_notified = 0;
+};
+
+void NetTest::initTestCase()
+{
+    if (qEnvironmentVariableIsSet(LONG_NAME_ENV.constData()))
+        return; // only the host-name check runs in the child process
+    m_eventPort = freePort();
+    QVERIFY(m_eventPort != 0);
+    g_endpointSettings.eventPort = m_eventPort;
+    RecordingBoxes boxes;
+    int error = 12345;
+    QCOMPARE(OpenEventSocket([this] { ++m_notified; }, &error, boxes), 0);
+    QCOMPARE(error, 12345);
+    QCOMPARE(localPort(g_eventSocket.fd()), m_eventPort);
+    QVERIFY(boxes.texts.isEmpty());
+}
+
+void NetTest::cleanupTestCase()
+{
+    g_eventSocket.close();
+    CloseDiscoverySocket();
+}
+
+long NetTest::receiveEvent(char* buffer, std::size_t capacity, int* error)
+{
+    long n = receiveDatagram(g_eventSocket, buffer, capacity, error);
+    if (n < 0 && wouldBlock(*error)) {
+        m_notified = 0;
+        if (QTest::qWaitFor([this] { return m_notified > 0; }, 5000))
+            n = receiveDatagram(g_eventSocket, buffer, capacity, error);
+    }
+    return n;
+}
+
+void NetTest::burstOfFiveGivesFiveRecordsInOrder()
+{
+    Peer server;
+    for (int i = 1; i <= 5; ++i)
+        QVERIFY(
+            server.sendToLoopback(m_eventPort, eventDatagram("user" + QByteArray::number(i), quint32(i))));
+
+    for (int i = 1; i <= 5; ++i) {
+        char buffer[MAX_DATAGRAM_SIZE];
+        int error = 0;
+        const long n = receiveEvent(buffer, sizeof buffer, &error);
+        QCOMPARE(n, 157L);
+        const EventRecord record = decodeEvent(buffer, std::size_t(n));
+        QCOMPARE(QByteArray(record.Username), "user" + QByteArray::number(i));
+        QCOMPARE(record.EventCode, quint32(i));
+    }
+    char buffer[MAX_DATAGRAM_SIZE];
+    int error = 0;
+    QCOMPARE(receiveDatagram(g_eventSocket, buffer, sizeof buffer, &error), -1L);
+    QVERIFY(wouldBlock(error));
+}
+
+void NetTest::readOfEmptySocketFailsAtOnceWithWouldBlock()
+{
+    char buffer[MAX_DATAGRAM_SIZE];
+    int error = 0;
+    QCOMPARE(receiveDatagram(g_eventSocket, buffer, sizeof buffer, &error), -1L);
+    QVERIFY2(wouldBlock(error), qPrintable(QString::number(error)));
+}
+
+void NetTest::datagramOver512IsConsumedAndTheNextIsRead()
+{
+    Peer server;
+    const QByteArray event = eventDatagram("after", LoggedOff);
+    QVERIFY(server.sendToLoopback(m_eventPort, event + QByteArray(512 - 157, 'x')));
+    QVERIFY(server.sendToLoopback(m_eventPort, event + QByteArray(513 - 157, 'x')));
+    QVERIFY(server.sendToLoopback(m_eventPort, event));
+
+    char buffer[MAX_DATAGRAM_SIZE];
+    int error = 0;
+    QCOMPARE(receiveEvent(buffer, sizeof buffer, &error), 512L);
+    QCOMPARE(receiveEvent(buffer, sizeof buffer, &error), -1L);
+    QCOMPARE(error, EMSGSIZE);
+    QCOMPARE(receiveEvent(buffer, sizeof buffer, &error), 157L);
+    QCOMPARE(QByteArray(decodeEvent(buffer, 157).Username), QByteArray("after"));
+    QCOMPARE(receiveDatagram(g_eventSocket, buffer, sizeof buffer, &error), -1L);
+    QVERIFY(wouldBlock(error));
+}
+
+void NetTest::notificationRunsWhileDatagramsWait()
+{
+    Peer server;
+    m_notified = 0;
+    QVERIFY(server.sendToLoopback(m_eventPort, eventDatagram("one", LoggedOn)));
+    QVERIFY(server.sendToLoopback(m_eventPort, eventDatagram("two", LoggedOn)));
+    QTRY_VERIFY_WITH_TIMEOUT(m_notified > 0, 5000);
+
+    char buffer[MAX_DATAGRAM_SIZE];
+    int error = 0;
+    QCOMPARE(receiveDatagram(g_eventSocket, buffer, sizeof buffer, &error), 157L);
+    // The second one is announced again after the first read.
+    m_notified = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(m_notified > 0, 5000);
+    QCOMPARE(receiveDatagram(g_eventSocket, buffer, sizeof buffer, &error), 157L);
+    QCOMPARE(QByteArray(decodeEvent(buffer, 157).Username), QByteArray("two"));
+}
+
+void NetTest::receiveBufferHoldsFourMiBWhereAllowed()
+{
+    QFile cap(QStringLiteral("/proc/sys/net/core/rmem_max"));
+    if (!cap.open(QIODevice::ReadOnly))
+        QSKIP("net.core.rmem_max is not readable here");
+    const int allowed = cap.readAll().trimmed().toInt();
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    QCOMPARE(::getsockopt(g_eventSocket.fd(), SOL_SOCKET, SO_RCVBUF, &granted, &length), 0);
+    // Linux reports twice what it grants.
+    QVERIFY2(granted / 2 >= std::min(EVENT_RECEIVE_BUFFER, allowed),
+             qPrintable(QStringLiteral("granted %1, allowed %2").arg(granted / 2).arg(allowed)));
+}
+
+void NetTest::eventPortHeldByAnotherSocketFailsSilently()
+{
+    const Peer otherProgram;
+    QVERIFY(otherProgram.bound());
+    g_endpointSettings.eventPort = otherProgram.port();
+    RecordingBoxes boxes;
+    int error = 12345;
+    int notified = 0;
+    QCOMPARE(OpenEventSocket([&notified] { ++notified; }, &error, boxes), -1);
+    QCOMPARE(error, 12345);
+    QVERIFY(!g_eventSocket.isOpen());
+    QVERIFY(boxes.texts.isEmpty());
+
+    g_endpointSettings.eventPort = m_eventPort;
+    QCOMPARE(OpenEventSocket([this] { ++m_notified; }, &error, boxes), 0);
+}
+
+void NetTest::discoveryReachesLoopbackServerAndReadsItsReply()
+{
+    RecordingBoxes boxes;
+    QCOMPARE(OpenDiscoverySocket(boxes), 0);
+    QVERIFY(boxes.texts.isEmpty());
+    const quint16 discoveryPort = localPort(g_discoverySocket.fd());
+    QVERIFY(discoveryPort != 0);
+    int broadcast = 0;
+    socklen_t length = sizeof broadcast;
+    QCOMPARE(::getsockopt(g_discoverySocket.fd(), SOL_SOCKET, SO_BROADCAST, &broadcast, &length), 0);
+    QCOMPARE(broadcast, 1);
+
+    int replies = 0;
+    QCOMPARE(RegisterReadNotification(g_discoverySocket, [&replies] { ++replies; }), 0);
+    char buffer[DISCOVERY_REPLY_SIZE];
+    int error = 0;
+    QCOMPARE(receiveDatagram(g_discoverySocket, buffer, sizeof buffer, &error), -1L);
+    QVERIFY(wouldBlock(error));
+
+    // A firewall server reached through the loopback broadcast address answers from its own socket.
+    const Peer server;
+    EndpointSettings target;
+    QVERIFY(parseDiscoveryTarget(QStringLiteral("127.255.255.255:%1").arg(server.port()), target));
+    const QByteArray packet = DiscoverPacket();
+    const sockaddr_in to = ipv4(target.discoveryAddress, target.discoveryPort);
+    QCOMPARE(::sendto(g_discoverySocket.fd(), packet.constData(), packet.size(), 0,
+                      reinterpret_cast<const sockaddr*>(&to), sizeof to),
+             ssize_t(packet.size()));
+    sockaddr_in from{};
+    QByteArray received;
+    QVERIFY(QTest::qWaitFor([&] { return !(received = server.receive(&from)).isEmpty(); }, 5000));
+    QCOMPARE(received, packet);
+    QCOMPARE(ntohs(from.sin_port), discoveryPort);
+
+    QByteArray reply =
+        encodeDiscoveryReply(ipAddressFromBytes(0xC0, 0xA8, 0, 1), "fw") + QByteArray(491, 'z');
+    reply[0] = '\xFF';
+    QVERIFY(Peer().sendTo(from, reply));
+    QTRY_VERIFY_WITH_TIMEOUT(replies > 0, 5000);
+    const long n = receiveDatagram(g_discoverySocket, buffer, sizeof buffer, &error);
+    QCOMPARE(n, 512L);
+    DiscoveryReply read;
+    QVERIFY(readDiscoveryReply(buffer, std::size_t(n), read));
+    QCOMPARE(FormatIPAddress(read.serverAddress), QByteArray("192.168.0.1"));
+}
+
+void NetTest::registeringAgainReplacesTheNotification()
+{
+    // Qt's plain Unix dispatcher (QT_NO_GLIB=1) warns of two notifiers on one descriptor.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+    RecordingBoxes boxes;
+    QCOMPARE(OpenDiscoverySocket(boxes), 0);
+    int first = 0;
+    int second = 0;
+    QCOMPARE(RegisterReadNotification(g_discoverySocket, [&first] { ++first; }), 0);
+    QCOMPARE(RegisterReadNotification(g_discoverySocket, [&second] { ++second; }), 0);
+    QVERIFY(Peer().sendToLoopback(localPort(g_discoverySocket.fd()), "x"));
+    QTRY_VERIFY_WITH_TIMEOUT(second > 0, 5000);
+    QCOMPARE(first, 0);
+    CloseDiscoverySocket();
+}
+
+void NetTest::threeDetectionsUseThreeDifferentPorts()
+{
+    RecordingBoxes boxes;
+    QSet<quint16> ports;
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(OpenDiscoverySocket(boxes), 0);
+        ports << localPort(g_discoverySocket.fd());
+    }
+    QCOMPARE(ports.size(), 3);
+    QVERIFY(!ports.contains(0));
+}
+
+void NetTest::hostNameFailuresShowAuto4AndAuto5()
+{
+    const HostLookupGuard guard;
+    RecordingBoxes boxes;
+    g_hostLookup.getName = [](char*, std::size_t) {
+        errno = ENAMETOOLONG;
+        return -1;
+    };
+    QCOMPARE(OpenDiscoverySocket(boxes), ENAMETOOLONG);
+    QCOMPARE(boxes.texts, QStringList({QStringLiteral("Auto4")}));
+    QVERIFY(!g_discoverySocket.isOpen());
+
+    g_hostLookup.getName = guard.saved.getName;
+    g_hostLookup.resolve = [](const char*) { return false; };
+    boxes.texts.clear();
+    QVERIFY(OpenDiscoverySocket(boxes) != 0);
+    QCOMPARE(boxes.texts, QStringList({QStringLiteral("Auto5")}));
+    QVERIFY(!g_discoverySocket.isOpen());
+}
+
+void NetTest::hostNameOf50CharactersDoesNotFit()
+{
+    const QByteArray longName = qgetenv(LONG_NAME_ENV.constData());
+    if (longName.isEmpty()) {
+        // Rerun this one check in a UTS namespace of its own, where the host name may be changed.
+        const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
+        if (unshare.isEmpty() || ::geteuid() != 0)
+            QSKIP("needs root and unshare(1) to give a process a host name of its own");
+        for (int length : {49, 50, 60}) {
+            QProcess child;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QString::fromLatin1(LONG_NAME_ENV), QString(length, QLatin1Char('h')));
+            child.setProcessEnvironment(environment);
+            child.start(unshare,
+                        {QStringLiteral("--uts"), QStringLiteral("--"), QStringLiteral("sh"),
+                         QStringLiteral("-c"),
+                         QStringLiteral("hostname \"$%1\" && exec \"$0\" \"$@\"")
+                             .arg(QString::fromLatin1(LONG_NAME_ENV)),
+                         QCoreApplication::applicationFilePath(), QStringLiteral("-platform"),
+                         QStringLiteral("offscreen"), QStringLiteral("hostNameOf50CharactersDoesNotFit")});
+            QVERIFY(child.waitForFinished(60000));
+            const QByteArray output = child.readAllStandardOutput();
+            if (!output.contains("Start testing"))
+                QSKIP(qPrintable(QStringLiteral("no UTS namespace here: ") +
+                                 QString::fromLocal8Bit(child.readAllStandardError())));
+            QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+        }
+        return;
+    }
+
+    // In the child: the real gethostname into the 50-byte buffer; the lookup only records the name,
+    // so that no name ever goes to a resolver off this machine.
+    const HostLookupGuard guard;
+    QByteArray looked;
+    g_hostLookup.resolve = [&looked](const char* name) {
+        looked = name;
+        return true;
+    };
+    RecordingBoxes boxes;
+    const int result = OpenDiscoverySocket(boxes);
+    if (longName.size() < 50) {
+        QCOMPARE(result, 0);
+        QCOMPARE(looked, longName);
+        QVERIFY(boxes.texts.isEmpty());
+    } else {
+        QVERIFY(result != 0);
+        QCOMPARE(boxes.texts, QStringList({QStringLiteral("Auto4")}));
+        QVERIFY(!g_discoverySocket.isOpen());
+    }
+}
+
+void NetTest::closingDiscoveryTwiceIsHarmless()
+{
+    RecordingBoxes boxes;
+    QCOMPARE(OpenDiscoverySocket(boxes), 0);
+    CloseDiscoverySocket();
+    CloseDiscoverySocket();
+    QVERIFY(!g_discoverySocket.isOpen());
+    QCOMPARE(OpenDiscoverySocket(boxes), 0);
+    QVERIFY(g_discoverySocket.isOpen());
+    QVERIFY(g_eventSocket.isOpen());
+}
+
+void NetTest::discoverPacketIsTheFixed33Bytes()
+{
+    QCOMPARE(DiscoverPacket(), QByteArray::fromHex("0100000000303030303030303030303030"
+                                                   "446973636F766572205061636B6574" // "Discover Packet"
+                                                   "00"));
+}
+
+void NetTest::replyNamesItsServerInBytesOneToFour()
+{
+    DiscoveryReply reply;
+    QVERIFY(!readDiscoveryReply("\x02\x0A\x00\x00", 4, reply));
+    QVERIFY(readDiscoveryReply("\x02\x0A\x00\x00\x07", 5, reply));
+    QCOMPARE(FormatIPAddress(reply.serverAddress), QByteArray("10.0.0.7"));
+    QVERIFY(readDiscoveryReply("\xFF\xC0\xA8\x01\x0A"
+                               "0123456789abcdef",
+                               21, reply));
+    QCOMPARE(FormatIPAddress(reply.serverAddress), QByteArray("192.168.1.10"));
+}
+
+void NetTest::discoveryTargetIsAddressWithOptionalPort()
+{
+    EndpointSettings settings;
+    QVERIFY(parseDiscoveryTarget(QStringLiteral("127.255.255.255:40000"), settings));
+    QCOMPARE(settings.discoveryAddress, 0x7FFFFFFFu);
+    QCOMPARE(settings.discoveryPort, quint16(40000));
+    QVERIFY(parseDiscoveryTarget(QStringLiteral("255.255.255.255"), settings));
+    QCOMPARE(settings.discoveryAddress, 0xFFFFFFFFu);
+    QCOMPARE(settings.discoveryPort, quint16(1019));
+
+    settings.discoveryAddress = 0x7F000001;
+    for (const char* junk : {"", "junk", "127.0.0", "127.0.0.256", "127.0.0.1:", "127.0.0.1:0",
+                             "127.0.0.1:65536", "127.0.0.1:1:2", "127.0.0.1:x", "127.0.0.1: 80",
+                             "127.0.0.1:+80", "127.0.0.1:80 ", " 127.0.0.1", "localhost:80"}) {
+        QVERIFY2(!parseDiscoveryTarget(QString::fromLatin1(junk), settings), junk);
+        QCOMPARE(settings.discoveryAddress, 0x7F000001u);
+        QCOMPARE(settings.discoveryPort, quint16(1019));
+    }
+}
+
+QTEST_MAIN(NetTest)
+#include "tst_net.moc"
