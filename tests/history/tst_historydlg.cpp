@@ -391,6 +391,13 @@ private slots:
         refresh(*dlg);
         QCOMPARE(listed(*dlg), QStringList{QString::fromLatin1(logLine("07:00:00", "03/15/2026"))});
         QVERIFY(m_boxes.shown.isEmpty());
+
+        // Enter in the Year box ends the window through OK and adds no entry.
+        typeYear(*dlg, QStringLiteral("2011"));
+        QTest::keyClick(year->lineEdit(), Qt::Key_Return);
+        QTRY_VERIFY(!dlg->isVisible());
+        QCOMPARE(dlg->result(), int(QDialog::Accepted));
+        QCOMPARE(texts(year), strings({"2025", "2026", "1927"}));
     }
 
     void leapDayCanBeListed()
