@@ -6,17 +6,22 @@
 #include <QDeadlineTimer>
 #include <QThread>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/udp.h>
 #include <sys/socket.h>
 
 namespace
 {
 
+// Datagrams a send call carries; also the kernel's limit for one segmented send.
 constexpr int BATCH = 64;
+// Well inside the 65507-byte payload one segmented send may carry.
+constexpr int MAX_SEGMENTED_BYTES = 60000;
 constexpr int FULL_QUEUE_PATIENCE_MS = 2000;
 
 QString addressText(const sockaddr_in& address)
@@ -38,6 +43,9 @@ int EventSender::open(quint32 address, quint16 port)
     m_to.sin_family = AF_INET;
     m_to.sin_addr.s_addr = htonl(address);
     m_to.sin_port = htons(port);
+    // Connected, the kernel keeps the route instead of looking it up for every datagram.
+    if (::connect(m_socket.fd(), reinterpret_cast<const sockaddr*>(&m_to), sizeof m_to) != 0)
+        return errno;
     return 0;
 }
 
@@ -48,30 +56,19 @@ QString EventSender::destination() const
 
 int EventSender::send(const QByteArray* datagrams, int count)
 {
-    iovec iov[BATCH];
-    mmsghdr messages[BATCH];
     QDeadlineTimer patience(FULL_QUEUE_PATIENCE_MS);
     int done = 0;
     while (done < count) {
         const int n = std::min(BATCH, count - done);
-        for (int i = 0; i < n; ++i) {
-            const QByteArray& datagram = datagrams[done + i];
-            iov[i].iov_base = const_cast<char*>(datagram.constData());
-            iov[i].iov_len = static_cast<std::size_t>(datagram.size());
-            std::memset(&messages[i], 0, sizeof messages[i]);
-            messages[i].msg_hdr.msg_name = &m_to;
-            messages[i].msg_hdr.msg_namelen = sizeof m_to;
-            messages[i].msg_hdr.msg_iov = &iov[i];
-            messages[i].msg_hdr.msg_iovlen = 1;
-        }
-        const int sent = ::sendmmsg(m_socket.fd(), messages, static_cast<unsigned>(n), 0);
+        const int sent = sendChunk(datagrams + done, n);
         if (sent > 0) {
             done += sent;
             patience.setRemainingTime(FULL_QUEUE_PATIENCE_MS);
             continue;
         }
         const int error = sent < 0 ? errno : EAGAIN;
-        if (error == EINTR)
+        // ECONNREFUSED reports an earlier datagram that found no listener; this one was not sent yet.
+        if (error == EINTR || error == ECONNREFUSED)
             continue;
         if ((error == ENOBUFS || error == EAGAIN) && !patience.hasExpired()) {
             QThread::usleep(100);
@@ -80,6 +77,53 @@ int EventSender::send(const QByteArray* datagrams, int count)
         return error;
     }
     return 0;
+}
+
+int EventSender::sendChunk(const QByteArray* datagrams, int n)
+{
+    const int length = datagrams[0].size();
+    const bool sameLength =
+        std::all_of(datagrams, datagrams + n, [length](const QByteArray& d) { return d.size() == length; });
+    if (m_segmentation && n > 1 && length > 0 && length * n <= MAX_SEGMENTED_BYTES && sameLength) {
+        const int sent = sendSegmented(datagrams, n);
+        if (sent >= 0 || (errno != EIO && errno != EINVAL && errno != ENOPROTOOPT && errno != EOPNOTSUPP))
+            return sent;
+        // The path cannot segment: send one datagram a message from now on.
+        m_segmentation = false;
+    }
+    iovec iov[BATCH];
+    mmsghdr messages[BATCH];
+    for (int i = 0; i < n; ++i) {
+        iov[i].iov_base = const_cast<char*>(datagrams[i].constData());
+        iov[i].iov_len = static_cast<std::size_t>(datagrams[i].size());
+        std::memset(&messages[i], 0, sizeof messages[i]);
+        messages[i].msg_hdr.msg_iov = &iov[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    return ::sendmmsg(m_socket.fd(), messages, static_cast<unsigned>(n), 0);
+}
+
+int EventSender::sendSegmented(const QByteArray* datagrams, int n)
+{
+    const int length = datagrams[0].size();
+    m_segments.resize(length * n);
+    for (int i = 0; i < n; ++i)
+        std::memcpy(m_segments.data() + i * length, datagrams[i].constData(),
+                    static_cast<std::size_t>(length));
+    iovec iov = {m_segments.data(), static_cast<std::size_t>(m_segments.size())};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(quint16))] = {};
+    msghdr message = {};
+    message.msg_iov = &iov;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_UDP;
+    header->cmsg_type = UDP_SEGMENT;
+    header->cmsg_len = CMSG_LEN(sizeof(quint16));
+    const quint16 segment = static_cast<quint16>(length);
+    std::memcpy(CMSG_DATA(header), &segment, sizeof segment);
+    return ::sendmsg(m_socket.fd(), &message, 0) < 0 ? -1 : n;
 }
 
 bool DiscoveryResponder::open(quint16 port, QString& error)

@@ -21,8 +21,15 @@ public:
     QString destination() const;
 
 private:
+    // Datagrams sent by one call, or -1 with errno.
+    int sendChunk(const QByteArray* datagrams, int n);
+    // Equal-length datagrams in one buffer that the kernel cuts apart (UDP segmentation offload).
+    int sendSegmented(const QByteArray* datagrams, int n);
+
     UdpSocket m_socket;
     sockaddr_in m_to = {};
+    bool m_segmentation = true;
+    QByteArray m_segments;
 };
 
 // Answers each Discover packet that reaches its port with one reply per server played, sent back
