@@ -29,6 +29,13 @@ class OnlineUserTable
 public:
     using const_iterator = std::list<OnlineUser>::const_iterator;
 
+    OnlineUserTable() = default;
+    // A copy's index would still point into the original's entries; a move takes the nodes along.
+    OnlineUserTable(const OnlineUserTable&) = delete;
+    OnlineUserTable& operator=(const OnlineUserTable&) = delete;
+    OnlineUserTable(OnlineUserTable&&) = default;
+    OnlineUserTable& operator=(OnlineUserTable&&) = default;
+
     // Overwrites the entry of the same address in place, or appends the new one at the tail.
     void AddOrUpdateUser(const OnlineUser& user);
     void RemoveUser(std::string_view address);
