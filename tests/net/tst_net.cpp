@@ -9,6 +9,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -120,7 +121,7 @@ private slots:
     void discoveryReachesLoopbackServerAndReadsItsReply();
     void registeringAgainReplacesTheNotification();
     void threeDetectionsUseThreeDifferentPorts();
-    void hostNameFailuresShowAuto4AndAuto5();
+    void failedStepsShowTheirMessageAndLeaveNothingOpen();
     void closingDiscoveryTwiceIsHarmless();
     void discoveryDatagramsAreByteExact();
     void discoveryTargetIsAddressWithOptionalPort();
@@ -314,10 +315,21 @@ void NetTest::threeDetectionsUseThreeDifferentPorts()
     QVERIFY(!ports.contains(0));
 }
 
-void NetTest::hostNameFailuresShowAuto4AndAuto5()
+void NetTest::failedStepsShowTheirMessageAndLeaveNothingOpen()
 {
-    const HostLookupGuard guard;
     RecordingBoxes boxes;
+    // No descriptor left to the process: the socket cannot be created.
+    rlimit saved{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    const int result = OpenDiscoverySocket(boxes);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    QCOMPARE(result, EMFILE);
+    QVERIFY(!g_discoverySocket.isOpen());
+
+    const HostLookupGuard guard;
     g_hostLookup.getName = [](char*, std::size_t) {
         errno = ENAMETOOLONG;
         return -1;
@@ -329,7 +341,8 @@ void NetTest::hostNameFailuresShowAuto4AndAuto5()
     g_hostLookup.resolve = [](const char*) { return false; };
     QVERIFY(OpenDiscoverySocket(boxes) != 0);
     QVERIFY(!g_discoverySocket.isOpen());
-    QCOMPARE(boxes.texts, QStringList({QStringLiteral("Auto4"), QStringLiteral("Auto5")}));
+    QCOMPARE(boxes.texts,
+             QStringList({QStringLiteral("Auto1"), QStringLiteral("Auto4"), QStringLiteral("Auto5")}));
 }
 
 void NetTest::closingDiscoveryTwiceIsHarmless()
