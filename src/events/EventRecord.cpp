@@ -2,18 +2,30 @@
 
 #include <cstring>
 
-const char* const EventKeywordTable[EVENT_CODE_COUNT] = {
-    "LoggedOn",          "LoggedOff",          "AccountLockedUp",        "TryingInvalidUserNames",
-    "TryingInvalidPasswords", "AccountIsDisabled", "FirewallRebooted", "AccessingFilteredSites",
-    "AccountMarkedForLockUp", "AccessTimeExpired"};
+const char* const EventKeywordTable[EVENT_CODE_COUNT] = {"LoggedOn",
+                                                         "LoggedOff",
+                                                         "AccountLockedUp",
+                                                         "TryingInvalidUserNames",
+                                                         "TryingInvalidPasswords",
+                                                         "AccountIsDisabled",
+                                                         "FirewallRebooted",
+                                                         "AccessingFilteredSites",
+                                                         "AccountMarkedForLockUp",
+                                                         "AccessTimeExpired"};
 
-const char* const EventMessageTable[EVENT_CODE_COUNT] = {
-    " Logged on",          " Logged off",          " Account Locked Up",
-    " Trying invalid User Names", " Trying invalid Passwords", " Account is disabled",
-    " Firewall Rebooted",  " Accesing Filtered Sites", " Account Marked for LockUp",
-    " Access time Expired"};
+const char* const EventMessageTable[EVENT_CODE_COUNT] = {" Logged on",
+                                                         " Logged off",
+                                                         " Account Locked Up",
+                                                         " Trying invalid User Names",
+                                                         " Trying invalid Passwords",
+                                                         " Account is disabled",
+                                                         " Firewall Rebooted",
+                                                         " Accesing Filtered Sites",
+                                                         " Account Marked for LockUp",
+                                                         " Access time Expired"};
 
-namespace {
+namespace
+{
 
 constexpr std::size_t OFF_HEADER = 1;
 constexpr std::size_t OFF_CODE = 3;
@@ -81,11 +93,21 @@ void setField(char* field, std::size_t width, const QByteArray& text)
 
 QByteArray FormatIPAddress(quint32 address)
 {
-    unsigned char b[4];
-    std::memcpy(b, &address, 4);
+    unsigned char bytes[4];
+    std::memcpy(bytes, &address, 4);
+    // "%u.%u.%u.%u" by hand: this runs several times for every event.
     char text[16];
-    const int n = std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-    return QByteArray(text, n);
+    int n = 0;
+    for (int i = 0; i < 4; ++i) {
+        const unsigned value = bytes[i];
+        if (value >= 100)
+            text[n++] = static_cast<char>('0' + value / 100);
+        if (value >= 10)
+            text[n++] = static_cast<char>('0' + value / 10 % 10);
+        text[n++] = static_cast<char>('0' + value % 10);
+        text[n++] = '.';
+    }
+    return QByteArray(text, n - 1);
 }
 
 quint32 ipAddressFromBytes(quint8 a, quint8 b, quint8 c, quint8 d)

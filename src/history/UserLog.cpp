@@ -19,18 +19,19 @@ void appendField(QByteArray& line, const char* text)
     }
 }
 
-bool writeAll(int fd, const char* data, qsizetype size)
+// Bytes written; fewer than `size` when the write failed (errno tells why).
+qsizetype writeAll(int fd, const char* data, qsizetype size)
 {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+    qsizetype done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, static_cast<size_t>(size - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
+            break;
+        done += n;
     }
-    return true;
+    return done;
 }
 
 // What ends a line cut short at the file's end: nothing, its missing LF, or a whole CR LF.
@@ -64,8 +65,10 @@ QByteArray formatLogLine(const EventRecord& record)
     return line;
 }
 
-int appendLogText(const QByteArray& path, const QByteArray& lines, int* errorOut)
+int appendLogText(const QByteArray& path, const QByteArray& lines, int* errorOut, qsizetype* writtenOut)
 {
+    if (writtenOut)
+        *writtenOut = 0;
     int fd = ::open(path.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0 && errno == EACCES) // a file we may append to but not read: skip the end check
         fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
@@ -75,9 +78,14 @@ int appendLogText(const QByteArray& path, const QByteArray& lines, int* errorOut
         return -1;
     }
     const char* mend = missingLineEnd(fd);
-    const bool written =
-        writeAll(fd, mend, qsizetype(std::strlen(mend))) && writeAll(fd, lines.constData(), lines.size());
+    const qsizetype mendLength = qsizetype(std::strlen(mend));
+    qsizetype done = 0;
+    if (writeAll(fd, mend, mendLength) == mendLength)
+        done = writeAll(fd, lines.constData(), lines.size());
+    const bool written = done == lines.size();
     const int writeError = errno;
+    if (writtenOut)
+        *writtenOut = done;
     ::close(fd);
     if (!written && errorOut)
         *errorOut = writeError;

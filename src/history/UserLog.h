@@ -12,8 +12,9 @@ QByteArray formatLogLine(const EventRecord& record);
 // for this one write. When the file does not end with a line end (a line cut short earlier), CR LF
 // goes first so that the new line starts on a line of its own.
 // Returns 0 when everything was written, -1 when the file could not be opened or the write fell
-// short; `errorOut`, when given, receives errno.
-int appendLogText(const QByteArray& path, const QByteArray& lines, int* errorOut = nullptr);
+// short; `errorOut`, when given, receives errno, and `writtenOut` how many bytes of `lines` went in.
+int appendLogText(const QByteArray& path, const QByteArray& lines, int* errorOut = nullptr,
+                  qsizetype* writtenOut = nullptr);
 
 // One line for one record: 0 when written, -1 when lost.
 int AppendLogLine(const QByteArray& path, const EventRecord& record);

@@ -20,7 +20,21 @@ int CSorvaneDlg::ReceiveEvent(EventRecord& record, int& errorCode)
         return -1;
     }
     record = decodeEvent(buffer, static_cast<std::size_t>(received));
-    return AppendLogLine(m_options.userFilePath, record);
+    // The line joins this notification's batch, written in order with one open, write and close.
+    m_pendingLog += formatLogLine(record);
+    ++m_pendingLines;
+    return 0;
+}
+
+void CSorvaneDlg::flushLog()
+{
+    if (m_pendingLines == 0)
+        return;
+    qsizetype written = 0;
+    if (appendLogText(m_options.userFilePath, m_pendingLog, nullptr, &written) != 0)
+        m_lostLogLines += m_pendingLines - static_cast<quint64>(m_pendingLog.left(written).count('\n'));
+    m_pendingLog.clear();
+    m_pendingLines = 0;
 }
 
 // Handles every datagram that waits, up to a bound, one completely before the next, so the views
@@ -39,6 +53,9 @@ int CSorvaneDlg::OnEventNotify()
             ++m_lostLogLines;
         processEvent(record);
     }
+    flushLog();
+    if (const DatagramQueue* queue = g_eventSocket.queue())
+        m_droppedEvents = queue->droppedBySystem();
     updateStatus();
     return 0;
 }
@@ -82,6 +99,7 @@ void CSorvaneDlg::processEvent(const EventRecord& record)
             m_onlineUsers.RemoveUser(std::string_view(user.constData(), user.size()));
         }
     } catch (const std::bad_alloc&) {
+        flushLog(); // the box's own event loop may log later events
         m_boxes.show(QStringLiteral("Insufficient memory"), QStringLiteral("Users - Add"),
                      MessageBoxes::Icon::Stop);
     }

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <optional>
+#include <unordered_set>
 
 class EventListModel;
 class HelpWindow;
@@ -98,6 +99,7 @@ private:
     QByteArray selectedGroup() const;
     void removeOnlineRow(const QByteArray& address);
     void updateStatus();
+    void flushLog();
 
     DialogOptions m_options;
     MessageBoxes& m_boxes;
@@ -120,12 +122,15 @@ private:
     EventListModel* m_eventModel = nullptr;
     OnlineUserModel* m_onlineUserModel = nullptr;
     OnlineUserTable m_onlineUsers;
+    std::unordered_set<QByteArray> m_listedServers;
     std::unique_ptr<HelpWindow> m_helpWindow;
 
     // The server whose users OnlineUserList was last rebuilt for; none before the first rebuild.
     std::optional<QByteArray> m_rebuiltServer;
     bool m_eventSocketOpen = false;
     int m_eventSocketError = 0;
+    QByteArray m_pendingLog; // lines of the batch being handled, not yet written
+    quint64 m_pendingLines = 0;
     quint64 m_lostLogLines = 0;
     quint64 m_droppedEvents = 0;
 };

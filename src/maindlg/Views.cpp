@@ -25,8 +25,9 @@ template <typename TextAt> int sortedPosition(int count, const QString& text, Te
 
 QByteArray CSorvaneDlg::selectedServer() const
 {
-    const QList<QListWidgetItem*> selected = ServerList->selectedItems();
-    return selected.isEmpty() ? QByteArray() : selected.first()->text().toLatin1();
+    // Single selection: the selected item, if any, is the current one.
+    const QListWidgetItem* item = ServerList->currentItem();
+    return item && item->isSelected() ? item->text().toLatin1() : QByteArray();
 }
 
 QByteArray CSorvaneDlg::selectedGroup() const
@@ -36,11 +37,10 @@ QByteArray CSorvaneDlg::selectedGroup() const
 
 void CSorvaneDlg::AddServer(const QByteArray& server)
 {
+    // The set holds exactly the listed texts, so this is the list's own exact comparison.
+    if (!m_listedServers.insert(server).second)
+        return;
     const QString text = QString::fromLatin1(server);
-    for (int i = 0; i < ServerList->count(); ++i) {
-        if (ServerList->item(i)->text() == text)
-            return;
-    }
     const int position =
         sortedPosition(ServerList->count(), text, [this](int i) { return ServerList->item(i)->text(); });
     const QSignalBlocker blocker(ServerList);

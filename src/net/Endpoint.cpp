@@ -99,11 +99,13 @@ int InitializeSocket(int mode, MessageBoxes& boxes)
     return 0;
 }
 
-int RegisterReadNotification(UdpSocket& socket, std::function<void()> post)
+int RegisterReadNotification(UdpSocket& socket, std::function<void()> post, bool readerThread)
 {
     const int flags = ::fcntl(socket.fd(), F_GETFL);
     if (flags < 0 || ::fcntl(socket.fd(), F_SETFL, flags | O_NONBLOCK) != 0)
         return errno;
+    if (readerThread)
+        return socket.watchQueued(std::move(post));
     socket.watch(std::move(post));
     return 0;
 }
@@ -115,7 +117,7 @@ int OpenEventSocket(std::function<void()> post, int* error, MessageBoxes& boxes,
             *openError = code;
         return -1;
     }
-    if (const int code = RegisterReadNotification(g_eventSocket, std::move(post))) {
+    if (const int code = RegisterReadNotification(g_eventSocket, std::move(post), true)) {
         *error = code;
         return -1;
     }

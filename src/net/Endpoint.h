@@ -40,8 +40,9 @@ extern HostLookup g_hostLookup;
 // mode 1 shows the step's "Auto1" to "Auto5" before it returns.
 int InitializeSocket(int mode, MessageBoxes& boxes);
 
-// The read notification of `socket` runs `post` while a datagram waits. 0, or errno.
-int RegisterReadNotification(UdpSocket& socket, std::function<void()> post);
+// The read notification of `socket` runs `post` while a datagram waits; with `readerThread`, a
+// thread takes the datagrams out of the kernel as they arrive. 0, or errno.
+int RegisterReadNotification(UdpSocket& socket, std::function<void()> post, bool readerThread = false);
 
 // 0, or -1; `*error` receives errno only when the notification could not be registered, and
 // `*openError`, when given, the errno of a failed creation or bind.

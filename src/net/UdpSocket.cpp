@@ -15,6 +15,7 @@ int UdpSocket::create()
 void UdpSocket::close()
 {
     m_notifier.reset();
+    m_queue.reset();
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
@@ -28,8 +29,20 @@ void UdpSocket::watch(std::function<void()> onReadable)
                      [onReadable = std::move(onReadable)] { onReadable(); });
 }
 
+int UdpSocket::watchQueued(std::function<void()> onReadable)
+{
+    m_notifier.reset();
+    m_queue = std::make_unique<DatagramQueue>();
+    const int error = m_queue->start(m_fd, std::move(onReadable));
+    if (error)
+        m_queue.reset();
+    return error;
+}
+
 long receiveDatagram(const UdpSocket& socket, char* buffer, std::size_t capacity, int* error)
 {
+    if (DatagramQueue* queue = socket.queue())
+        return queue->pop(buffer, capacity, error);
     for (;;) {
         const ssize_t n = ::recv(socket.fd(), buffer, capacity, MSG_TRUNC);
         if (n < 0 && errno == EINTR)

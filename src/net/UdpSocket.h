@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/DatagramQueue.h"
+
 #include <QSocketNotifier>
 
 #include <functional>
@@ -23,10 +25,14 @@ public:
 
     // Level-triggered: `onReadable` runs again after each read while a datagram waits.
     void watch(std::function<void()> onReadable);
+    // The same, with a reader thread that takes each datagram out of the kernel at once. 0, or errno.
+    int watchQueued(std::function<void()> onReadable);
+    DatagramQueue* queue() const { return m_queue.get(); }
 
 private:
     int m_fd = -1;
     std::unique_ptr<QSocketNotifier> m_notifier;
+    std::unique_ptr<DatagramQueue> m_queue;
 };
 
 // Reads one datagram of at most `capacity` bytes. Returns its length, or -1 with `*error` set:

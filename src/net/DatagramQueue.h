@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSocketNotifier>
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+// Takes a socket's datagrams out of the kernel as soon as they arrive, in order, so that a burst
+// waits in memory instead of overflowing the kernel's buffer while the window is busy. The reader
+// thread does nothing else; the datagrams are handled on the window's thread.
+class DatagramQueue
+{
+public:
+    // Most datagrams held; past that they wait in the kernel.
+    static constexpr std::size_t CAPACITY = 1000000;
+
+    DatagramQueue() = default;
+    ~DatagramQueue() { stop(); }
+    DatagramQueue(const DatagramQueue&) = delete;
+    DatagramQueue& operator=(const DatagramQueue&) = delete;
+
+    // Starts reading `fd`; `onWaiting` runs on this thread while a datagram waits. 0, or errno.
+    int start(int fd, std::function<void()> onWaiting);
+    void stop();
+
+    // The oldest datagram: its length, or -1 with `*error` EWOULDBLOCK when none waits, or
+    // EMSGSIZE when it was longer than `capacity` (it is consumed all the same).
+    long pop(char* buffer, std::size_t capacity, int* error);
+
+    // Datagrams the kernel dropped on this socket for want of buffer space.
+    quint32 droppedBySystem() const { return m_dropped.load(std::memory_order_relaxed); }
+
+private:
+    void run();
+    // One datagram from the socket into `out`; false when none waits.
+    bool receiveOne(QByteArray& out);
+    void signal();
+    void clearSignal();
+
+    int m_fd = -1;
+    int m_waiting = -1; // eventfd: readable while the queue holds datagrams
+    int m_stop = -1;    // eventfd: tells the reader to end
+    std::thread m_reader;
+    std::mutex m_mutex; // held for every read of the socket too, so the order is the arrival order
+    std::deque<QByteArray> m_queue;
+    std::atomic<quint32> m_dropped{0};
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
