@@ -245,17 +245,18 @@ void FwsimTest::discoverPacketGetsOneReplyPerServerAndIsRecorded()
     QByteArray extra;
     QVERIFY(!console.receive(extra, QDeadlineTimer(300)));
 
+    // The line is written before the replies leave.
+    QFile record(recordPath);
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    QCOMPARE(record.readAll(),
+             QStringLiteral("127.0.0.1:%1 ").arg(console.port()).toLatin1() + DISCOVER_PACKET.toHex() + '\n');
+
     // Only an answered discovery let the replay go on.
     QByteArray event;
     QVERIFY(monitor.receive(event, QDeadlineTimer(5000)));
     QCOMPARE(field(event, 4, 40), QByteArray("late"));
     QVERIFY(sim->waitForFinished(10000));
     QCOMPARE(sim->exitCode(), 0);
-
-    QFile record(recordPath);
-    QVERIFY(record.open(QIODevice::ReadOnly));
-    QCOMPARE(record.readAll(),
-             QStringLiteral("127.0.0.1:%1 ").arg(console.port()).toLatin1() + DISCOVER_PACKET.toHex() + '\n');
 }
 
 void FwsimTest::demoSendsWellFormedEventsOfTheDay()
@@ -306,6 +307,10 @@ void FwsimTest::badOptionsExitWithCodeTwo_data()
     QTest::newRow("option twice") << QStringList{QStringLiteral("flood"), QStringLiteral("--count=5"),
                                                  QStringLiteral("--count=6")}
                                   << QStringLiteral("--count given more than once");
+    QTest::newRow("record without discovery")
+        << QStringList{QStringLiteral("demo"), QStringLiteral("--record=@DIR@/record.txt"),
+                       QStringLiteral("--discovery-port=0")}
+        << QStringLiteral("--record needs discovery");
     QTest::newRow("missing replay file")
         << QStringList{QStringLiteral("replay"), QStringLiteral("/nonexistent/none.replay")}
         << QStringLiteral("cannot read /nonexistent/none.replay");
@@ -321,6 +326,7 @@ void FwsimTest::badOptionsExitWithCodeTwo()
     QVERIFY(dir.isValid());
     const QString bad = writeFile(dir, QStringLiteral("bad.replay"), "# fine\nraw 01\nevnt code=0\n");
     arguments.replaceInStrings(QStringLiteral("@BAD@"), bad);
+    arguments.replaceInStrings(QStringLiteral("@DIR@"), dir.path());
     // Nothing must be sent: the monitor is a socket of ours that stays empty.
     LoopbackSocket monitor;
     arguments << monitorArg(monitor);

@@ -73,7 +73,7 @@ void DemoDay::queue(quint32 code, int user)
     m_pending.append(pending);
 }
 
-void DemoDay::planNext(const QByteArray& time)
+void DemoDay::planNext()
 {
     if (m_eventNumber >= m_nextReboot) {
         m_nextReboot = m_eventNumber + 150 + m_random.bounded(100);
@@ -93,7 +93,6 @@ void DemoDay::planNext(const QByteArray& time)
     const int online = pickUser(true);
     if (roll < 35 && offline >= 0) {
         m_users[offline].online = true;
-        m_users[offline].loginTime = time;
         queue(LoggedOn, offline);
     } else if (roll < 55 && online >= 0) {
         m_users[online].online = false;
@@ -101,7 +100,10 @@ void DemoDay::planNext(const QByteArray& time)
     } else if (roll < 70 && online >= 0) {
         queue(AccessingFilteredSites, online);
     } else if (roll < 78 && offline >= 0) {
+        // A mistyped password, then the right one.
         queue(TryingInvalidPasswords, offline);
+        m_users[offline].online = true;
+        queue(LoggedOn, offline);
     } else if (roll < 83) {
         Pending intruder;
         intruder.code = TryingInvalidUserNames;
@@ -125,7 +127,6 @@ void DemoDay::planNext(const QByteArray& time)
         queue(AccessingFilteredSites, online);
     } else if (offline >= 0) {
         m_users[offline].online = true;
-        m_users[offline].loginTime = time;
         queue(LoggedOn, offline);
     } else {
         queue(AccountIsDisabled, USERS_PER_SERVER - 1);
@@ -138,11 +139,14 @@ EventRecord DemoDay::build(const Pending& pending, const QByteArray& date, const
     record.EventCode = pending.code;
     record.ServerIPAddress = m_servers[pending.server];
     if (pending.user >= 0) {
-        const User& u = m_users[pending.user];
+        User& u = m_users[pending.user];
         setField(record.Username, USERNAME_WIDTH, u.name);
         setField(record.Groupname, GROUPNAME_WIDTH, u.group);
         record.IPAddress = u.ip;
-        if (u.online || pending.code == LoggedOff || pending.code == AccessTimeExpired)
+        if (pending.code == LoggedOn)
+            u.loginTime = time;
+        if (pending.code == LoggedOn || pending.code == LoggedOff || pending.code == AccessingFilteredSites ||
+            pending.code == AccessTimeExpired)
             setField(record.LoginTime, LOGINTIME_WIDTH, u.loginTime);
     } else if (!pending.name.isEmpty()) {
         setField(record.Username, USERNAME_WIDTH, pending.name);
@@ -157,7 +161,7 @@ EventRecord DemoDay::build(const Pending& pending, const QByteArray& date, const
 EventRecord DemoDay::next(const QByteArray& date, const QByteArray& time)
 {
     if (m_pending.isEmpty())
-        planNext(time);
+        planNext();
     const Pending pending = m_pending.takeFirst();
     ++m_eventNumber;
     return build(pending, date, time);

@@ -39,7 +39,7 @@ private:
         int server = 0;
     };
 
-    void planNext(const QByteArray& time);
+    void planNext();
     int pickUser(bool online);
     void queue(quint32 code, int user);
     EventRecord build(const Pending& pending, const QByteArray& date, const QByteArray& time);

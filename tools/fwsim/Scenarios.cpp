@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -123,8 +124,9 @@ void FloodScenario::tick()
         m_timer.start(0);
         return;
     }
-    const double nextNs = m_sent * 1e9 / m_rate;
-    m_timer.start(std::max(0, static_cast<int>(std::ceil((nextNs - m_clock.nsecsElapsed()) * 1e-6))));
+    const double waitMs = std::ceil((m_sent * 1e9 / m_rate - m_clock.nsecsElapsed()) * 1e-6);
+    // A very slow rate wakes up now and then to look again, rather than overflow the interval.
+    m_timer.start(static_cast<int>(std::clamp(waitMs, 0.0, 60000.0)));
 }
 
 ReplayScenario::ReplayScenario(QVector<ReplayStep> steps, EventSender& sender, DiscoveryResponder* responder,

@@ -186,6 +186,8 @@ OptionsResult parseSimOptions(const QStringList& arguments, SimOptions& options,
     options.recordFile = p.parser.value(p.record);
     if (p.parser.isSet(p.record) && options.recordFile.isEmpty())
         return fail(error, QStringLiteral("--record: needs a file name"));
+    if (!options.recordFile.isEmpty() && options.discoveryPort == 0)
+        return fail(error, QStringLiteral("--record needs discovery, but --discovery-port is 0"));
 
     const bool flood = options.scenario == SimOptions::Scenario::Flood;
     if ((p.parser.isSet(p.rate) || p.parser.isSet(p.count)) && !flood)

@@ -176,6 +176,12 @@ void DiscoveryResponder::readOne()
     if (QByteArray::fromRawData(buffer, static_cast<int>(received)) != DiscoverPacket())
         return;
 
+    // Recorded first, so whoever got a reply finds the line already written.
+    if (m_record.isOpen()) {
+        m_record.write(addressText(from).toLatin1() + ' ' +
+                       QByteArray(buffer, static_cast<int>(received)).toHex() + '\n');
+        m_record.flush();
+    }
     for (int i = 0; i < m_servers.size(); ++i) {
         const QByteArray reply =
             encodeDiscoveryReply(m_servers[i], QByteArrayLiteral("firewall ") + QByteArray::number(i + 1));
@@ -186,11 +192,6 @@ void DiscoveryResponder::readOne()
         }
     }
     ++m_answered;
-    if (m_record.isOpen()) {
-        m_record.write(addressText(from).toLatin1() + ' ' +
-                       QByteArray(buffer, static_cast<int>(received)).toHex() + '\n');
-        m_record.flush();
-    }
     if (m_onAnswered)
         m_onAnswered();
 }
