@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 namespace
 {
@@ -36,7 +37,7 @@ QByteArray timeText()
 
 DemoScenario::DemoScenario(const SimOptions& options, EventSender& sender, Finish finish)
     : m_day(options.servers, options.seed), m_speed(options.speed), m_sender(sender),
-      m_finish(std::move(finish))
+      m_finish(std::move(finish)), m_toTerminal(::isatty(STDOUT_FILENO) == 1)
 {
     m_timer.setSingleShot(true);
     QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
@@ -56,11 +57,14 @@ void DemoScenario::tick()
         m_finish(1);
         return;
     }
-    std::printf("%s  %s  %-15s  %-12s  %-11s  %s\n", record.EventTime,
-                FormatIPAddress(record.ServerIPAddress).constData(),
-                FormatIPAddress(record.IPAddress).constData(), record.Username, record.Groupname,
-                eventKeyword(record.EventCode));
-    std::fflush(stdout);
+    // Only for a person at a terminal: a pipe that nobody reads would fill and stop the demo.
+    if (m_toTerminal) {
+        std::printf("%s  %s  %-15s  %-12s  %-11s  %s\n", record.EventTime,
+                    FormatIPAddress(record.ServerIPAddress).constData(),
+                    FormatIPAddress(record.IPAddress).constData(), record.Username, record.Groupname,
+                    eventKeyword(record.EventCode));
+        std::fflush(stdout);
+    }
     m_timer.start(static_cast<int>(std::lround(m_day.nextDelayMs() / m_speed)));
 }
 

@@ -31,6 +31,7 @@ private:
     double m_speed;
     EventSender& m_sender;
     Finish m_finish;
+    bool m_toTerminal;
     QTimer m_timer;
 };
 

@@ -35,14 +35,14 @@ QString addressText(const sockaddr_in& address)
 
 int EventSender::open(quint32 address, quint16 port)
 {
+    m_to.sin_family = AF_INET;
+    m_to.sin_addr.s_addr = htonl(address);
+    m_to.sin_port = htons(port);
     if (const int error = m_socket.create())
         return error;
     // Room for a burst, so a flood rarely waits on the queue.
     const int size = 4 << 20;
     ::setsockopt(m_socket.fd(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-    m_to.sin_family = AF_INET;
-    m_to.sin_addr.s_addr = htonl(address);
-    m_to.sin_port = htons(port);
     // Connected, the kernel keeps the route instead of looking it up for every datagram.
     if (::connect(m_socket.fd(), reinterpret_cast<const sockaddr*>(&m_to), sizeof m_to) != 0)
         return errno;

@@ -62,8 +62,8 @@ int main(int argc, char* argv[])
 
     EventSender sender;
     if (const int e = sender.open(options.monitorAddress, options.monitorPort))
-        return failure(
-            QStringLiteral("cannot create a UDP socket: %1").arg(QString::fromLocal8Bit(std::strerror(e))));
+        return failure(QStringLiteral("cannot open a UDP socket to %1: %2")
+                           .arg(sender.destination(), QString::fromLocal8Bit(std::strerror(e))));
 
     std::unique_ptr<DiscoveryResponder> responder;
     if (options.discoveryPort != 0) {
