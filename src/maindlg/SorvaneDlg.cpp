@@ -59,11 +59,18 @@ QPushButton* makeButton(QWidget* parent, const QString& caption, const QRect& re
 
 } // namespace
 
-CSorvaneDlg::CSorvaneDlg(const DialogOptions& options, MessageBoxes& boxes, QWidget* parent)
-    : QDialog(parent), m_options(options), m_boxes(boxes),
-      m_icon(QIcon(QStringLiteral(":/icons/sorvane-32.xpm")))
+// Resources of a static library need registering; outside any namespace, as Qt requires.
+static void initIconResources()
 {
-    m_icon.addFile(QStringLiteral(":/icons/sorvane-16.xpm"));
+    Q_INIT_RESOURCE(icons);
+}
+
+CSorvaneDlg::CSorvaneDlg(const DialogOptions& options, MessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent), m_options(options), m_boxes(boxes)
+{
+    initIconResources();
+    m_icon.addPixmap(QPixmap(QStringLiteral(":/icons/sorvane-32.xpm")));
+    m_icon.addPixmap(QPixmap(QStringLiteral(":/icons/sorvane-16.xpm")));
     setObjectName(QStringLiteral("Sorvane"));
     setWindowTitle(QStringLiteral("Sorvane"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
