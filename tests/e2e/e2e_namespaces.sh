@@ -1,0 +1,408 @@
+#!/usr/bin/env bash
+# The monitor with all its defaults, in a network namespace of its own, against the simulator in a
+# second namespace joined to it by a veth pair. Watched from outside as a user would: its log file,
+# the simulator's record of the Discover packets it answered, and the window's views (--dump-views).
+#
+#   e2e_namespaces.sh SORVANE FWSIM CAPTURE
+#
+# Exit codes: 0 passed, 1 failed, 77 skipped (network namespaces cannot be created here).
+#
+# Every datagram stays inside the two namespaces: they hold only their loopback and the veth pair,
+# with addresses of 10.199.0.0/24, and no route leads out of them.
+
+set -u -o pipefail
+
+SORVANE=$1
+FWSIM=$2
+CAPTURE=$3
+
+SKIP=77
+FLOOD_COUNT=10000
+# Paced well inside what the monitor keeps up with, so every datagram must reach the log.
+FLOOD_RATE=5000
+# Every wait ends by then, well before ctest's TIMEOUT (300 s) would kill the script uncleaned.
+BUDGET_MS=240000
+SERVERS=10.0.0.1,10.0.0.2,10.0.0.3
+MON_ADDRESS=10.199.0.1
+SIM_ADDRESS=10.199.0.2
+
+MON_NS=sorvane-e2e-mon-$$-$RANDOM
+SIM_NS=sorvane-e2e-sim-$$-$RANDOM
+NETNS_ETC=/etc/netns/$MON_NS
+WORK=
+PIDS=()
+CREATED_NS=()
+CREATED_ETC=0
+CREATED_ETC_PARENT=0
+
+log() { printf '%s\n' "$*"; }
+
+fail() {
+    log "FAIL: $*"
+    exit 1
+}
+
+skip() {
+    log "SKIP: $*"
+    exit "$SKIP"
+}
+
+# Shows a file's end when something went wrong, so a CI log tells what happened.
+show() {
+    local end=$1 file=$2
+    [ -s "$file" ] || return 0
+    log "---- ${file#"$WORK"/} ($end) ----"
+    "$end" -n 15 "$file" | cat -v
+}
+
+cleanup() {
+    local rc=$?
+    trap - EXIT INT TERM HUP
+    local pid
+    for pid in "${PIDS[@]}"; do
+        kill -TERM "$pid" 2>/dev/null
+    done
+    for pid in "${PIDS[@]}"; do
+        local tries=0
+        while kill -0 "$pid" 2>/dev/null && ((tries < 100)); do
+            sleep 0.05
+            tries=$((tries + 1))
+        done
+        kill -KILL "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    local ns
+    for ns in "${CREATED_NS[@]}"; do
+        ip netns del "$ns" 2>/dev/null || log "warning: could not delete network namespace $ns"
+    done
+    if ((CREATED_ETC)); then
+        rm -rf "$NETNS_ETC"
+        ((CREATED_ETC_PARENT)) && rmdir /etc/netns 2>/dev/null
+    fi
+    if [ -n "$WORK" ]; then
+        if ((rc != 0 && rc != SKIP)); then
+            show tail "$WORK/monitor.err"
+            show head "$WORK/views.txt"
+            show tail "$WORK/discovery.rec"
+            show tail "$WORK/sim-discovery.err"
+            show tail "$WORK/sim-flood.err"
+            show tail "$WORK/sim-replay.err"
+            show tail "$WORK/capture.err"
+            [ -e "$WORK/monitor/userfile" ] && log "the log has $(wc -l <"$WORK/monitor/userfile") lines"
+        fi
+        rm -rf "$WORK"
+    fi
+    exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+TEST_DEADLINE=$(($(now_ms) + BUDGET_MS))
+
+# wait_for SECONDS WHAT COMMAND...: polls COMMAND until it succeeds; fails the test at the deadline.
+wait_for() {
+    local seconds=$1 what=$2
+    shift 2
+    local deadline=$(($(now_ms) + seconds * 1000))
+    ((deadline < TEST_DEADLINE)) || deadline=$TEST_DEADLINE
+    until "$@"; do
+        if (($(now_ms) > deadline)); then
+            fail "no $what within $seconds s (or the test's budget of $((BUDGET_MS / 1000)) s ran out)"
+        fi
+        sleep 0.05
+    done
+}
+
+# wait_exit SECONDS PID WHAT: waits for a process of ours to end and returns its exit code.
+wait_exit() {
+    local seconds=$1 pid=$2 what=$3
+    wait_for "$seconds" "end of $what" eval "! kill -0 $pid 2>/dev/null"
+    local rc=0
+    wait "$pid" || rc=$?
+    forget "$pid"
+    return "$rc"
+}
+
+# A process that has been waited for leaves the list, so cleanup never signals a reused PID.
+forget() {
+    local pid kept=()
+    for pid in "${PIDS[@]}"; do
+        [ "$pid" = "$1" ] || kept+=("$pid")
+    done
+    PIDS=("${kept[@]}")
+}
+
+contains() { grep -qF -- "$2" "$1" 2>/dev/null; }
+file_size() { stat -c %s "$1" 2>/dev/null || echo 0; }
+size_at_least() { (($(file_size "$1") >= $2)); }
+
+# alive PID WHAT: fails the test at once when a process that should still run has ended.
+alive() {
+    kill -0 "$1" 2>/dev/null && return 0
+    local rc=0
+    wait "$1" || rc=$?
+    forget "$1"
+    fail "$2 ended early (exit code $rc)"
+}
+monitor_alive() { alive "$MONITOR_PID" "the monitor"; }
+
+# The indented lines of one section of the views dump ("ServerList", "EventList", ...). The event
+# list runs up to the status line, since a CR or LF inside a cell breaks a row over several lines.
+section() {
+    awk -v name="$1:" '
+        $0 == name { inside = 1; next }
+        inside && name == "EventList:" && /^Status: / { exit }
+        inside && name != "EventList:" && !/^  / { exit }
+        inside { print }' "$WORK/views.txt" 2>/dev/null
+}
+views_value() { sed -n "s/^$1: //p" "$WORK/views.txt" 2>/dev/null; }
+event_rows() { section EventList | grep -c '^  '; }
+views_show_servers() { [ "$(section ServerList)" = "$1" ] && [ "$(views_value SelectedServerField)" = "$2" ]; }
+views_show_event_rows() { monitor_alive && [ "$(event_rows)" -eq "$1" ]; }
+
+# ---------------------------------------------------------------------------------------------
+# The two namespaces
+
+[ "$(id -u)" -eq 0 ] || skip "network namespaces need root (this runs as uid $(id -u))"
+command -v ip >/dev/null || skip "iproute2's ip command is not installed"
+for program in "$SORVANE" "$FWSIM" "$CAPTURE"; do
+    [ -x "$program" ] || fail "$program is not an executable"
+done
+
+if ! error=$(ip netns add "$MON_NS" 2>&1); then
+    skip "cannot create a network namespace: $error"
+fi
+CREATED_NS+=("$MON_NS")
+if ! error=$(ip netns add "$SIM_NS" 2>&1); then
+    skip "cannot create a second network namespace: $error"
+fi
+CREATED_NS+=("$SIM_NS")
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/sorvane-e2e.XXXXXX") || fail "cannot make a temporary directory"
+mkdir -m 700 "$WORK/monitor" "$WORK/runtime"
+
+# The pair is made inside the monitor's namespace and its far end moved at once: it never exists in
+# the machine's own namespace.
+ip -n "$MON_NS" link add e2e0 type veth peer name e2e1 netns "$SIM_NS" || fail "cannot create the veth pair"
+ip -n "$MON_NS" addr add "$MON_ADDRESS/24" dev e2e0 || fail "cannot address e2e0"
+ip -n "$SIM_NS" addr add "$SIM_ADDRESS/24" dev e2e1 || fail "cannot address e2e1"
+for ns in "$MON_NS" "$SIM_NS"; do
+    ip -n "$ns" link set lo up || fail "cannot bring up lo in $ns"
+done
+ip -n "$MON_NS" link set e2e0 up || fail "cannot bring up e2e0"
+ip -n "$SIM_NS" link set e2e1 up || fail "cannot bring up e2e1"
+# The limited broadcast needs a route; this one keeps it on the veth.
+ip -n "$MON_NS" route add 255.255.255.255/32 dev e2e0 || fail "cannot add the broadcast route"
+
+link_up() { ip -n "$1" link show "$2" | grep -q 'LOWER_UP'; }
+wait_for 10 "carrier on e2e0" link_up "$MON_NS" e2e0
+wait_for 10 "carrier on e2e1" link_up "$SIM_NS" e2e1
+
+# Nothing in the monitor's namespace but its loopback and its end of the pair.
+links=$(ip -n "$MON_NS" -o link show | awk -F': ' '{ sub(/@.*/, "", $2); print $2 }' | sort | tr '\n' ' ')
+[ "$links" = "e2e0 lo " ] || fail "unexpected interfaces in the monitor's namespace: $links"
+
+# The monitor resolves its host name before it broadcasts ("Auto5" otherwise).
+host=$(uname -n)
+if ! ip netns exec "$MON_NS" getent ahostsv4 "$host" >/dev/null; then
+    [ -d /etc/netns ] || CREATED_ETC_PARENT=1
+    mkdir -p "$NETNS_ETC" && CREATED_ETC=1
+    printf '127.0.0.1\tlocalhost\n%s\t%s\n' "$MON_ADDRESS" "$host" >"$NETNS_ETC/hosts"
+    ip netns exec "$MON_NS" getent ahostsv4 "$host" >/dev/null ||
+        fail "the host name $host does not resolve inside the namespace, even with $NETNS_ETC/hosts"
+    log "the host name $host resolves inside the namespace through $NETNS_ETC/hosts"
+fi
+
+# ---------------------------------------------------------------------------------------------
+# Discovery: the simulator answers on port 1019 for the whole run and records every Discover packet.
+
+printf 'wait 3600000\n' >"$WORK/idle.replay"
+ip netns exec "$SIM_NS" "$FWSIM" replay "$WORK/idle.replay" --servers "$SERVERS" \
+    --monitor "$MON_ADDRESS:1023" --discovery-port 1019 --record "$WORK/discovery.rec" \
+    2>"$WORK/sim-discovery.err" &
+DISCOVERY_PID=$!
+PIDS+=("$DISCOVERY_PID")
+wait_for 10 "answering simulator" eval \
+    'alive "$DISCOVERY_PID" "the simulator" && contains "$WORK/sim-discovery.err" "answering discovery on 0.0.0.0:1019"'
+
+start_ms=$(now_ms)
+(cd "$WORK/monitor" && exec ip netns exec "$MON_NS" env QT_QPA_PLATFORM=offscreen \
+    XDG_RUNTIME_DIR="$WORK/runtime" "$SORVANE" --dump-views "$WORK/views.txt") \
+    >"$WORK/monitor.out" 2>"$WORK/monitor.err" &
+MONITOR_PID=$!
+PIDS+=("$MONITOR_PID")
+
+# A message box ("Auto5", "Failed to initialize socket....") would hold the window: the views
+# would never list the servers, and this wait fails.
+wait_for 20 "servers found by discovery in the views (is a message box open?)" eval \
+    'monitor_alive && views_show_servers "$(printf "  10.0.0.1 *\n  10.0.0.2\n  10.0.0.3")" 10.0.0.1'
+log "discovery listed the three servers after $(($(now_ms) - start_ms)) ms"
+[ "$(views_value Status)" = "Listening for events on UDP port 1023" ] ||
+    fail "status line: $(views_value Status)"
+[ -z "$(section OnlineUserList)$(section EventList)" ] || fail "the views show users or events before any event"
+[ ! -e "$WORK/monitor/userfile" ] || fail "a log file exists before any event"
+
+discover_hex=0100000000303030303030303030303030446973636f766572205061636b657400
+check_one_discover() {
+    [ "$(wc -l <"$WORK/discovery.rec")" -eq 1 ] ||
+        fail "expected one Discover packet, the simulator answered $(wc -l <"$WORK/discovery.rec")"
+    grep -Eq "^$MON_ADDRESS:[0-9]+ $discover_hex\$" "$WORK/discovery.rec" ||
+        fail "unexpected Discover record: $(cat -v "$WORK/discovery.rec")"
+    local port
+    port=$(sed -E 's/^[^:]*:([0-9]+) .*/\1/' "$WORK/discovery.rec")
+    ((port != 0 && port != 1019 && port != 1023)) || fail "Discover packet sent from port $port"
+}
+check_one_discover
+
+# ---------------------------------------------------------------------------------------------
+# Flood: every datagram arrives whole in the log, in order. The expected lines are made from the
+# datagrams seen on the monitor's end of the pair, since their time fields come from the clock.
+
+ip netns exec "$MON_NS" "$CAPTURE" --interface e2e0 --port 1023 --count "$FLOOD_COUNT" \
+    --out "$WORK/flood.expected" 2>"$WORK/capture.err" &
+CAPTURE_PID=$!
+PIDS+=("$CAPTURE_PID")
+wait_for 10 "capture ready" eval \
+    'alive "$CAPTURE_PID" "the capture" && contains "$WORK/capture.err" "capturing UDP port 1023 on e2e0"'
+
+flood_ms=$(now_ms)
+ip netns exec "$SIM_NS" "$FWSIM" flood --count "$FLOOD_COUNT" --rate "$FLOOD_RATE" --servers "$SERVERS" \
+    --monitor "$MON_ADDRESS:1023" --discovery-port 0 2>"$WORK/sim-flood.err" &
+FLOOD_PID=$!
+PIDS+=("$FLOOD_PID")
+wait_exit 60 "$FLOOD_PID" "the flood" || fail "the flood simulator failed (exit code $?)"
+wait_exit 20 "$CAPTURE_PID" "the capture" || fail "the capture failed (exit code $?)"
+log "$(grep -o 'sent .*' "$WORK/sim-flood.err")"
+
+flood_size=$(file_size "$WORK/flood.expected")
+[ "$(wc -l <"$WORK/flood.expected")" -eq "$FLOOD_COUNT" ] || fail "the capture holds the wrong number of lines"
+# Lost datagrams would leave the log short for ever: the deadline reports them.
+wait_for 60 "complete flood in the log ($FLOOD_COUNT lines)" eval \
+    'monitor_alive && size_at_least "$WORK/monitor/userfile" "$flood_size"'
+log "the log held the flood $(($(now_ms) - flood_ms)) ms after its first datagram"
+lines=$(wc -l <"$WORK/monitor/userfile")
+[ "$lines" -eq "$FLOOD_COUNT" ] || fail "the log has $lines lines after the flood, not $FLOOD_COUNT"
+cmp "$WORK/monitor/userfile" "$WORK/flood.expected" ||
+    fail "the log differs from the datagrams sent: $(diff <(tr -d '\r' <"$WORK/monitor/userfile") \
+        <(tr -d '\r' <"$WORK/flood.expected") | head -5)"
+# The simulator numbers its datagrams: u0 to u9999, in order, across the three servers.
+awk -F'  ' -v n="$FLOOD_COUNT" -v servers="$SERVERS" '
+    BEGIN { split(servers, s, ",") }
+    { if ($4 != "u" (NR - 1) || $3 != s[(NR - 1) % 3 + 1] || $5 != "LoggedOn\r") bad++ }
+    END { exit (NR != n || bad) }' "$WORK/monitor/userfile" || fail "the flood's lines are not u0 to u$((FLOOD_COUNT - 1))"
+
+wait_for 20 "$FLOOD_COUNT rows in the event list" views_show_event_rows "$FLOOD_COUNT"
+# The event list shows the date before the time; its top row is the newest event.
+last=$(tail -n 1 "$WORK/flood.expected" | awk -F'  ' '{ printf "  %s\t%s\t%s\t%s\t Logged on", $2, $1, $3, $4 }')
+top=$(section EventList | head -n 1)
+[ "$top" = "$last" ] || fail "the event list's top row is not the flood's last event: $top"
+# The users of the selected server 10.0.0.1: every third datagram, all logged on.
+online=$(section OnlineUserList | wc -l)
+[ "$online" -eq $(((FLOOD_COUNT + 2) / 3)) ] || fail "$online online users shown, not $(((FLOOD_COUNT + 2) / 3))"
+[ "$(views_value Status)" = "Listening for events on UDP port 1023" ] ||
+    fail "status line after the flood: $(views_value Status)"
+
+# ---------------------------------------------------------------------------------------------
+# Replay: awkward datagrams, each with the log line it must give (none for a refused one).
+
+REPLAY=$WORK/awkward.replay
+REPLAY_LOG=$WORK/awkward.expected
+: >"$REPLAY"
+: >"$REPLAY_LOG"
+replay_logs() {
+    printf '%s\n' "$1" >>"$REPLAY"
+    printf '%s\r\n' "$2" >>"$REPLAY_LOG"
+}
+replay_refused() { printf '%s\n' "$1" >>"$REPLAY"; }
+zeros() { printf ' 00%.0s' $(seq "$1"); }
+hex() { printf '%s' "$1" | od -An -v -tx1 | tr -s ' \n' ' '; }
+
+replay_logs 'event code=0 header=1 user=alice group=Staff login=08:00:00 ip=10.1.0.5 server=10.0.0.2 date=12/06/2026 time=08:00:01' \
+    '08:00:01  12/06/2026  10.0.0.2  alice  LoggedOn'
+# Short datagrams read as zeros past their end: empty fields, server 0.0.0.0, code 0 when byte 3
+# is missing. Bytes 0 and 2 count for nothing.
+replay_logs 'raw 01 07 01' \
+    '    0.0.0.0    LoggedOn'
+replay_logs 'raw' \
+    '    0.0.0.0    LoggedOn'
+replay_logs 'raw ff 07 ff 06' \
+    '    0.0.0.0    FirewallRebooted'
+replay_logs 'raw 00 00 00 01 62 6f 62' \
+    '    0.0.0.0  bob  LoggedOff'
+# Cut after two of the server address's four bytes.
+replay_logs "raw 00 00 00 09 $(hex carol)$(zeros 35)$(zeros 40)$(zeros 15)$(zeros 4) 0a 01" \
+    '    10.1.0.0  carol  AccessTimeExpired'
+# Over 512 bytes: refused, no line; 512 bytes: read, every text fills its field without a NUL,
+# and the bytes past 156 change nothing.
+replay_refused 'raw-fill 513 41'
+replay_logs 'raw-fill 512 41 00 00 00 02' \
+    "$(printf 'A%.0s' {1..25})  $(printf 'A%.0s' {1..25})  65.65.65.65  $(printf 'A%.0s' {1..40})  AccountLockedUp"
+replay_refused 'raw-fill 1400 00 00 00 00 01'
+# Codes past 9 are logged with an empty keyword.
+replay_logs 'event code=12 user=dave server=10.0.0.3 date=12/06/2026 time=08:00:04' \
+    '08:00:04  12/06/2026  10.0.0.3  dave  '
+replay_logs 'event code=255 user=dave server=10.0.0.3 date=12/06/2026 time=08:00:04' \
+    '08:00:04  12/06/2026  10.0.0.3  dave  '
+# Every text at its full width, without a NUL: the longest line, 135 characters.
+replay_logs 'event code=1 user=abcdefghijklmnopqrstuvwxyz0123456789ABCD group=ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcd login=123456789012345 ip=10.1.0.6 server=255.255.255.255 date=1234567890123456789012345 time=abcdefghijklmnopqrstuvwxy' \
+    'abcdefghijklmnopqrstuvwxy  1234567890123456789012345  255.255.255.255  abcdefghijklmnopqrstuvwxyz0123456789ABCD  LoggedOff'
+# A CR or LF inside a field is logged as "?", so no datagram can end a line early.
+replay_logs 'event code=1 user=bob\r\nsmith server=10.0.0.2 date=12/06\r/2026 time=08:00\n:05' \
+    '08:00?:05  12/06?/2026  10.0.0.2  bob??smith  LoggedOff'
+# "#" is logged as sent (only the History window reads it as a comment).
+replay_logs 'event code=7 user=\#root server=10.0.0.1 date=12/06/2026 time=08:00:06\#1' \
+    '08:00:06#1  12/06/2026  10.0.0.1  #root  AccessingFilteredSites'
+# Blanks and 8-bit bytes are logged as sent.
+replay_logs 'event code=4 user="Jane Doe" group="Night Shift" server=10.0.0.3 date=12/06/2026 time=08:00:07' \
+    '08:00:07  12/06/2026  10.0.0.3  Jane Doe  TryingInvalidPasswords'
+replay_logs 'event code=3 user=J\xf6rg\xff server=10.0.0.3 date=12/06/2026 time=08:00:08' \
+    $'08:00:08  12/06/2026  10.0.0.3  J\xf6rg\xff  TryingInvalidUserNames'
+# A text ends at its first NUL; what follows inside the field is ignored.
+replay_logs "raw 00 00 00 05 $(hex eve) 00 $(hex junk)$(zeros 32)$(zeros 40)$(zeros 15) 0a 01 00 07 0a 00 00 02 $(hex 12/06/2026) 00 $(hex xyz)$(zeros 11) $(hex 08:00:09)$(zeros 17)" \
+    '08:00:09  12/06/2026  10.0.0.2  eve  AccountIsDisabled'
+# Last, an ordinary event: once its line is there, all before it have been handled.
+replay_logs 'event code=1 user=alice ip=10.1.0.5 server=10.0.0.2 date=12/06/2026 time=08:00:10' \
+    '08:00:10  12/06/2026  10.0.0.2  alice  LoggedOff'
+
+ip netns exec "$SIM_NS" "$FWSIM" replay "$REPLAY" --monitor "$MON_ADDRESS:1023" --discovery-port 0 \
+    2>"$WORK/sim-replay.err" &
+REPLAY_PID=$!
+PIDS+=("$REPLAY_PID")
+wait_exit 30 "$REPLAY_PID" "the replay" || fail "the replay simulator failed (exit code $?)"
+datagrams=$(grep -c '' "$REPLAY")
+contains "$WORK/sim-replay.err" "replayed $datagrams datagrams" || fail "the replay did not send $datagrams datagrams"
+
+cat "$WORK/flood.expected" "$REPLAY_LOG" >"$WORK/all.expected"
+wait_for 30 "the replay's lines in the log" eval \
+    'monitor_alive && size_at_least "$WORK/monitor/userfile" "$(file_size "$WORK/all.expected")"'
+if ! cmp -s <(tail -c +"$((flood_size + 1))" "$WORK/monitor/userfile") "$REPLAY_LOG"; then
+    diff -u --label expected --label logged <(cat -A "$REPLAY_LOG") \
+        <(tail -c +"$((flood_size + 1))" "$WORK/monitor/userfile" | cat -A)
+    fail "the replay's log lines differ (cat -A shows CR as ^M and the line end as \$)"
+fi
+cmp "$WORK/monitor/userfile" "$WORK/all.expected" || fail "the log differs from the expected one"
+
+replay_lines=$(wc -l <"$REPLAY_LOG")
+wait_for 20 "$((FLOOD_COUNT + replay_lines)) rows in the event list" \
+    views_show_event_rows "$((FLOOD_COUNT + replay_lines))"
+top=$(section EventList | head -n 1)
+[ "$top" = "  12/06/2026	08:00:10	10.0.0.2	alice	 Logged off" ] ||
+    fail "the event list's top row is not the replay's last event: $top"
+# Events add their servers; the selection stays where discovery put it.
+expected_servers=$(printf '  %s\n' 0.0.0.0 '10.0.0.1 *' 10.0.0.2 10.0.0.3 10.1.0.0 255.255.255.255 65.65.65.65)
+[ "$(section ServerList)" = "$expected_servers" ] || fail "server list after the replay: $(section ServerList)"
+[ "$(views_value SelectedServerField)" = 10.0.0.1 ] || fail "selected server after the replay: $(views_value SelectedServerField)"
+[ "$(views_value Status)" = "Listening for events on UDP port 1023" ] ||
+    fail "status line after the replay: $(views_value Status)"
+
+# One detection at start-up, one Discover packet, nothing more.
+check_one_discover
+
+kill -TERM "$MONITOR_PID"
+rc=0
+wait_exit 10 "$MONITOR_PID" "the monitor after SIGTERM" || rc=$?
+# Ended by the signal, or by a handler of its own; anything else is a crash on the way out.
+((rc == 143 || rc == 0)) || fail "the monitor ended with exit code $rc after SIGTERM"
+log "PASS: discovery, $FLOOD_COUNT flood events and $datagrams replayed datagrams, in $(($(now_ms) - start_ms)) ms"
