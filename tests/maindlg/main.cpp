@@ -2,11 +2,13 @@
 
 int runMainWindowTest(int argc, char** argv);
 int runDiscoveryTest(int argc, char** argv);
+int runFaultTest(int argc, char** argv);
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     int failures = runMainWindowTest(argc, argv);
     failures += runDiscoveryTest(argc, argv);
+    failures += runFaultTest(argc, argv); // last: it leaves the network namespace
     return failures;
 }
