@@ -158,8 +158,7 @@ int main(int argc, char* argv[])
         if (!udpPayload(ethernet + ETH_HLEN, frame - ETH_HLEN, options.port, payload, length))
             continue;
         const std::size_t segment =
-            (vnet.gsoType & ~GSO_ECN) == GSO_UDP_L4 && vnet.gsoSize > 0 ? vnet.gsoSize
-                                                                                          : length;
+            (vnet.gsoType & ~GSO_ECN) == GSO_UDP_L4 && vnet.gsoSize > 0 ? vnet.gsoSize : length;
         ++packets;
         QByteArray lines;
         std::size_t at = 0;
