@@ -119,7 +119,9 @@ LogSearchResult findDateLines(LogSource& source, const QByteArray& dateKey)
             return result;
         }
         const std::size_t size = carry + static_cast<std::size_t>(n);
-        const void* lastLf = memrchr(buffer.data(), '\n', size);
+        // Only the bytes just read: the carried ones hold no line feed, and rescanning them on every
+        // short read of a long line took time quadratic in its length.
+        const void* lastLf = memrchr(buffer.data() + carry, '\n', static_cast<std::size_t>(n));
         std::size_t done;
         if (lastLf) {
             done = static_cast<const char*>(lastLf) - buffer.data() + 1;
