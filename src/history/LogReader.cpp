@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace
@@ -104,10 +105,11 @@ LogSearchResult findDateLines(LogSource& source, const QByteArray& dateKey)
     if (dateKey.isEmpty())
         return result;
     const std::string_view key(dateKey.constData(), static_cast<std::size_t>(dateKey.size()));
-    std::vector<char> buffer(BLOCK_SIZE);
+    // Not zero-filled: only what read() put there is searched, so a small log touches few pages.
+    const std::unique_ptr<char[]> buffer(new char[BLOCK_SIZE]);
     std::size_t carry = 0; // start of a line that the previous block did not finish
     for (;;) {
-        const long n = source.read(buffer.data() + carry, buffer.size() - carry);
+        const long n = source.read(buffer.get() + carry, BLOCK_SIZE - carry);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -115,17 +117,17 @@ LogSearchResult findDateLines(LogSource& source, const QByteArray& dateKey)
             return result;
         }
         if (n == 0) {
-            searchRegion(std::string_view(buffer.data(), carry), key, result.lines);
+            searchRegion(std::string_view(buffer.get(), carry), key, result.lines);
             return result;
         }
         const std::size_t size = carry + static_cast<std::size_t>(n);
         // Only the bytes just read: the carried ones hold no line feed, and rescanning them on every
         // short read of a long line took time quadratic in its length.
-        const void* lastLf = memrchr(buffer.data() + carry, '\n', static_cast<std::size_t>(n));
+        const void* lastLf = memrchr(buffer.get() + carry, '\n', static_cast<std::size_t>(n));
         std::size_t done;
         if (lastLf) {
-            done = static_cast<const char*>(lastLf) - buffer.data() + 1;
-        } else if (size == buffer.size()) {
+            done = static_cast<const char*>(lastLf) - buffer.get() + 1;
+        } else if (size == BLOCK_SIZE) {
             // A line longer than the block: its pieces up to a multiple of the piece length are
             // complete, and the rest starts a piece of its own.
             done = (size - 1) / LOG_PIECE_LENGTH * LOG_PIECE_LENGTH;
@@ -133,9 +135,9 @@ LogSearchResult findDateLines(LogSource& source, const QByteArray& dateKey)
             carry = size;
             continue;
         }
-        searchRegion(std::string_view(buffer.data(), done), key, result.lines);
+        searchRegion(std::string_view(buffer.get(), done), key, result.lines);
         carry = size - done;
-        std::memmove(buffer.data(), buffer.data() + done, carry);
+        std::memmove(buffer.get(), buffer.get() + done, carry);
     }
 }
 
