@@ -12,3 +12,11 @@
             std::abort();                                                                                    \
         }                                                                                                    \
     } while (0)
+
+// For the target's own reference code: only the code under test should guide the fuzzer, and
+// tracing every byte the reference compares made long inputs ten times slower.
+#if defined(__clang__)
+#define FUZZ_NO_COVERAGE __attribute__((no_sanitize("coverage")))
+#else
+#define FUZZ_NO_COVERAGE
+#endif
