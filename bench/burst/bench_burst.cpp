@@ -153,6 +153,12 @@ int main(int argc, char** argv)
         report("while a message box is open", seconds);
     }
     {
+        // From here on the sender's server is selected (the first detection's timer has run), so
+        // every log-on also joins the online-user list.
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 3500)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         std::thread sender(sendBurst, g_endpointSettings.eventPort, burst);
         QElapsedTimer busy;
         busy.start();

@@ -41,6 +41,7 @@ void CSorvaneDlg::flushLog()
 // lay out once per batch rather than once per event.
 int CSorvaneDlg::OnEventNotify()
 {
+    m_onlineUserModel->beginBatch();
     for (int i = 0; i < m_options.eventBatchLimit; ++i) {
         EventRecord record;
         int errorCode = 0;
@@ -54,6 +55,7 @@ int CSorvaneDlg::OnEventNotify()
         processEvent(record);
     }
     flushLog();
+    m_onlineUserModel->endBatch();
     if (const DatagramQueue* queue = g_eventSocket.queue())
         m_droppedEvents = queue->droppedBySystem();
     updateStatus();

@@ -1,7 +1,5 @@
 #include "maindlg/OnlineUserModel.h"
 
-#include <algorithm>
-
 namespace
 {
 
@@ -19,52 +17,146 @@ QByteArray field(const QByteArray& cells, int column)
 
 OnlineUserModel::OnlineUserModel(QObject* parent) : QAbstractTableModel(parent) {}
 
+void OnlineUserModel::countAdd(std::size_t index, int delta)
+{
+    for (std::size_t i = index + 1; i <= m_counts.size(); i += i & (~i + 1))
+        m_counts[i - 1] += delta;
+}
+
+int OnlineUserModel::countBefore(std::size_t index) const
+{
+    int sum = 0;
+    for (std::size_t i = index; i > 0; i -= i & (~i + 1))
+        sum += m_counts[i - 1];
+    return sum;
+}
+
+// The storage index of the row `row` from the top: the (live - 1 - row)-th live row in storage.
+std::size_t OnlineUserModel::storageIndex(int row) const
+{
+    int rank = m_live - 1 - row;
+    std::size_t position = 0;
+    std::size_t step = 1;
+    while (step * 2 <= m_counts.size())
+        step *= 2;
+    for (; step > 0; step /= 2) {
+        if (position + step <= m_counts.size() && m_counts[position + step - 1] <= rank) {
+            position += step;
+            rank -= m_counts[position - 1];
+        }
+    }
+    return position;
+}
+
+int OnlineUserModel::rowOf(std::size_t index) const
+{
+    return m_live - 1 - countBefore(index);
+}
+
+void OnlineUserModel::rebuild()
+{
+    std::vector<QByteArray> live;
+    live.reserve(static_cast<std::size_t>(m_live));
+    for (QByteArray& cells : m_cells) {
+        if (!cells.isEmpty())
+            live.push_back(std::move(cells));
+    }
+    m_cells = std::move(live);
+    m_counts.assign(std::max<std::size_t>(m_cells.size() * 2, 1024), 0);
+    m_indexOf.clear();
+    for (std::size_t i = 0; i < m_cells.size(); ++i) {
+        countAdd(i, 1);
+        m_indexOf[field(m_cells[i], 2).toStdString()] = i;
+    }
+}
+
+bool OnlineUserModel::announce()
+{
+    if (m_resetting)
+        return false;
+    if (m_batchDepth > 0 && ++m_batchChanges > ROW_SIGNALS_PER_BATCH) {
+        beginResetModel();
+        m_resetting = true;
+        return false;
+    }
+    return true;
+}
+
+void OnlineUserModel::beginBatch()
+{
+    if (m_batchDepth++ == 0)
+        m_batchChanges = 0;
+}
+
+void OnlineUserModel::endBatch()
+{
+    if (--m_batchDepth == 0 && m_resetting) {
+        m_resetting = false;
+        endResetModel();
+    }
+}
+
 void OnlineUserModel::insertTop(const OnlineUser& user)
 {
-    Row row{m_nextSerial++, QByteArray()};
+    QByteArray cells;
     for (const char* text :
          {user.Date, user.LoginTime, user.IPAddress, user.Username, user.Groupname, user.ServerIPAddress}) {
-        row.cells.append(text);
-        row.cells.append('\0');
+        cells.append(text);
+        cells.append('\0');
     }
-    beginInsertRows(QModelIndex(), 0, 0);
-    m_serialOf[user.IPAddress] = row.serial;
-    m_rows.push_back(std::move(row));
-    endInsertRows();
+    const bool rowByRow = announce();
+    if (rowByRow)
+        beginInsertRows(QModelIndex(), 0, 0);
+    if (m_cells.size() >= m_counts.size())
+        rebuild();
+    m_indexOf[user.IPAddress] = m_cells.size();
+    countAdd(m_cells.size(), 1);
+    m_cells.push_back(std::move(cells));
+    ++m_live;
+    if (rowByRow)
+        endInsertRows();
 }
 
 int OnlineUserModel::findAddress(const QByteArray& address) const
 {
-    const auto found = m_serialOf.find(address.toStdString());
-    if (found == m_serialOf.end())
-        return -1;
-    const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), found->second,
-                                     [](const Row& row, quint64 serial) { return row.serial < serial; });
-    return static_cast<int>(m_rows.end() - at) - 1;
+    const auto found = m_indexOf.find(address.toStdString());
+    return found == m_indexOf.end() ? -1 : rowOf(found->second);
 }
 
 void OnlineUserModel::removeRowAt(int row)
 {
-    if (row < 0 || row >= rowCount())
+    if (row < 0 || row >= m_live)
         return;
     const std::size_t index = storageIndex(row);
-    beginRemoveRows(QModelIndex(), row, row);
-    m_serialOf.erase(field(m_rows[index].cells, 2).toStdString());
-    m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(index));
-    endRemoveRows();
+    const bool rowByRow = announce();
+    if (rowByRow)
+        beginRemoveRows(QModelIndex(), row, row);
+    m_indexOf.erase(field(m_cells[index], 2).toStdString());
+    m_cells[index].clear();
+    countAdd(index, -1);
+    --m_live;
+    if (m_cells.size() > 1024 && static_cast<std::size_t>(m_live) < m_cells.size() / 2)
+        rebuild();
+    if (rowByRow)
+        endRemoveRows();
 }
 
 void OnlineUserModel::clear()
 {
-    beginResetModel();
-    m_rows.clear();
-    m_serialOf.clear();
-    endResetModel();
+    const bool rowByRow = !m_resetting;
+    if (rowByRow)
+        beginResetModel();
+    m_cells.clear();
+    m_counts.clear();
+    m_indexOf.clear();
+    m_live = 0;
+    if (rowByRow)
+        endResetModel();
 }
 
 int OnlineUserModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+    return parent.isValid() ? 0 : m_live;
 }
 
 int OnlineUserModel::columnCount(const QModelIndex& parent) const
@@ -74,9 +166,9 @@ int OnlineUserModel::columnCount(const QModelIndex& parent) const
 
 QByteArray OnlineUserModel::cellText(int row, int column) const
 {
-    if (row < 0 || row >= rowCount() || column < 0 || column >= 6)
+    if (row < 0 || row >= m_live || column < 0 || column >= 6)
         return {};
-    return field(m_rows[storageIndex(row)].cells, column);
+    return field(m_cells[storageIndex(row)], column);
 }
 
 QVariant OnlineUserModel::data(const QModelIndex& index, int role) const

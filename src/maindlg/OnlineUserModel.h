@@ -9,7 +9,9 @@
 #include <vector>
 
 // The rows of the online-user list, newest at the top. Each row is a copy of the entry it was
-// made from; the list never holds two rows of one address, so rows are found by address in O(1).
+// made from; the list never holds two rows of one address, so rows are found by address.
+// Rows stay in arrival order in storage; a removed row leaves a hole, and a tree of counts turns a
+// row number into its place in storage, so no insertion or removal moves the other rows.
 class OnlineUserModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -22,6 +24,11 @@ public:
     void removeRowAt(int row);
     void clear();
 
+    // Between these (they nest), many changes reach the view as one reset instead of row by row,
+    // which at a hundred thousand rows would cost the view a pass over all of them each time.
+    void beginBatch();
+    void endBatch();
+
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -30,13 +37,21 @@ public:
     QByteArray cellText(int row, int column) const;
 
 private:
-    struct Row {
-        quint64 serial;   // increases with every insertion, so storage stays sorted by it
-        QByteArray cells; // the six column texts, each ended by NUL
-    };
-    std::size_t storageIndex(int row) const { return m_rows.size() - 1 - static_cast<std::size_t>(row); }
+    // Rows changed one by one in a batch before the view gets a reset instead.
+    static constexpr int ROW_SIGNALS_PER_BATCH = 64;
 
-    std::vector<Row> m_rows; // oldest first
-    std::unordered_map<std::string, quint64> m_serialOf;
-    quint64 m_nextSerial = 0;
+    bool announce(); // true when the view is to hear of the next change row by row
+    std::size_t storageIndex(int row) const;
+    int rowOf(std::size_t index) const;
+    void countAdd(std::size_t index, int delta);
+    int countBefore(std::size_t index) const;
+    void rebuild();
+
+    std::vector<QByteArray> m_cells; // the six column texts of a row, each ended by NUL; empty: removed
+    std::vector<int> m_counts;       // Fenwick tree over live rows, by storage index
+    std::unordered_map<std::string, std::size_t> m_indexOf;
+    int m_live = 0;
+    int m_batchChanges = 0;
+    int m_batchDepth = 0;
+    bool m_resetting = false;
 };

@@ -76,10 +76,11 @@ void CSorvaneDlg::fillOnlineUsers(bool addGroups)
 {
     const QByteArray filter = selectedGroup();
     const QByteArray server = selectedServer();
+    m_onlineUserModel->beginBatch();
     m_onlineUserModel->clear();
-    if (server.isEmpty())
-        return;
     for (const OnlineUser& user : m_onlineUsers) {
+        if (server.isEmpty())
+            break;
         if (user.EventCode != LoggedOn || server != user.ServerIPAddress)
             continue;
         if (filter != ALL && filter != user.Groupname)
@@ -88,6 +89,7 @@ void CSorvaneDlg::fillOnlineUsers(bool addGroups)
         if (addGroups)
             addGroup(user.Groupname);
     }
+    m_onlineUserModel->endBatch();
 }
 
 void CSorvaneDlg::rebuildForSelectedServer()

@@ -33,12 +33,17 @@ public:
     long pop(char* buffer, std::size_t capacity, int* error);
 
     // Datagrams the kernel dropped on this socket for want of buffer space.
-    quint32 droppedBySystem() const { return m_dropped.load(std::memory_order_relaxed); }
+    quint32 droppedBySystem() const;
+
+    // Bytes kept of a datagram: one more than any reader accepts, so a longer one is refused.
+    static constexpr std::size_t KEPT = 513;
 
 private:
+    static constexpr int BATCH = 64;
+
     void run();
-    // One datagram from the socket into `out`; false when none waits.
-    bool receiveOne(QByteArray& out);
+    // Up to `most` waiting datagrams onto the queue; how many, or -1 with errno.
+    int receiveBatch(int most);
     void signal();
     void clearSignal();
 
@@ -48,6 +53,8 @@ private:
     std::thread m_reader;
     std::mutex m_mutex; // held for every read of the socket too, so the order is the arrival order
     std::deque<QByteArray> m_queue;
+    char m_buffers[BATCH][KEPT];
+    char m_controls[BATCH][64];
     std::atomic<quint32> m_dropped{0};
     std::unique_ptr<QSocketNotifier> m_notifier;
 };

@@ -369,6 +369,43 @@ private slots:
         QCOMPARE(m_dialog->result(), int(QDialog::Rejected));
     }
 
+    void onlineRowsKeepTheirOrderThroughThousandsOfChanges()
+    {
+        // Against a plain list: top insertions, removals anywhere, lookups, in and out of batches.
+        OnlineUserModel model;
+        QTableView view;
+        view.setModel(&model);
+        std::vector<QByteArray> reference; // top first
+        std::srand(7);
+        for (int step = 0; step < 20000; ++step) {
+            const bool batch = step % 1000 < 300;
+            if (step % 1000 == 0 && batch)
+                model.beginBatch();
+            if (step % 1000 == 300)
+                model.endBatch();
+            const QByteArray address =
+                "10.0." + QByteArray::number(std::rand() % 40) + "." + QByteArray::number(std::rand() % 50);
+            const auto at = std::find(reference.begin(), reference.end(), address);
+            QCOMPARE(model.findAddress(address), at == reference.end() ? -1 : int(at - reference.begin()));
+            if (at != reference.end()) {
+                model.removeRowAt(int(at - reference.begin()));
+                reference.erase(at);
+            } else {
+                OnlineUser user;
+                setField(user.IPAddress, 15, address);
+                setField(user.Username, USERNAME_WIDTH, "u" + QByteArray::number(step));
+                model.insertTop(user);
+                reference.insert(reference.begin(), address);
+            }
+            if (step % 997 == 0 || step % 1000 == 999) {
+                QCOMPARE(model.rowCount(), int(reference.size()));
+                for (int row = 0; row < model.rowCount(); ++row)
+                    QCOMPARE(model.cellText(row, 2), reference[std::size_t(row)]);
+            }
+        }
+        QCOMPARE(view.model()->rowCount(), int(reference.size()));
+    }
+
     void aClickInTheEventListChangesNothing()
     {
         start();
