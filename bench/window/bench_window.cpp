@@ -8,10 +8,13 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QListWidget>
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -42,6 +45,21 @@ long residentKiB()
     return kib;
 }
 
+// A log-on of user number `i`, each from an address of its own.
+QByteArray logOn(int i, quint32 server)
+{
+    EventRecord record;
+    record.EventCode = LoggedOn;
+    setField(record.Username, USERNAME_WIDTH, "user" + QByteArray::number(i));
+    setField(record.Groupname, GROUPNAME_WIDTH, "Group" + QByteArray::number(i % 7));
+    setField(record.LoginTime, LOGINTIME_WIDTH, "08:00:00");
+    record.IPAddress = htonl(0x0A000000u + static_cast<quint32>(i));
+    record.ServerIPAddress = server;
+    setField(record.Date, DATE_WIDTH, "12/06/2026");
+    setField(record.EventTime, EVENTTIME_WIDTH, "10:00:00");
+    return encodeEvent(record);
+}
+
 QByteArray datagram(int i)
 {
     EventRecord record;
@@ -58,12 +76,56 @@ QByteArray datagram(int i)
 
 } // namespace
 
+// Sends `datagrams` in batches and waits until the window has listed them all.
+void feed(CSorvaneDlg& dialog, const sockaddr_in& monitor, const std::function<QByteArray(int)>& datagramAt,
+          int count)
+{
+    const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int start = dialog.eventModel().rowCount();
+    for (int sent = 0; sent < count;) {
+        for (int i = 0; i < 256 && sent < count; ++i, ++sent) {
+            const QByteArray d = datagramAt(sent);
+            ::sendto(sender, d.constData(), static_cast<size_t>(d.size()), 0,
+                     reinterpret_cast<const sockaddr*>(&monitor), sizeof monitor);
+        }
+        while (dialog.eventModel().rowCount() < start + sent)
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+    ::close(sender);
+}
+
+// Memory per online user: log-ons of distinct users, first from a server nobody selected (the
+// table only), then from the selected one (the table and the online-user list).
+void measureUsers(CSorvaneDlg& dialog, const sockaddr_in& monitor, int users)
+{
+    const quint32 other = ipAddressFromBytes(192, 168, 9, 9);
+    const quint32 selected = ipAddressFromBytes(192, 168, 9, 1);
+    feed(
+        dialog, monitor, [&](int i) { return logOn(i, selected); }, 1);
+    dialog.findChild<QListWidget*>(QStringLiteral("ServerList"))->setCurrentRow(0); // as the operator does
+    const double rowBytes = 45; // an event-list row, measured above
+    long before = residentKiB();
+    feed(
+        dialog, monitor, [&](int i) { return logOn(1 + i, other); }, users);
+    const double tableOnly = ((residentKiB() - before) * 1024.0 - rowBytes * users) / users;
+    before = residentKiB();
+    feed(
+        dialog, monitor, [&](int i) { return logOn(1 + users + i, selected); }, users);
+    const double shown = ((residentKiB() - before) * 1024.0 - rowBytes * users) / users;
+    std::printf(
+        "%d online users: %.0f bytes a user in the table, %.0f with its online-list row (%zu entries)\n",
+        users, tableOnly, shown, dialog.onlineUsers().size());
+}
+
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     std::vector<int> counts = {10000, 100000, 1000000};
-    if (argc > 1)
+    const bool users = argc > 1 && std::strcmp(argv[1], "users") == 0;
+    if (users)
+        counts = {argc > 2 ? std::atoi(argv[2]) : 100000};
+    else if (argc > 1)
         counts = {std::atoi(argv[1])};
 
     std::printf("%10s %12s %14s %14s\n", "events", "events/s", "bytes/row RSS", "bytes/row model");
@@ -90,6 +152,10 @@ int main(int argc, char** argv)
         dialog.OnInitDialog();
         dialog.show();
         QCoreApplication::processEvents();
+        if (users) {
+            measureUsers(dialog, monitor, count);
+            continue;
+        }
 
         const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
         std::vector<QByteArray> datagrams;

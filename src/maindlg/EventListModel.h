@@ -1,6 +1,7 @@
 #pragma once
 
 #include "events/EventRecord.h"
+#include "maindlg/TextArena.h"
 
 #include <QAbstractTableModel>
 
@@ -31,18 +32,13 @@ public:
 
 private:
     struct Row {
-        quint32 textOffset; // into the text chunks: Date, EventTime, Username back to back
+        quint32 textOffset; // Date, EventTime and Username back to back
         quint32 serverAddress;
         quint8 code;
         quint8 dateLength;
         quint8 timeLength;
         quint8 userLength;
     };
-    const char* text(quint32 offset) const;
-    quint32 storeText(const char* date, std::size_t dateLength, const char* time, std::size_t timeLength,
-                      const char* user, std::size_t userLength);
-
     std::vector<Row> m_rows;
-    std::vector<std::unique_ptr<char[]>> m_chunks;
-    std::size_t m_chunkUsed = 0;
+    TextArena m_text;
 };

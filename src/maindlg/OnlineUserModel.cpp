@@ -13,6 +13,15 @@ QByteArray field(const QByteArray& cells, int column)
     return cells.mid(start, cells.indexOf('\0', start) - start);
 }
 
+// The four numbers of a dotted address, as the key of its row.
+quint32 addressKey(const QByteArray& text)
+{
+    quint32 key = 0;
+    for (const QByteArray& part : text.split('.'))
+        key = key << 8 | (part.toUInt() & 0xFF);
+    return key;
+}
+
 } // namespace
 
 OnlineUserModel::OnlineUserModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -55,18 +64,20 @@ int OnlineUserModel::rowOf(std::size_t index) const
 
 void OnlineUserModel::rebuild()
 {
-    std::vector<QByteArray> live;
+    std::vector<Row> live;
+    TextArena text;
     live.reserve(static_cast<std::size_t>(m_live));
-    for (QByteArray& cells : m_cells) {
-        if (!cells.isEmpty())
-            live.push_back(std::move(cells));
+    for (const Row& row : m_rows) {
+        if (row.live)
+            live.push_back({text.append(m_text.at(row.textOffset), row.textLength), row.textLength, true});
     }
-    m_cells = std::move(live);
-    m_counts.assign(std::max<std::size_t>(m_cells.size() * 2, 1024), 0);
+    m_rows = std::move(live);
+    m_text = std::move(text);
+    m_counts.assign(std::max<std::size_t>(m_rows.size() * 2, 1024), 0);
     m_indexOf.clear();
-    for (std::size_t i = 0; i < m_cells.size(); ++i) {
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
         countAdd(i, 1);
-        m_indexOf[field(m_cells[i], 2).toStdString()] = i;
+        m_indexOf[addressKey(field(cellsOf(m_rows[i]), 2))] = static_cast<quint32>(i);
     }
 }
 
@@ -107,11 +118,12 @@ void OnlineUserModel::insertTop(const OnlineUser& user)
     const bool rowByRow = announce();
     if (rowByRow)
         beginInsertRows(QModelIndex(), 0, 0);
-    if (m_cells.size() >= m_counts.size())
+    if (m_rows.size() >= m_counts.size())
         rebuild();
-    m_indexOf[user.IPAddress] = m_cells.size();
-    countAdd(m_cells.size(), 1);
-    m_cells.push_back(std::move(cells));
+    m_indexOf[addressKey(QByteArray(user.IPAddress))] = static_cast<quint32>(m_rows.size());
+    countAdd(m_rows.size(), 1);
+    m_rows.push_back({m_text.append(cells.constData(), static_cast<std::size_t>(cells.size())),
+                      static_cast<quint16>(cells.size()), true});
     ++m_live;
     if (rowByRow)
         endInsertRows();
@@ -119,7 +131,7 @@ void OnlineUserModel::insertTop(const OnlineUser& user)
 
 int OnlineUserModel::findAddress(const QByteArray& address) const
 {
-    const auto found = m_indexOf.find(address.toStdString());
+    const auto found = m_indexOf.find(addressKey(address));
     return found == m_indexOf.end() ? -1 : rowOf(found->second);
 }
 
@@ -131,11 +143,11 @@ void OnlineUserModel::removeRowAt(int row)
     const bool rowByRow = announce();
     if (rowByRow)
         beginRemoveRows(QModelIndex(), row, row);
-    m_indexOf.erase(field(m_cells[index], 2).toStdString());
-    m_cells[index].clear();
+    m_indexOf.erase(addressKey(field(cellsOf(m_rows[index]), 2)));
+    m_rows[index].live = false;
     countAdd(index, -1);
     --m_live;
-    if (m_cells.size() > 1024 && static_cast<std::size_t>(m_live) < m_cells.size() / 2)
+    if (m_rows.size() > 1024 && static_cast<std::size_t>(m_live) < m_rows.size() / 2)
         rebuild();
     if (rowByRow)
         endRemoveRows();
@@ -146,7 +158,8 @@ void OnlineUserModel::clear()
     const bool rowByRow = !m_resetting;
     if (rowByRow)
         beginResetModel();
-    m_cells.clear();
+    m_rows.clear();
+    m_text.clear();
     m_counts.clear();
     m_indexOf.clear();
     m_live = 0;
@@ -168,7 +181,7 @@ QByteArray OnlineUserModel::cellText(int row, int column) const
 {
     if (row < 0 || row >= m_live || column < 0 || column >= 6)
         return {};
-    return field(m_cells[storageIndex(row)], column);
+    return field(cellsOf(m_rows[storageIndex(row)]), column);
 }
 
 QVariant OnlineUserModel::data(const QModelIndex& index, int role) const

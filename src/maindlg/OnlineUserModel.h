@@ -1,10 +1,10 @@
 #pragma once
 
 #include "events/OnlineUserTable.h"
+#include "maindlg/TextArena.h"
 
 #include <QAbstractTableModel>
 
-#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -47,9 +47,17 @@ private:
     int countBefore(std::size_t index) const;
     void rebuild();
 
-    std::vector<QByteArray> m_cells; // the six column texts of a row, each ended by NUL; empty: removed
-    std::vector<int> m_counts;       // Fenwick tree over live rows, by storage index
-    std::unordered_map<std::string, std::size_t> m_indexOf;
+    struct Row {
+        quint32 textOffset; // the six column texts, each ended by NUL
+        quint16 textLength;
+        bool live;
+    };
+    QByteArray cellsOf(const Row& row) const { return QByteArray(m_text.at(row.textOffset), row.textLength); }
+
+    std::vector<Row> m_rows;
+    TextArena m_text;                               // removed rows leave their text until the next rebuild
+    std::vector<int> m_counts;                      // Fenwick tree over live rows, by storage index
+    std::unordered_map<quint32, quint32> m_indexOf; // by the address's four numbers
     int m_live = 0;
     int m_batchChanges = 0;
     int m_batchDepth = 0;
