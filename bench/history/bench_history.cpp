@@ -1,6 +1,7 @@
 // bench_history: generates user logs of the given sizes, times the History window's Refresh for one
 // date in each, and times `grep -c -F <date> <file>` on the same file for comparison.
 
+#include "events/EventRecord.h"
 #include "events/MessageBoxes.h"
 #include "history/history.h"
 
@@ -29,16 +30,6 @@ namespace
 
 constexpr int LINES_PER_DATE = 20000;
 
-const char* const KEYWORDS[] = {"LoggedOn",
-                                "LoggedOff",
-                                "AccountLockedUp",
-                                "TryingInvalidUserNames",
-                                "TryingInvalidPasswords",
-                                "AccountIsDisabled",
-                                "FirewallRebooted",
-                                "AccessingFilteredSites",
-                                "AccountMarkedForLockUp",
-                                "AccessTimeExpired"};
 const char* const USERS[] = {"jsmith",   "akowalski", "mbrown",   "lchen",
                              "operator", "guest01",   "r.garcia", "s.ivanova"};
 
@@ -63,7 +54,7 @@ void appendDate(std::string& out, const QDate& date, quint32& seed)
         const int n =
             std::snprintf(line, sizeof line, "%02d:%02d:%02d  %s  10.0.%u.%u  %s  %s\r\n", second / 3600,
                           second / 60 % 60, second % 60, day, (seed >> 4) & 3u, 1u + (seed >> 8) % 254u,
-                          USERS[(seed >> 16) % 8u], KEYWORDS[(seed >> 24) % 10u]);
+                          USERS[(seed >> 16) % 8u], EventKeywordTable[(seed >> 24) % 10u]);
         out.append(line, static_cast<std::size_t>(n));
     }
 }
