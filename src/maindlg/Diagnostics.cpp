@@ -10,6 +10,12 @@
 namespace
 {
 
+// Cell texts may hold any byte; line ends and tabs are spelled out so that a row stays one line.
+QByteArray escaped(QByteArray text)
+{
+    return text.replace('\\', "\\\\").replace('\r', "\\r").replace('\n', "\\n").replace('\t', "\\t");
+}
+
 void appendRows(QByteArray& out, const char* title, int rows, int columns,
                 const std::function<QByteArray(int, int)>& cell)
 {
@@ -18,7 +24,7 @@ void appendRows(QByteArray& out, const char* title, int rows, int columns,
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < columns; ++column) {
             out += column ? "\t" : "  ";
-            out += cell(row, column);
+            out += escaped(cell(row, column));
         }
         out += '\n';
     }

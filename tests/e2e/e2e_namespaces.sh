@@ -148,13 +148,12 @@ alive() {
 }
 monitor_alive() { alive "$MONITOR_PID" "the monitor"; }
 
-# The indented lines of one section of the views dump ("ServerList", "EventList", ...). The event
-# list runs up to the status line, since a CR or LF inside a cell breaks a row over several lines.
+# The indented lines of one section of the views dump ("ServerList", "EventList", ...): a row a
+# line, with line ends inside a cell spelled out as \r and \n.
 section() {
     awk -v name="$1:" '
         $0 == name { inside = 1; next }
-        inside && name == "EventList:" && /^Status: / { exit }
-        inside && name != "EventList:" && !/^  / { exit }
+        inside && !/^  / { exit }
         inside { print }' "$WORK/views.txt" 2>/dev/null
 }
 views_value() { sed -n "s/^$1: //p" "$WORK/views.txt" 2>/dev/null; }

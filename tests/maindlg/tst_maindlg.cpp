@@ -11,9 +11,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
 namespace
 {
@@ -404,6 +406,38 @@ private slots:
             }
         }
         QCOMPARE(view.model()->rowCount(), int(reference.size()));
+    }
+
+    void historyOpensOverTheWindowAndEventsGoOnMeanwhile()
+    {
+        start();
+        QStringList seen;
+        QTimer::singleShot(0, [&] {
+            QWidget* history = QApplication::activeModalWidget();
+            QVERIFY(history);
+            seen << history->windowTitle();
+            // An event that arrives while the History window is open is handled at once.
+            send(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), SERVER_A);
+            QVERIFY(waitForEvents());
+            seen << QString::fromLatin1(m_dialog->eventModel().cellText(0, 3));
+            QTest::keyClick(history, Qt::Key_Escape);
+        });
+        QTest::mouseClick(child<QPushButton>("History"), Qt::LeftButton);
+        QCOMPARE(seen, QStringList({"History", "alice"}));
+    }
+
+    void helpOpensAndClosesWithTheWindow()
+    {
+        start();
+        QTest::mouseClick(child<QPushButton>("&Help"), Qt::LeftButton);
+        QWidget* help = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->windowTitle() == "Sorvane Help" && widget->isVisible())
+                help = widget;
+        QVERIFY(help);
+        QPointer<QWidget> watched(help);
+        QTest::mouseClick(child<QPushButton>("Close"), Qt::LeftButton);
+        QVERIFY(watched.isNull());
     }
 
     void aClickInTheEventListChangesNothing()
