@@ -51,6 +51,7 @@ void DatagramQueue::stop()
     }
     m_fd = -1;
     m_queue.clear();
+    m_taken.clear();
 }
 
 int DatagramQueue::receiveBatch(int most)
@@ -81,7 +82,8 @@ int DatagramQueue::receiveBatch(int most)
             }
         }
         // A datagram longer than the kept bytes shows as KEPT bytes, which no reader accepts.
-        m_queue.emplace_back(m_buffers[i], static_cast<qsizetype>(std::min<std::size_t>(messages[i].msg_len, KEPT)));
+        m_queue.emplace_back(m_buffers[i],
+                             static_cast<qsizetype>(std::min<std::size_t>(messages[i].msg_len, KEPT)));
     }
     return n;
 }
@@ -137,16 +139,26 @@ void DatagramQueue::run()
 
 long DatagramQueue::pop(char* buffer, std::size_t capacity, int* error)
 {
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    // Nothing queued: a datagram the reader has not reached yet is read here, in order.
-    if (m_queue.empty() && receiveBatch(1) <= 0) {
-        *error = errno;
-        return -1;
+    if (m_taken.empty()) {
+        // Take many at once, so the window and the reader meet at the lock seldom.
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        // Nothing queued: a datagram the reader has not reached yet is read here, in order.
+        if (m_queue.empty() && receiveBatch(1) <= 0) {
+            *error = errno;
+            return -1;
+        }
+        for (int i = 0; i < TAKE && !m_queue.empty(); ++i) {
+            m_taken.push_back(std::move(m_queue.front()));
+            m_queue.pop_front();
+        }
     }
-    const QByteArray datagram = std::move(m_queue.front());
-    m_queue.pop_front();
-    if (m_queue.empty())
-        clearSignal();
+    const QByteArray datagram = std::move(m_taken.front());
+    m_taken.pop_front();
+    if (m_taken.empty()) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_queue.empty())
+            clearSignal(); // the notice stays up while anything waits, here or in the queue
+    }
     if (static_cast<std::size_t>(datagram.size()) > capacity) {
         *error = EMSGSIZE;
         return -1;

@@ -40,6 +40,7 @@ public:
 
 private:
     static constexpr int BATCH = 64;
+    static constexpr int TAKE = 256;
 
     void run();
     // Up to `most` waiting datagrams onto the queue; how many, or -1 with errno.
@@ -53,6 +54,7 @@ private:
     std::thread m_reader;
     std::mutex m_mutex; // held for every read of the socket too, so the order is the arrival order
     std::deque<QByteArray> m_queue;
+    std::deque<QByteArray> m_taken; // taken from the queue by the window's thread, not yet handed out
     char m_buffers[BATCH][KEPT];
     char m_controls[BATCH][64];
     std::atomic<quint32> m_dropped{0};
