@@ -365,6 +365,9 @@ replay_logs "raw 00 00 00 05 $(hex eve) 00 $(hex junk)$(zeros 32)$(zeros 40)$(ze
 replay_logs 'event code=1 user=alice ip=10.1.0.5 server=10.0.0.2 date=12/06/2026 time=08:00:10' \
     '08:00:10  12/06/2026  10.0.0.2  alice  LoggedOff'
 
+# The first detection selects the first server once more when its 3 s timer runs out; the replay
+# adds servers that sort first, so it goes after that moment to keep the selection known.
+wait_for 10 "the first detection's selection timer" eval '(( $(now_ms) - start_ms > 3500 ))'
 ip netns exec "$SIM_NS" "$FWSIM" replay "$REPLAY" --monitor "$MON_ADDRESS:1023" --discovery-port 0 \
     2>"$WORK/sim-replay.err" &
 REPLAY_PID=$!
