@@ -28,7 +28,7 @@ class TimedBoxes : public MessageBoxes
 public:
     double seconds = 1.0;
     std::function<void()> onOpen;
-    void show(const QString&, const QString&, Icon) override
+    void show(QWidget*, const QString&, const QString&, Icon) override
     {
         if (onOpen)
             onOpen();
@@ -147,7 +147,7 @@ int main(int argc, char** argv)
         boxes.onOpen = [&] { sender = std::thread(sendBurst, g_endpointSettings.eventPort, burst); };
         QElapsedTimer busy;
         busy.start();
-        boxes.show(QStringLiteral("busy"), QString(), MessageBoxes::Icon::None);
+        boxes.show(nullptr, QStringLiteral("busy"), QString(), MessageBoxes::Icon::None);
         const double seconds = busy.nsecsElapsed() / 1e9;
         sender.join();
         report("while a message box is open", seconds);

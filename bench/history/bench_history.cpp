@@ -36,7 +36,7 @@ const char* const USERS[] = {"jsmith",   "akowalski", "mbrown",   "lchen",
 class PrintingBoxes : public MessageBoxes
 {
 public:
-    void show(const QString& text, const QString&, Icon) override
+    void show(QWidget*, const QString& text, const QString&, Icon) override
     {
         std::fprintf(stderr, "message box: %s\n", qPrintable(text));
     }

@@ -25,7 +25,7 @@ namespace
 class SilentBoxes : public MessageBoxes
 {
 public:
-    void show(const QString& text, const QString&, Icon) override
+    void show(QWidget*, const QString& text, const QString&, Icon) override
     {
         std::fprintf(stderr, "message box: %s\n", qPrintable(text));
     }

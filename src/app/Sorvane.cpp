@@ -72,7 +72,12 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
         QStringLiteral("dump-views"),
         QStringLiteral("Keep a text copy of the window's views in PATH (diagnostics)."),
         QStringLiteral("PATH"));
-    parser.addOptions({eventPort, target, logFile, dump});
+    const QCommandLineOption maxRows(
+        QStringLiteral("max-event-rows"),
+        QStringLiteral(
+            "Most events the list shows; older ones stay in the log (default 20000000, 0 for no cap)."),
+        QStringLiteral("N"));
+    parser.addOptions({eventPort, target, logFile, maxRows, dump});
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "sorvane: %s\n", qPrintable(parser.errorText()));
         return 2;
@@ -105,6 +110,15 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
                      qPrintable(parser.value(target)));
         return 2;
     }
+    if (parser.isSet(maxRows)) {
+        bool ok = false;
+        settings.dialog.maxEventRows = parser.value(maxRows).toULongLong(&ok);
+        if (!ok || !parser.value(maxRows).at(0).isDigit()) {
+            std::fprintf(stderr, "sorvane: --max-event-rows needs a whole number, not \"%s\"\n",
+                         qPrintable(parser.value(maxRows)));
+            return 2;
+        }
+    }
     const QString log = parser.isSet(logFile) ? parser.value(logFile) : QStringLiteral("userfile");
     settings.dialog.userFilePath = QFile::encodeName(QFileInfo(log).absoluteFilePath());
     if (parser.isSet(dump))
@@ -120,7 +134,7 @@ CSorvaneApp::CSorvaneApp(const AppSettings& settings, MessageBoxes& boxes)
 bool CSorvaneApp::InitInstance()
 {
     if (!socketsAvailable()) {
-        m_boxes.show(QStringLiteral("Windows sockets initialization failed."));
+        m_boxes.show(nullptr, QStringLiteral("Windows sockets initialization failed."));
         return false;
     }
     CSorvaneDlg dialog(m_settings.dialog, m_boxes);

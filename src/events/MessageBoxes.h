@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QWidget;
+
 // The one way any part of the monitor shows the operator a message box. The window implements it
 // with real boxes; tests record the messages instead.
 class MessageBoxes
@@ -9,6 +11,8 @@ class MessageBoxes
 public:
     enum class Icon { None, Stop, Critical };
     virtual ~MessageBoxes() = default;
-    // An empty caption stands for the application's name.
-    virtual void show(const QString& text, const QString& caption = QString(), Icon icon = Icon::None) = 0;
+    // The box sits over `owner` (none only before any window exists); an empty caption stands for
+    // the application's name.
+    virtual void show(QWidget* owner, const QString& text, const QString& caption = QString(),
+                      Icon icon = Icon::None) = 0;
 };

@@ -255,6 +255,7 @@ void CHistoryDlg::OnRefreshHistory()
         return;
     if (found.error != 0) {
         m_boxes.show(
+            this,
             QStringLiteral("An unexpected error occurred while reading %1: %2.")
                 .arg(QFile::decodeName(m_userFilePath), QString::fromLocal8Bit(std::strerror(found.error))),
             QString(), MessageBoxes::Icon::Critical);

@@ -14,13 +14,16 @@
 
 bool CSorvaneDlg::StartAutoDetection()
 {
-    if (OpenDiscoverySocket(m_boxes) != 0) {
-        m_boxes.show(QStringLiteral("Failed to initialize socket...."));
+    int failedStep = 0;
+    if (OpenDiscoverySocket(&failedStep) != 0) {
+        if (failedStep != 0)
+            m_boxes.show(this, QStringLiteral("Auto%1").arg(failedStep));
+        m_boxes.show(this, QStringLiteral("Failed to initialize socket...."));
         return false;
     }
     int error = 0;
     if (SendDiscoverPacket(&error) == -1) {
-        m_boxes.show(QStringLiteral("StartAutoDetection failed"));
+        m_boxes.show(this, QStringLiteral("StartAutoDetection failed"));
         return false;
     }
     m_detectionTimer->start(m_options.detectionPeriod);
@@ -31,7 +34,7 @@ bool CSorvaneDlg::StartAutoDetection()
 void CSorvaneDlg::OnRefreshServerList()
 {
     if (!StartAutoDetection()) {
-        m_boxes.show(QStringLiteral("Unable to proceed with autodetection...."));
+        m_boxes.show(this, QStringLiteral("Unable to proceed with autodetection...."));
         CloseDiscoverySocket();
     }
 }

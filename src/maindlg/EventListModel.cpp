@@ -9,7 +9,10 @@ const char* const TITLES[] = {"Date", "LoginTime", "ServerIPAddress", "Username"
 
 } // namespace
 
-EventListModel::EventListModel(QObject* parent) : QAbstractTableModel(parent) {}
+EventListModel::EventListModel(QObject* parent, quint64 maxRows, std::size_t textChunkSize)
+    : QAbstractTableModel(parent), m_text(textChunkSize), m_maxRows(maxRows)
+{
+}
 
 EventListModel::~EventListModel() = default;
 
@@ -29,6 +32,14 @@ void EventListModel::insertEvent(const EventRecord& record)
     row.dateLength = static_cast<quint8>(dateLength);
     row.timeLength = static_cast<quint8>(timeLength);
     row.userLength = static_cast<quint8>(userLength);
+    if (m_maxRows != 0 && m_rows.size() >= m_maxRows) {
+        const int last = static_cast<int>(m_rows.size()) - 1;
+        beginRemoveRows(QModelIndex(), last, last);
+        m_rows.pop_front();
+        endRemoveRows();
+        ++m_dropped;
+        m_text.releaseBefore(m_rows.empty() ? row.textOffset : m_rows.front().textOffset);
+    }
     beginInsertRows(QModelIndex(), 0, 0);
     m_rows.push_back(row);
     endInsertRows();
@@ -81,5 +92,5 @@ QVariant EventListModel::headerData(int section, Qt::Orientation orientation, in
 
 std::size_t EventListModel::bytesUsed() const
 {
-    return m_rows.capacity() * sizeof(Row) + m_text.bytesUsed();
+    return m_rows.size() * sizeof(Row) + m_text.bytesUsed();
 }

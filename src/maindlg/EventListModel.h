@@ -5,16 +5,18 @@
 
 #include <QAbstractTableModel>
 
-#include <memory>
-#include <vector>
+#include <deque>
 
-// Every event since start, newest first. Rows are appended to compact storage and row r maps to
+// The events since start, newest first. Rows are appended to compact storage and row r maps to
 // the r-th newest, so a top insertion moves nothing: a month's run keeps a million rows small.
+// Past `maxRows` (0: no cap) the oldest row leaves as each new one comes, so a run of any length
+// ends in bounded memory; the log still holds every event.
 class EventListModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    explicit EventListModel(QObject* parent = nullptr);
+    explicit EventListModel(QObject* parent = nullptr, quint64 maxRows = 0,
+                            std::size_t textChunkSize = std::size_t(1) << 20);
     ~EventListModel() override;
 
     // A row at the top: the event's Date, EventTime, server, Username and display text.
@@ -29,16 +31,20 @@ public:
     QByteArray cellText(int row, int column) const;
     // Bytes held per row, storage included.
     std::size_t bytesUsed() const;
+    // Oldest rows that left for the cap.
+    quint64 rowsDropped() const { return m_dropped; }
 
 private:
     struct Row {
-        quint32 textOffset; // Date, EventTime and Username back to back
+        quint64 textOffset; // Date, EventTime and Username back to back
         quint32 serverAddress;
         quint8 code;
         quint8 dateLength;
         quint8 timeLength;
         quint8 userLength;
     };
-    std::vector<Row> m_rows;
+    std::deque<Row> m_rows; // oldest first
     TextArena m_text;
+    quint64 m_maxRows;
+    quint64 m_dropped = 0;
 };

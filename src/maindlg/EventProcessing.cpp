@@ -102,7 +102,7 @@ void CSorvaneDlg::processEvent(const EventRecord& record)
         }
     } catch (const std::bad_alloc&) {
         flushLog(); // the box's own event loop may log later events
-        m_boxes.show(QStringLiteral("Insufficient memory"), QStringLiteral("Users - Add"),
+        m_boxes.show(this, QStringLiteral("Insufficient memory"), QStringLiteral("Users - Add"),
                      MessageBoxes::Icon::Stop);
     }
 }

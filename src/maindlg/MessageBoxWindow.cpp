@@ -2,9 +2,9 @@
 
 #include <QMessageBox>
 
-void MessageBoxWindow::show(const QString& text, const QString& caption, Icon icon)
+void MessageBoxWindow::show(QWidget* owner, const QString& text, const QString& caption, Icon icon)
 {
-    QMessageBox box(m_owner);
+    QMessageBox box(owner);
     box.setWindowTitle(caption.isEmpty() ? QStringLiteral("Sorvane") : caption);
     box.setText(text);
     box.setIcon(icon == Icon::None ? QMessageBox::NoIcon : QMessageBox::Critical);

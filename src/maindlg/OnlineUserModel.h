@@ -48,7 +48,7 @@ private:
     void rebuild();
 
     struct Row {
-        quint32 textOffset; // the six column texts, each ended by NUL
+        quint64 textOffset; // the six column texts, each ended by NUL
         quint16 textLength;
         bool live;
     };

@@ -5,6 +5,7 @@
 #include "history/history.h"
 #include "maindlg/EventListModel.h"
 #include "maindlg/OnlineUserModel.h"
+#include "maindlg/ServerListBox.h"
 #include "net/Endpoint.h"
 
 #include <QComboBox>
@@ -115,12 +116,12 @@ void CSorvaneDlg::createControls()
     OnlineUserList->setAccessibleName(QStringLiteral("Online Users Information"));
     OnlineUserList->setGeometry(units.rect(107, 48, 258, 92));
 
-    m_eventModel = new EventListModel(this);
+    m_eventModel = new EventListModel(this, m_options.maxEventRows);
     EventList = makeListView(this, m_eventModel, QStringLiteral("EventList"));
     EventList->setAccessibleName(QStringLiteral("Events"));
     EventList->setGeometry(units.rect(7, 158, 358, 91));
 
-    ServerList = new QListWidget(this);
+    ServerList = new ServerListBox(this);
     ServerList->setObjectName(QStringLiteral("ServerList"));
     ServerList->setAccessibleName(serversLabel->text());
     ServerList->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -144,6 +145,13 @@ void CSorvaneDlg::createControls()
     m_selectServerTimer->setSingleShot(true);
     m_detectionTimer = new QTimer(this);
     m_detectionTimer->setSingleShot(true);
+
+    // Only the window's background, labels and frame open the window menu; the lists and buttons
+    // keep a right-click to themselves, and the text field keeps its edit menu.
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{m_closeButton, m_helpButton, m_refreshButton, m_historyButton,
+                                         GroupFilter, OnlineUserList, EventList, ServerList})
+        control->setContextMenuPolicy(Qt::PreventContextMenu);
 
     m_windowMenu = new QMenu(this);
     m_windowMenu->addAction(QStringLiteral("Mi&nimize"))->setData(SC_MINIMIZE);
@@ -188,7 +196,7 @@ bool CSorvaneDlg::OnInitDialog()
 
     int error = 0;
     m_eventSocketOpen =
-        OpenEventSocket([this] { emit eventSocketMessage(); }, &error, m_boxes, &m_eventSocketError) == 0;
+        OpenEventSocket([this] { emit eventSocketMessage(); }, &error, &m_eventSocketError) == 0;
     if (!m_eventSocketOpen && m_eventSocketError == 0)
         m_eventSocketError = error;
     updateStatus();
@@ -254,12 +262,20 @@ QString CSorvaneDlg::statusText() const
             .arg(QString::fromLocal8Bit(std::strerror(m_eventSocketError)));
     }
     QString text = QStringLiteral("Listening for events on UDP port %1").arg(port);
-    if (m_lostLogLines || m_droppedEvents) {
-        text += QStringLiteral(" - %1 log line%2 lost, %3 event%4 dropped by the system")
-                    .arg(m_lostLogLines)
-                    .arg(m_lostLogLines == 1 ? QString() : QStringLiteral("s"))
-                    .arg(m_droppedEvents)
-                    .arg(m_droppedEvents == 1 ? QString() : QStringLiteral("s"));
+    const struct {
+        quint64 count;
+        const char* one;
+        const char* many;
+    } counters[] = {
+        {m_lostLogLines, "log line lost", "log lines lost"},
+        {m_droppedEvents, "event dropped by the system", "events dropped by the system"},
+        {m_eventModel->rowsDropped(), "oldest row no longer shown", "oldest rows no longer shown"},
+    };
+    for (const auto& counter : counters) {
+        if (counter.count != 0)
+            text += QStringLiteral(", %1 %2")
+                        .arg(counter.count)
+                        .arg(QLatin1String(counter.count == 1 ? counter.one : counter.many));
     }
     return text;
 }

@@ -33,7 +33,8 @@ struct DialogOptions {
     QByteArray userFilePath;       // absolute path of the one log file
     int selectServerPeriod = 3000; // ms; shorter only in tests
     int detectionPeriod = 9000;
-    int eventBatchLimit = 1024; // datagrams handled per notification before the views catch up
+    int eventBatchLimit = 1024;      // datagrams handled per notification before the views catch up
+    quint64 maxEventRows = 20000000; // the event list's cap; 0 for none
 };
 
 // The monitor's one window: the server list, the online users of the chosen server and group,

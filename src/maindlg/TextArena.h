@@ -3,26 +3,31 @@
 #include <QtGlobal>
 
 #include <cstddef>
+#include <deque>
 #include <memory>
-#include <vector>
 
 // Short texts packed into large chunks: a list of a million rows costs no allocation per row.
+// Positions count every byte ever stored, so they never wrap in any run; chunks whose texts are
+// all released are freed.
 class TextArena
 {
 public:
-    static constexpr int CHUNK_BITS = 20;
-    static constexpr std::size_t CHUNK_SIZE = std::size_t(1) << CHUNK_BITS;
+    explicit TextArena(std::size_t chunkSize = std::size_t(1) << 20) : m_chunkSize(chunkSize) {}
 
-    // Stores `size` bytes (at most CHUNK_SIZE) in one piece; the offset finds them again.
-    quint32 append(const char* data, std::size_t size);
-    const char* at(quint32 offset) const
+    // Stores `size` bytes (at most the chunk size) in one piece; the position finds them again.
+    quint64 append(const char* data, std::size_t size);
+    const char* at(quint64 position) const
     {
-        return m_chunks[offset >> CHUNK_BITS].get() + (offset & (CHUNK_SIZE - 1));
+        return m_chunks[position / m_chunkSize - m_firstChunk].get() + position % m_chunkSize;
     }
+    // Frees every chunk that ends at or before `position`.
+    void releaseBefore(quint64 position);
     void clear();
-    std::size_t bytesUsed() const { return m_chunks.size() * CHUNK_SIZE; }
+    std::size_t bytesUsed() const { return m_chunks.size() * m_chunkSize; }
 
 private:
-    std::vector<std::unique_ptr<char[]>> m_chunks;
-    std::size_t m_used = 0; // in the last chunk
+    std::size_t m_chunkSize;
+    std::deque<std::unique_ptr<char[]>> m_chunks;
+    quint64 m_firstChunk = 0; // number of the first chunk still held
+    std::size_t m_used = 0;   // in the last chunk
 };

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -48,9 +47,10 @@ void warnOfSmallReceiveBuffer(int fd)
     }
 }
 
-int failStep(MessageBoxes& boxes, const char* text, int error)
+int failStep(int* failedStep, int step, int error)
 {
-    boxes.show(QString::fromLatin1(text));
+    if (failedStep)
+        *failedStep = step;
     return error;
 }
 
@@ -59,7 +59,7 @@ int failStep(MessageBoxes& boxes, const char* text, int error)
 HostLookup g_hostLookup{[](char* buffer, std::size_t size) { return ::gethostname(buffer, size); },
                         resolveHostName};
 
-int InitializeSocket(int mode, MessageBoxes& boxes)
+int InitializeSocket(int mode, int* failedStep)
 {
     if (mode == 0) {
         if (const int error = g_eventSocket.create())
@@ -81,38 +81,35 @@ int InitializeSocket(int mode, MessageBoxes& boxes)
     }
 
     if (const int error = g_discoverySocket.create())
-        return failStep(boxes, "Auto1", error);
+        return failStep(failedStep, 1, error);
     const int on = 1;
     if (::setsockopt(g_discoverySocket.fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
-        return failStep(boxes, "Auto2", errno);
+        return failStep(failedStep, 2, errno);
     std::memset(&g_discoveryAddress, 0, sizeof g_discoveryAddress);
     g_discoveryAddress.sin_family = AF_INET;
     if (::bind(g_discoverySocket.fd(), reinterpret_cast<sockaddr*>(&g_discoveryAddress),
                sizeof g_discoveryAddress) != 0)
-        return failStep(boxes, "Auto3", errno);
+        return failStep(failedStep, 3, errno);
     char hostName[HOST_NAME_BUFFER] = {};
     if (g_hostLookup.getName(hostName, sizeof hostName) != 0)
-        return failStep(boxes, "Auto4", errno ? errno : ENAMETOOLONG);
+        return failStep(failedStep, 4, errno ? errno : ENAMETOOLONG);
     hostName[sizeof hostName - 1] = '\0';
     if (!g_hostLookup.resolve(hostName))
-        return failStep(boxes, "Auto5", EHOSTUNREACH);
+        return failStep(failedStep, 5, EHOSTUNREACH);
     return 0;
 }
 
 int RegisterReadNotification(UdpSocket& socket, std::function<void()> post, bool readerThread)
 {
-    const int flags = ::fcntl(socket.fd(), F_GETFL);
-    if (flags < 0 || ::fcntl(socket.fd(), F_SETFL, flags | O_NONBLOCK) != 0)
-        return errno;
     if (readerThread)
         return socket.watchQueued(std::move(post));
     socket.watch(std::move(post));
     return 0;
 }
 
-int OpenEventSocket(std::function<void()> post, int* error, MessageBoxes& boxes, int* openError)
+int OpenEventSocket(std::function<void()> post, int* error, int* openError)
 {
-    if (const int code = InitializeSocket(0, boxes)) {
+    if (const int code = InitializeSocket(0)) {
         if (openError)
             *openError = code;
         return -1;
@@ -124,9 +121,9 @@ int OpenEventSocket(std::function<void()> post, int* error, MessageBoxes& boxes,
     return 0;
 }
 
-int OpenDiscoverySocket(MessageBoxes& boxes)
+int OpenDiscoverySocket(int* failedStep)
 {
-    const int result = InitializeSocket(1, boxes);
+    const int result = InitializeSocket(1, failedStep);
     if (result != 0)
         g_discoverySocket.close();
     return result;

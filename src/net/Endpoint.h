@@ -1,6 +1,5 @@
 #pragma once
 
-#include "events/MessageBoxes.h"
 #include "net/UdpSocket.h"
 
 #include <QByteArray>
@@ -36,9 +35,9 @@ struct HostLookup {
 };
 extern HostLookup g_hostLookup;
 
-// Mode 0 opens the event socket, mode 1 the discovery socket. 0, or errno of the failed step;
-// mode 1 shows the step's "Auto1" to "Auto5" before it returns.
-int InitializeSocket(int mode, MessageBoxes& boxes);
+// Mode 0 opens the event socket, mode 1 the discovery socket. 0, or errno of the failed step; in
+// mode 1 `*failedStep` then names it: 1 socket, 2 broadcast, 3 bind, 4 host name, 5 its lookup.
+int InitializeSocket(int mode, int* failedStep = nullptr);
 
 // The read notification of `socket` runs `post` while a datagram waits; with `readerThread`, a
 // thread takes the datagrams out of the kernel as they arrive. 0, or errno.
@@ -46,9 +45,10 @@ int RegisterReadNotification(UdpSocket& socket, std::function<void()> post, bool
 
 // 0, or -1; `*error` receives errno only when the notification could not be registered, and
 // `*openError`, when given, the errno of a failed creation or bind.
-int OpenEventSocket(std::function<void()> post, int* error, MessageBoxes& boxes, int* openError = nullptr);
+int OpenEventSocket(std::function<void()> post, int* error, int* openError = nullptr);
 
-int OpenDiscoverySocket(MessageBoxes& boxes);
+// 0, or errno with `*failedStep` as InitializeSocket gives it; a failed socket is closed.
+int OpenDiscoverySocket(int* failedStep);
 void CloseDiscoverySocket();
 
 // Parses "ADDRESS[:PORT]" (dotted IPv4) into the discovery settings; false if it is not one.

@@ -8,7 +8,8 @@
 int UdpSocket::create()
 {
     close();
-    m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    // Non-blocking from birth: a read with nothing waiting must fail at once, never hold the window.
+    m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     return m_fd < 0 ? errno : 0;
 }
 
@@ -44,7 +45,7 @@ long receiveDatagram(const UdpSocket& socket, char* buffer, std::size_t capacity
     if (DatagramQueue* queue = socket.queue())
         return queue->pop(buffer, capacity, error);
     for (;;) {
-        const ssize_t n = ::recv(socket.fd(), buffer, capacity, MSG_TRUNC);
+        const ssize_t n = ::recv(socket.fd(), buffer, capacity, MSG_TRUNC | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {

@@ -75,7 +75,8 @@ private slots:
     {
         AppSettings settings;
         QCOMPARE(parseCommandLine({"sorvane", "--event-port", "41023", "--discovery-target",
-                                   "127.255.255.255:41019", "--log-file", "demo/userfile"},
+                                   "127.255.255.255:41019", "--log-file", "demo/userfile", "--max-event-rows",
+                                   "0"},
                                   settings),
                  -1);
         QCOMPARE(g_endpointSettings.eventPort, quint16(41023));
@@ -83,6 +84,7 @@ private slots:
         QCOMPARE(g_endpointSettings.discoveryPort, quint16(41019));
         QCOMPARE(settings.dialog.userFilePath,
                  QFile::encodeName(QDir::current().absoluteFilePath("demo/userfile")));
+        QCOMPARE(settings.dialog.maxEventRows, quint64(0));
 
         // The log file is resolved once, against the current directory, by default "userfile".
         QCOMPARE(parseCommandLine({"sorvane"}, settings), -1);
@@ -92,6 +94,7 @@ private slots:
         QCOMPARE(parseCommandLine({"sorvane", "--event-port", "70000"}, settings), 2);
         QCOMPARE(parseCommandLine({"sorvane", "--discovery-target", "firewalls"}, settings), 2);
         QCOMPARE(parseCommandLine({"sorvane", "--bogus"}, settings), 2);
+        QCOMPARE(parseCommandLine({"sorvane", "--max-event-rows", "-1"}, settings), 2);
         QCOMPARE(parseCommandLine({"sorvane", "extra"}, settings), 2);
     }
 };

@@ -28,14 +28,15 @@ class RecordingBoxes : public MessageBoxes
 {
 public:
     struct Box {
+        QWidget* owner;
         QString text;
         QString caption;
         Icon icon;
     };
     QList<Box> shown;
-    void show(const QString& text, const QString& caption, Icon icon) override
+    void show(QWidget* owner, const QString& text, const QString& caption, Icon icon) override
     {
-        shown.append({text, caption, icon});
+        shown.append({owner, text, caption, icon});
     }
 };
 
@@ -462,6 +463,7 @@ private slots:
                                             QString::fromLatin1(logLine("08:00:00", "03/15/2026")),
                                             QString::fromLatin1(logLine("09:00:00", "03/15/2026"))}));
         QCOMPARE(m_boxes.shown.size(), 1);
+        QCOMPARE(m_boxes.shown[0].owner, dlg.get());
         QCOMPARE(m_boxes.shown[0].icon, MessageBoxes::Icon::Critical);
         QVERIFY(m_boxes.shown[0].text.contains(QString::fromLocal8Bit(m_path)));
         QVERIFY(m_boxes.shown[0].text.contains(QString::fromLocal8Bit(std::strerror(EIO))));
@@ -507,7 +509,7 @@ private slots:
         for (const char* needle :
              {"Selected Server", "Available Servers", "Refresh Server List", "Online Users Information",
               "UDP port 1019", "3 seconds", "Listening for events on UDP port N",
-              "Not receiving events: UDP port N:", "log lines lost, N events dropped by the system",
+              "Not receiving events: UDP port N:", "N log lines lost, N events dropped by the system",
               "userfile", "--log-file", "sudo setcap cap_net_bind_service=+ep <path to sorvane binary>",
               "--event-port N"})
             QVERIFY2(page.contains(QLatin1String(needle)), needle);

@@ -17,18 +17,22 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-// Records every message box instead of showing it; `onShow` lets a test look around at that moment.
+// Records every message box instead of showing it; `onShow` lets a test look around at that moment,
+// and `showTo` shows the box for real as well.
 class RecordingBoxes : public MessageBoxes
 {
 public:
-    void show(const QString& text, const QString& caption, Icon icon) override
+    void show(QWidget* owner, const QString& text, const QString& caption, Icon icon) override
     {
         messages << text;
         captions << caption;
         icons.push_back(icon);
         if (onShow)
             onShow(text);
+        if (showTo)
+            showTo->show(owner, text, caption, icon);
     }
+    MessageBoxes* showTo = nullptr;
     QStringList messages;
     QStringList captions;
     std::vector<Icon> icons;
@@ -128,7 +132,8 @@ struct MonitorFixture {
     PeerSocket firewall; // the firewall servers' end: discovery port, and the sender of events
     std::unique_ptr<CSorvaneDlg> dialog;
 
-    explicit MonitorFixture(int selectPeriod = 3000, int detectionPeriod = 9000)
+    explicit MonitorFixture(int selectPeriod = 3000, int detectionPeriod = 9000,
+                            quint64 maxEventRows = 20000000)
     {
         g_endpointSettings.eventPort = freeUdpPort();
         g_endpointSettings.discoveryAddress = 0x7FFFFFFF; // 127.255.255.255
@@ -137,6 +142,7 @@ struct MonitorFixture {
         options.userFilePath = QFile::encodeName(dir.filePath(QStringLiteral("userfile")));
         options.selectServerPeriod = selectPeriod;
         options.detectionPeriod = detectionPeriod;
+        options.maxEventRows = maxEventRows;
         dialog = std::make_unique<CSorvaneDlg>(options, boxes);
     }
     QByteArray logPath() const { return QFile::encodeName(dir.filePath(QStringLiteral("userfile"))); }

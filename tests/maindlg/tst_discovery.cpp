@@ -175,6 +175,43 @@ private slots:
         QCOMPARE(servers().size(), 1); // a refresh removes nothing
     }
 
+    void refreshFailingWhileTheSelectionTimerFiresDoesNotFreeze()
+    {
+        start(1500);
+        QVERIFY(!awaitDiscoverPacket().isEmpty());
+        // The second detection fails at the host-name lookup; while its box is open the first
+        // detection's selection timer fires and reads the new socket, on which nothing will come.
+        g_hostLookup.resolve = [](const char*) { return false; };
+        QSignalSpy fired(m_dialog->findChildren<QTimer*>().at(0), &QTimer::timeout);
+        m_fixture->boxes.onShow = [&](const QString& text) {
+            if (text == QStringLiteral("Auto5"))
+                QVERIFY(fired.wait(10000));
+        };
+        QTest::mouseClick(child<QPushButton>("Refresh Server List"), Qt::LeftButton);
+        QCOMPARE(fired.size(), 1);
+        QCOMPARE(m_fixture->boxes.messages.first(), QStringLiteral("Auto5"));
+        m_fixture->send(eventDatagram(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), ip(10, 0, 0, 3)));
+        QTRY_COMPARE(servers(), QStringList{QStringLiteral("10.0.0.3")});
+    }
+
+    void theOperatorCannotEmptyTheServerSelection()
+    {
+        start();
+        m_fixture->send(eventDatagram(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), ip(10, 0, 0, 3)));
+        QTRY_COMPARE(servers().size(), 1);
+        auto* list = child<QListWidget>("ServerList");
+        const QPoint item = list->visualItemRect(list->item(0)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item);
+        QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, item);
+        QTest::keyClick(list, Qt::Key_Space, Qt::ControlModifier);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          QPoint(item.x(), list->viewport()->height() - 2));
+        QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
+        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.3"));
+        QCOMPARE(m_dialog->onlineUserModel().rowCount(), 1);
+    }
+
     void failuresToStartShowTheirMessagesInOrderBeforeTheEventSocketOpens()
     {
         g_hostLookup.resolve = [](const char*) { return false; };

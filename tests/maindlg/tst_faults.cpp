@@ -53,12 +53,12 @@ private slots:
         QVERIFY(sendAndWait("one"));
         QVERIFY(QDir(folder).removeRecursively());
         QVERIFY(sendAndWait("two"));
-        QVERIFY(status().endsWith(" - 1 log line lost, 0 events dropped by the system"));
+        QVERIFY(status().endsWith(", 1 log line lost"));
         QVERIFY(QDir().mkpath(folder));
         QVERIFY(sendAndWait("three"));
         QCOMPARE(readFile(folder + "/userfile"),
                  QByteArray("10:00:00  12/06/2026  10.0.0.1  three  LoggedOn\r\n"));
-        QVERIFY(status().endsWith(" - 1 log line lost, 0 events dropped by the system"));
+        QVERIFY(status().endsWith(", 1 log line lost"));
         QCOMPARE(m_fixture->dialog->eventModel().rowCount(), 3);
         QVERIFY(m_fixture->boxes.messages.isEmpty());
     }
@@ -68,7 +68,7 @@ private slots:
         start("/dev/full");
         QVERIFY(sendAndWait("one"));
         QVERIFY(sendAndWait("two"));
-        QVERIFY(status().endsWith(" - 2 log lines lost, 0 events dropped by the system"));
+        QVERIFY(status().endsWith(", 2 log lines lost"));
         QVERIFY(m_fixture->boxes.messages.isEmpty());
     }
 

@@ -3,19 +3,25 @@
 #include "events/OnlineUserTable.h"
 #include "history/DialogUnits.h"
 #include "maindlg/EventListModel.h"
+#include "maindlg/MessageBoxWindow.h"
 #include "maindlg/OnlineUserModel.h"
 
 #include <QAccessible>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 namespace
 {
@@ -75,9 +81,9 @@ class MainWindowTest : public QObject
 
     template <typename T> T* child(const char* name) { return m_dialog->findChild<T*>(QLatin1String(name)); }
 
-    void start()
+    void start(quint64 maxEventRows = 20000000)
     {
-        m_fixture = std::make_unique<MonitorFixture>();
+        m_fixture = std::make_unique<MonitorFixture>(3000, 9000, maxEventRows);
         m_dialog = m_fixture->dialog.get();
         m_dialog->OnInitDialog();
         m_dialog->show();
@@ -340,8 +346,7 @@ private slots:
         send(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), SERVER_A);
         QVERIFY(waitForEvents());
         QCOMPARE(child<QLabel>("StatusLine")->text(),
-                 QStringLiteral(
-                     "Listening for events on UDP port %1 - 1 log line lost, 0 events dropped by the system")
+                 QStringLiteral("Listening for events on UDP port %1, 1 log line lost")
                      .arg(g_endpointSettings.eventPort));
         QVERIFY(m_fixture->boxes.messages.isEmpty());
     }
@@ -438,6 +443,103 @@ private slots:
         QPointer<QWidget> watched(help);
         QTest::mouseClick(child<QPushButton>("Close"), Qt::LeftButton);
         QVERIFY(watched.isNull());
+    }
+
+    void windowMenuAndBoxesOpenWhereTheOperatorLooks()
+    {
+        start();
+        m_dialog->move(0, 0);
+        QMenu* menu = m_dialog->windowMenu();
+        // What a right-click on `widget` opens: the window menu, another popup, or nothing.
+        auto rightClick = [&](QWidget* widget) {
+            const QPoint at(3, 3);
+            QContextMenuEvent event(QContextMenuEvent::Mouse, at, widget->mapToGlobal(at));
+            QApplication::sendEvent(widget, &event);
+            QWidget* popup = QApplication::activePopupWidget();
+            const QString opened = popup == menu ? QStringLiteral("window menu")
+                                   : popup       ? QStringLiteral("other")
+                                                 : QString();
+            if (popup)
+                popup->close();
+            return opened;
+        };
+        for (QWidget* background :
+             {static_cast<QWidget*>(m_dialog), m_dialog->findChild<QWidget*>("StatusLine"),
+              static_cast<QWidget*>(m_dialog->findChild<QGroupBox*>())})
+            QCOMPARE(rightClick(background), QStringLiteral("window menu"));
+        for (const char* name : {"EventList", "OnlineUserList"})
+            QCOMPARE(rightClick(child<QTableView>(name)->viewport()), QString());
+        QCOMPARE(rightClick(child<QListWidget>("ServerList")->viewport()), QString());
+        for (const char* name : {"GroupFilter", "Close", "&Help", "Refresh Server List", "History"})
+            QCOMPARE(rightClick(child<QWidget>(name)), QString());
+        QCOMPARE(rightClick(child<QLineEdit>("SelectedServerField")), QStringLiteral("other"));
+        m_dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_dialog));
+        QTest::keyClick(m_dialog, Qt::Key_Space, Qt::AltModifier);
+        QCOMPARE(QApplication::activePopupWidget(), menu);
+        menu->close();
+
+        // A box sits over the window that raised it, not in the middle of the screen.
+        MessageBoxWindow realBoxes;
+        m_fixture->boxes.showTo = &realBoxes;
+        g_hostLookup.resolve = [](const char*) { return false; };
+        QStringList seen;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            const QPoint offset = box->frameGeometry().center() - m_dialog->frameGeometry().center();
+            seen << QStringLiteral("%1 over %2, %3")
+                        .arg(box->text())
+                        .arg(box->windowHandle()->transientParent() == m_dialog->windowHandle() ? "the window"
+                                                                                                : "?",
+                             offset.manhattanLength() < 8 ? "centred" : "elsewhere");
+            box->accept();
+        });
+        poll.start(10);
+        QTest::mouseClick(child<QPushButton>("Refresh Server List"), Qt::LeftButton);
+        poll.stop();
+        g_hostLookup.resolve = [](const char*) { return true; };
+        QCOMPARE(seen, QStringList({"Auto5 over the window, centred",
+                                    "Failed to initialize socket.... over the window, centred",
+                                    "Unable to proceed with autodetection.... over the window, centred"}));
+    }
+
+    void eventListKeepsTheNewestRowsUnderItsCap()
+    {
+        start(3);
+        for (int i = 0; i < 5; ++i)
+            send(LoggedOn, QByteArray("user") + QByteArray::number(i), "Staff", ip(10, 1, 0, 5), SERVER_A);
+        QTRY_COMPARE(QString::fromLatin1(m_dialog->eventModel().cellText(0, 3)), QStringLiteral("user4"));
+        QCOMPARE(m_dialog->eventModel().rowCount(), 3);
+        QCOMPARE(m_dialog->eventModel().cellText(2, 3), QByteArray("user2"));
+        QCOMPARE(m_dialog->statusText(),
+                 QStringLiteral("Listening for events on UDP port %1, 2 oldest rows no longer shown")
+                     .arg(g_endpointSettings.eventPort));
+        QFile log(QFile::decodeName(m_fixture->logPath()));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll().count('\n'), 5);
+    }
+
+    void rowsStayRightPastFourGibibytesOfText()
+    {
+        // Chunks of 16 bytes: 5,000 rows use more chunks than a 32-bit position could number.
+        EventListModel model(nullptr, 4000, 16);
+        EventRecord record;
+        for (int i = 0; i < 5000; ++i) {
+            setField(record.Username, USERNAME_WIDTH, QByteArray::number(i));
+            setField(record.Date, DATE_WIDTH, i % 7 ? QByteArray("12/06/26") : QByteArray());
+            setField(record.EventTime, EVENTTIME_WIDTH, i % 7 ? QByteArray("10:00") : QByteArray());
+            model.insertEvent(record);
+        }
+        QCOMPARE(model.rowCount(), 4000);
+        QCOMPARE(model.rowsDropped(), quint64(1000));
+        for (const int row : {0, 1, 6, 1999, 3999}) {
+            QCOMPARE(model.cellText(row, 3), QByteArray::number(4999 - row));
+            QCOMPARE(model.cellText(row, 0), (4999 - row) % 7 ? QByteArray("12/06/26") : QByteArray());
+        }
+        QVERIFY(model.bytesUsed() < 4000 * 50);
     }
 
     void aClickInTheEventListChangesNothing()
