@@ -1,8 +1,8 @@
 #include "FuzzCheck.h"
 
 #include "events/EventRecord.h"
-#include "history/LogReader.h"
-#include "history/UserLog.h"
+#include "log/LogReader.h"
+#include "log/UserLog.h"
 
 #include <cstddef>
 #include <cstdint>

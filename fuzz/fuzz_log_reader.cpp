@@ -1,6 +1,6 @@
 #include "FuzzCheck.h"
 
-#include "history/LogReader.h"
+#include "log/LogReader.h"
 
 #include <algorithm>
 #include <cerrno>

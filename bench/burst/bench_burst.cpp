@@ -107,12 +107,18 @@ int main(int argc, char** argv)
     makeLog(bigLog, logBytes);
 
     TimedBoxes boxes;
-    g_endpointSettings.eventPort = freePort();
-    g_endpointSettings.discoveryAddress = 0x7FFFFFFF; // loopback broadcast: nothing leaves the machine
-    g_endpointSettings.discoveryPort = freePort();
+    EndpointSettings endpoints;
+    endpoints.eventPort = freePort();
+    endpoints.discoveryAddress = 0x7FFFFFFF; // loopback broadcast: nothing leaves the machine
+    endpoints.discoveryPort = freePort();
     DialogOptions options;
     options.userFilePath = QFile::encodeName(dir.filePath(QStringLiteral("userfile")));
-    CSorvaneDlg dialog(options, boxes);
+    IntakeOptions intakeOptions;
+    intakeOptions.endpoint = endpoints;
+    intakeOptions.logPath = options.userFilePath;
+    EventIntake intake(intakeOptions);
+    DiscoveryEndpoint discovery(endpoints);
+    CSorvaneDlg dialog(options, intake, discovery, boxes);
     dialog.OnInitDialog();
     dialog.show();
     QCoreApplication::processEvents();
@@ -134,7 +140,7 @@ int main(int argc, char** argv)
     {
         CHistoryDlg history(&dialog, QFile::encodeName(bigLog), boxes);
         auto* refresh = history.findChild<QPushButton*>(QStringLiteral("Refresh"));
-        std::thread sender(sendBurst, g_endpointSettings.eventPort, burst);
+        std::thread sender(sendBurst, endpoints.eventPort, burst);
         QElapsedTimer busy;
         busy.start();
         refresh->click(); // reads the whole log on this thread
@@ -144,7 +150,7 @@ int main(int argc, char** argv)
     }
     {
         std::thread sender;
-        boxes.onOpen = [&] { sender = std::thread(sendBurst, g_endpointSettings.eventPort, burst); };
+        boxes.onOpen = [&] { sender = std::thread(sendBurst, endpoints.eventPort, burst); };
         QElapsedTimer busy;
         busy.start();
         boxes.show(nullptr, QStringLiteral("busy"), QString(), MessageBoxes::Icon::None);
@@ -159,7 +165,7 @@ int main(int argc, char** argv)
         settle.start();
         while (settle.elapsed() < 3500)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        std::thread sender(sendBurst, g_endpointSettings.eventPort, burst);
+        std::thread sender(sendBurst, endpoints.eventPort, burst);
         QElapsedTimer busy;
         busy.start();
         ::usleep(500000); // the window frozen outright

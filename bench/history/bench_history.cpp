@@ -2,8 +2,8 @@
 // date in each, and times `grep -c -F <date> <file>` on the same file for comparison.
 
 #include "events/EventRecord.h"
-#include "events/MessageBoxes.h"
 #include "history/history.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>

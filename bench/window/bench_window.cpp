@@ -143,12 +143,18 @@ int main(int argc, char** argv)
             ::getsockname(probe, reinterpret_cast<sockaddr*>(&monitor), &length);
             ::close(probe);
         }
-        g_endpointSettings.eventPort = ntohs(monitor.sin_port);
-        g_endpointSettings.discoveryAddress = 0x7FFFFFFF;
-        g_endpointSettings.discoveryPort = 9; // discard: nothing answers
+        EndpointSettings endpoints;
+        endpoints.eventPort = ntohs(monitor.sin_port);
+        endpoints.discoveryAddress = 0x7FFFFFFF;
+        endpoints.discoveryPort = 9; // discard: nothing answers
         DialogOptions options;
         options.userFilePath = QFile::encodeName(dir.filePath(QStringLiteral("userfile")));
-        CSorvaneDlg dialog(options, boxes);
+        IntakeOptions intakeOptions;
+        intakeOptions.endpoint = endpoints;
+        intakeOptions.logPath = options.userFilePath;
+        EventIntake intake(intakeOptions);
+        DiscoveryEndpoint discovery(endpoints);
+        CSorvaneDlg dialog(options, intake, discovery, boxes);
         dialog.OnInitDialog();
         dialog.show();
         QCoreApplication::processEvents();

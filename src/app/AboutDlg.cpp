@@ -1,6 +1,8 @@
 #include "app/AboutDlg.h"
 
-#include "history/DialogUnits.h"
+#include "SorvaneVersion.h"
+
+#include "widgets/DialogUnits.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -18,7 +20,7 @@ CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent)
     iconLabel->setAccessibleName(QStringLiteral("Sorvane"));
     iconLabel->move(units.x(11), units.y(17));
     iconLabel->resize(32, 32);
-    auto* version = new QLabel(QStringLiteral("Sorvane Version 1.0"), this);
+    auto* version = new QLabel(QStringLiteral("Sorvane Version " SORVANE_VERSION), this);
     version->setObjectName(QStringLiteral("Version"));
     version->setGeometry(units.rect(40, 10, 119, 8));
     auto* ok = new QPushButton(QStringLiteral("OK"), this);

@@ -1,24 +1,30 @@
 #pragma once
 
-#include "events/MessageBoxes.h"
 #include "maindlg/SorvaneDlg.h"
+#include "net/Endpoint.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QStringList>
 
 #include <functional>
 
-// What the command line chose; without options, a real firewall network's defaults.
+// What the command line and the settings file chose; without either, a real firewall network's
+// defaults.
 struct AppSettings {
+    EndpointSettings endpoints;
     DialogOptions dialog;
     QByteArray dumpViewsPath; // diagnostic: the views as text, rewritten as they change
 };
 
-// Parses the command line into `settings` and the endpoint settings. Returns -1 to go on, or the
-// exit code after --help, --version or an error (printed).
+// Reads the command line, and the settings file it names with --settings (by default
+// ~/.config/sorvane/sorvane.conf), into `settings`; an option on the command line wins over the
+// same setting in the file. Returns -1 to go on, or the exit code after --help, --version or an
+// error (printed). A settings file that cannot be read, or a setting in it that makes no sense, is
+// reported on standard error and ignored. Needs no display.
 int parseCommandLine(const QStringList& arguments, AppSettings& settings);
 
 // The application: checks that the system can give it a datagram socket, then runs the main
-// window until it closes.
+// window, with the event pipeline and server discovery it drives, until it closes.
 class CSorvaneApp
 {
 public:
@@ -31,6 +37,8 @@ public:
     std::function<bool()> socketsAvailable;
     // Runs with the window after its start-up, instead of the modal run (tests).
     std::function<void(CSorvaneDlg&)> runWindow;
+    // The host-name steps of discovery (tests may replace them).
+    HostLookup hostLookup = HostLookup::system();
 
 private:
     AppSettings m_settings;

@@ -1,5 +1,7 @@
 #include "app/Sorvane.h"
-#include "maindlg/MessageBoxWindow.h"
+#include "widgets/MessageBoxWindow.h"
+
+#include "SorvaneVersion.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -39,17 +41,50 @@ void closeWindowsOnTermination()
     });
 }
 
+// The arguments without the display options that QApplication takes for itself.
+QStringList withoutDisplayOptions(QStringList arguments)
+{
+    static const QStringList takesValue = {
+        QStringLiteral("platform"),        QStringLiteral("platformpluginpath"),
+        QStringLiteral("platformtheme"),   QStringLiteral("plugin"),
+        QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
+        QStringLiteral("qwindowtitle"),    QStringLiteral("session"),
+        QStringLiteral("display"),         QStringLiteral("geometry"),
+        QStringLiteral("style"),           QStringLiteral("stylesheet")};
+    static const QStringList alone = {QStringLiteral("reverse"), QStringLiteral("widgetcount"),
+                                      QStringLiteral("nograb"), QStringLiteral("dograb"),
+                                      QStringLiteral("sync")};
+    for (int i = 1; i < arguments.size();) {
+        QString name = arguments[i];
+        while (name.startsWith(QLatin1Char('-')))
+            name.remove(0, 1);
+        if (!arguments[i].startsWith(QLatin1Char('-')))
+            ++i;
+        else if (takesValue.contains(name))
+            arguments.remove(i, std::min<qsizetype>(2, arguments.size() - i));
+        else if (alone.contains(name))
+            arguments.remove(i);
+        else
+            ++i;
+    }
+    return arguments;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Sorvane"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QCoreApplication::setApplicationName(QStringLiteral("Sorvane"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SORVANE_VERSION));
     AppSettings settings;
-    const int exitCode = parseCommandLine(QApplication::arguments(), settings);
-    if (exitCode >= 0)
-        return exitCode;
+    {
+        // The options first, with no display: --help and --version work anywhere.
+        QCoreApplication core(argc, argv);
+        const int exitCode = parseCommandLine(withoutDisplayOptions(QCoreApplication::arguments()), settings);
+        if (exitCode >= 0)
+            return exitCode;
+    }
+    QApplication app(argc, argv);
     closeWindowsOnTermination();
     MessageBoxWindow boxes;
     CSorvaneApp theApp(settings, boxes);

@@ -91,33 +91,6 @@ void setField(char* field, std::size_t width, const QByteArray& text)
     field[length] = '\0';
 }
 
-QByteArray FormatIPAddress(quint32 address)
-{
-    unsigned char bytes[4];
-    std::memcpy(bytes, &address, 4);
-    // "%u.%u.%u.%u" by hand: this runs several times for every event.
-    char text[16];
-    int n = 0;
-    for (int i = 0; i < 4; ++i) {
-        const unsigned value = bytes[i];
-        if (value >= 100)
-            text[n++] = static_cast<char>('0' + value / 100);
-        if (value >= 10)
-            text[n++] = static_cast<char>('0' + value / 10 % 10);
-        text[n++] = static_cast<char>('0' + value % 10);
-        text[n++] = '.';
-    }
-    return QByteArray(text, n - 1);
-}
-
-quint32 ipAddressFromBytes(quint8 a, quint8 b, quint8 c, quint8 d)
-{
-    const unsigned char bytes[4] = {a, b, c, d};
-    quint32 address;
-    std::memcpy(&address, bytes, 4);
-    return address;
-}
-
 const char* eventKeyword(quint32 code)
 {
     return code < EVENT_CODE_COUNT ? EventKeywordTable[code] : "";

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "events/Address.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -51,12 +53,6 @@ QByteArray encodeEvent(const EventRecord& record);
 
 // Copies `text` into a fixed field of `width`, cut at the width.
 void setField(char* field, std::size_t width, const QByteArray& text);
-
-// "%u.%u.%u.%u" of the four bytes in datagram order.
-QByteArray FormatIPAddress(quint32 address);
-
-// Builds an address in datagram order from its four dotted numbers.
-quint32 ipAddressFromBytes(quint8 a, quint8 b, quint8 c, quint8 d);
 
 // The log keyword; empty for codes past the table.
 const char* eventKeyword(quint32 code);

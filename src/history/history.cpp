@@ -1,8 +1,8 @@
 #include "history/history.h"
 
-#include "events/MessageBoxes.h"
-#include "history/DialogUnits.h"
-#include "history/LogReader.h"
+#include "log/LogReader.h"
+#include "widgets/DialogUnits.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QAbstractListModel>
 #include <QComboBox>

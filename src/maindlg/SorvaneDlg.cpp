@@ -1,12 +1,14 @@
 #include "maindlg/SorvaneDlg.h"
 
-#include "history/DialogUnits.h"
-#include "history/HelpWindow.h"
 #include "history/history.h"
+#include "intake/StatusLine.h"
 #include "maindlg/EventListModel.h"
 #include "maindlg/OnlineUserModel.h"
 #include "maindlg/ServerListBox.h"
 #include "net/Endpoint.h"
+#include "widgets/DialogUnits.h"
+#include "widgets/ElidedLabel.h"
+#include "widgets/HelpWindow.h"
 
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -22,7 +24,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <cstring>
 
 namespace
 {
@@ -66,8 +67,9 @@ static void initIconResources()
     Q_INIT_RESOURCE(icons);
 }
 
-CSorvaneDlg::CSorvaneDlg(const DialogOptions& options, MessageBoxes& boxes, QWidget* parent)
-    : QDialog(parent), m_options(options), m_boxes(boxes)
+CSorvaneDlg::CSorvaneDlg(const DialogOptions& options, EventIntake& intake, DiscoveryEndpoint& discovery,
+                         MessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent), m_options(options), m_intake(intake), m_discovery(discovery), m_boxes(boxes)
 {
     initIconResources();
     m_icon.addPixmap(QPixmap(QStringLiteral(":/icons/sorvane-32.xpm")));
@@ -82,9 +84,7 @@ CSorvaneDlg::CSorvaneDlg(const DialogOptions& options, MessageBoxes& boxes, QWid
 
 CSorvaneDlg::~CSorvaneDlg()
 {
-    // Nothing outlives the window: the endpoints go with it.
-    g_eventSocket.close();
-    g_discoverySocket.close();
+    m_discovery.CloseDiscoverySocket();
 }
 
 void CSorvaneDlg::createControls()
@@ -109,7 +109,7 @@ void CSorvaneDlg::createControls()
     const QRect filterRect = units.rect(117, 28, 202, 0);
     GroupFilter->setGeometry(filterRect.x(), filterRect.y(), filterRect.width(),
                              GroupFilter->sizeHint().height());
-    GroupFilter->addItem(QStringLiteral("All"));
+    GroupFilter->addItem(QString::fromLatin1(ALL_GROUPS));
 
     m_onlineUserModel = new OnlineUserModel(this);
     OnlineUserList = makeListView(this, m_onlineUserModel, QStringLiteral("OnlineUserList"));
@@ -136,7 +136,7 @@ void CSorvaneDlg::createControls()
     selectedLabel->setGeometry(units.rect(7, 9, 82, 8));
     selectedLabel->setBuddy(SelectedServerField);
 
-    m_statusLine = new QLabel(this);
+    m_statusLine = new ElidedLabel(this);
     m_statusLine->setObjectName(QStringLiteral("StatusLine"));
     m_statusLine->setAccessibleName(QStringLiteral("Status"));
     m_statusLine->setGeometry(units.rect(7, 251, 358, 9));
@@ -154,8 +154,8 @@ void CSorvaneDlg::createControls()
         control->setContextMenuPolicy(Qt::PreventContextMenu);
 
     m_windowMenu = new QMenu(this);
-    m_windowMenu->addAction(QStringLiteral("Mi&nimize"))->setData(SC_MINIMIZE);
-    m_windowMenu->addAction(QStringLiteral("&Close"))->setData(SC_CLOSE);
+    m_windowMenu->addAction(QStringLiteral("Mi&nimize"))->setData(int(WindowCommand::Minimize));
+    m_windowMenu->addAction(QStringLiteral("&Close"))->setData(int(WindowCommand::Close));
     auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
     connect(shortcut, &QShortcut::activated, this,
             [this] { m_windowMenu->popup(mapToGlobal(QPoint(0, 0))); });
@@ -164,10 +164,10 @@ void CSorvaneDlg::createControls()
 // One connection per message the window handles, in the order of its routing table.
 void CSorvaneDlg::routeMessages()
 {
-    connect(this, &CSorvaneDlg::eventSocketMessage, this, &CSorvaneDlg::OnEventNotify);
+    connect(&m_intake, &EventIntake::eventsArrived, this, &CSorvaneDlg::OnEventNotify);
     connect(this, &CSorvaneDlg::discoverySocketMessage, this, &CSorvaneDlg::OnDiscoverySocket);
     connect(m_windowMenu, &QMenu::triggered, this,
-            [this](QAction* action) { OnSysCommand(action->data().toInt()); });
+            [this](QAction* action) { OnSysCommand(WindowCommand(action->data().toInt())); });
     connect(this, &QDialog::finished, this, &CSorvaneDlg::OnDestroy);
     connect(EventList, &QTableView::clicked, this, &CSorvaneDlg::OnClickEventList);
     connect(GroupFilter, &QComboBox::activated, this, &CSorvaneDlg::OnSelchangeGroupFilter);
@@ -182,11 +182,8 @@ void CSorvaneDlg::routeMessages()
 
 bool CSorvaneDlg::OnInitDialog()
 {
-    const QString aboutText = QStringLiteral("&About Sorvane...");
-    if (!aboutText.isEmpty()) {
-        m_windowMenu->addSeparator();
-        m_windowMenu->addAction(aboutText)->setData(AboutCommand);
-    }
+    m_windowMenu->addSeparator();
+    m_windowMenu->addAction(QStringLiteral("&About Sorvane..."))->setData(int(WindowCommand::About));
     setWindowIcon(m_icon);
     {
         const QSignalBlocker blocker(GroupFilter);
@@ -194,11 +191,7 @@ bool CSorvaneDlg::OnInitDialog()
     }
     OnRefreshServerList();
 
-    int error = 0;
-    m_eventSocketOpen =
-        OpenEventSocket([this] { emit eventSocketMessage(); }, &error, &m_eventSocketError) == 0;
-    if (!m_eventSocketOpen && m_eventSocketError == 0)
-        m_eventSocketError = error;
+    m_intake.open();
     updateStatus();
     std::fprintf(stderr, "sorvane: %s\n", statusText().toLocal8Bit().constData());
 
@@ -216,16 +209,19 @@ void CSorvaneDlg::createColumns()
         EventList->setColumnWidth(i, qRound(EVENT_WIDTHS[i] * scale));
 }
 
-void CSorvaneDlg::OnSysCommand(int id)
+void CSorvaneDlg::OnSysCommand(WindowCommand command)
 {
-    if ((id & 0xFFF0) == AboutCommand) {
-        emit aboutRequested();
-        return;
-    }
-    if (id == SC_MINIMIZE)
+    switch (command) {
+    case WindowCommand::Minimize:
         showMinimized();
-    else if (id == SC_CLOSE)
+        break;
+    case WindowCommand::Close:
         reject();
+        break;
+    case WindowCommand::About:
+        emit aboutRequested();
+        break;
+    }
 }
 
 void CSorvaneDlg::contextMenuEvent(QContextMenuEvent* event)
@@ -255,36 +251,14 @@ void CSorvaneDlg::OnDestroy()
 
 QString CSorvaneDlg::statusText() const
 {
-    const quint16 port = g_endpointSettings.eventPort;
-    if (!m_eventSocketOpen) {
-        return QStringLiteral("Not receiving events: UDP port %1: %2")
-            .arg(port)
-            .arg(QString::fromLocal8Bit(std::strerror(m_eventSocketError)));
-    }
-    QString text = QStringLiteral("Listening for events on UDP port %1").arg(port);
-    const struct {
-        quint64 count;
-        const char* one;
-        const char* many;
-    } counters[] = {
-        {m_lostLogLines, "log line lost", "log lines lost"},
-        {m_droppedEvents, "event dropped by the system", "events dropped by the system"},
-        {m_eventModel->rowsDropped(), "oldest row no longer shown", "oldest rows no longer shown"},
-    };
-    for (const auto& counter : counters) {
-        if (counter.count != 0)
-            text += QStringLiteral(", %1 %2")
-                        .arg(counter.count)
-                        .arg(QLatin1String(counter.count == 1 ? counter.one : counter.many));
-    }
-    return text;
+    StatusCounts counts;
+    counts.lostLogLines = m_intake.lostLogLines();
+    counts.droppedBySystem = m_intake.droppedBySystem();
+    counts.rowsNotShown = m_eventModel->rowsDropped();
+    return statusLineText(m_intake.port(), m_intake.isOpen() ? 0 : m_intake.openError(), counts);
 }
 
 void CSorvaneDlg::updateStatus()
 {
-    const QString text = statusText();
-    if (m_statusLine->text() != text) {
-        m_statusLine->setText(text);
-        m_statusLine->setAccessibleDescription(text);
-    }
+    m_statusLine->setFullText(statusText());
 }

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "events/EventRecord.h"
-#include "events/MessageBoxes.h"
 #include "events/OnlineUserTable.h"
+#include "intake/EventIntake.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -11,6 +12,8 @@
 #include <optional>
 #include <unordered_set>
 
+class DiscoveryEndpoint;
+class ElidedLabel;
 class EventListModel;
 class HelpWindow;
 class OnlineUserModel;
@@ -25,32 +28,34 @@ class QTimer;
 
 constexpr int TIMER_SELECT_SERVER = 0xFE00;
 constexpr int TIMER_DETECTION = 0xFE10;
-constexpr int AboutCommand = 16;
-constexpr int SC_MINIMIZE = 0xF020;
-constexpr int SC_CLOSE = 0xF060;
+// The group filter's entry that admits every group.
+constexpr char ALL_GROUPS[] = "All";
+
+// The entries of the window menu.
+enum class WindowCommand { Minimize, Close, About };
 
 struct DialogOptions {
-    QByteArray userFilePath;       // absolute path of the one log file
+    QByteArray userFilePath;       // absolute path of the one log file, for History
     int selectServerPeriod = 3000; // ms; shorter only in tests
     int detectionPeriod = 9000;
-    int eventBatchLimit = 1024;      // datagrams handled per notification before the views catch up
     quint64 maxEventRows = 20000000; // the event list's cap; 0 for none
 };
 
 // The monitor's one window: the server list, the online users of the chosen server and group,
-// and every event received.
+// and every event received. It listens to the event pipeline and drives server discovery.
 class CSorvaneDlg : public QDialog
 {
     Q_OBJECT
 public:
-    CSorvaneDlg(const DialogOptions& options, MessageBoxes& boxes, QWidget* parent = nullptr);
+    CSorvaneDlg(const DialogOptions& options, EventIntake& intake, DiscoveryEndpoint& discovery,
+                MessageBoxes& boxes, QWidget* parent = nullptr);
     ~CSorvaneDlg() override;
 
     // Start-up after construction, before the window is shown.
     bool OnInitDialog();
 
-    int ReceiveEvent(EventRecord& record, int& errorCode);
-    int OnEventNotify();
+    // The views take a batch of events that the pipeline has logged.
+    void OnEventNotify(const EventBatch& batch);
     void processEvent(const EventRecord& record);
 
     void AddServer(const QByteArray& server);
@@ -67,7 +72,7 @@ public:
     int SendDiscoverPacket(int* error);
     int ReadDiscoveryReply(int* error);
 
-    void OnSysCommand(int id);
+    void OnSysCommand(WindowCommand command);
     void OnHistory();
     void OnHelp();
     void OnDestroy();
@@ -81,7 +86,6 @@ public:
     QByteArray dumpViews() const;
 
 signals:
-    void eventSocketMessage();
     void discoverySocketMessage();
     // The window menu's "&About Sorvane..." entry; the application shows its About window.
     void aboutRequested();
@@ -100,9 +104,10 @@ private:
     QByteArray selectedGroup() const;
     void removeOnlineRow(const QByteArray& address);
     void updateStatus();
-    void flushLog();
 
     DialogOptions m_options;
+    EventIntake& m_intake;
+    DiscoveryEndpoint& m_discovery;
     MessageBoxes& m_boxes;
 
     QLineEdit* SelectedServerField = nullptr;
@@ -114,7 +119,7 @@ private:
     QPushButton* m_helpButton = nullptr;
     QPushButton* m_refreshButton = nullptr;
     QPushButton* m_historyButton = nullptr;
-    QLabel* m_statusLine = nullptr;
+    ElidedLabel* m_statusLine = nullptr;
     QMenu* m_windowMenu = nullptr;
     QTimer* m_selectServerTimer = nullptr;
     QTimer* m_detectionTimer = nullptr;
@@ -128,10 +133,4 @@ private:
 
     // The server whose users OnlineUserList was last rebuilt for; none before the first rebuild.
     std::optional<QByteArray> m_rebuiltServer;
-    bool m_eventSocketOpen = false;
-    int m_eventSocketError = 0;
-    QByteArray m_pendingLog; // lines of the batch being handled, not yet written
-    quint64 m_pendingLines = 0;
-    quint64 m_lostLogLines = 0;
-    quint64 m_droppedEvents = 0;
 };

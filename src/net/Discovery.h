@@ -5,7 +5,6 @@
 
 #include <cstddef>
 
-constexpr quint16 DISCOVERY_PORT = 1019;
 constexpr std::size_t DISCOVER_PACKET_SIZE = 33;
 constexpr std::size_t DISCOVERY_REPLY_SIZE = 512;
 

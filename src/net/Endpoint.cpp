@@ -1,22 +1,13 @@
 #include "net/Endpoint.h"
 
-#include <QStringList>
+#include "net/Discovery.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-UdpSocket g_eventSocket;
-sockaddr_in g_eventAddress;
-UdpSocket g_discoverySocket;
-sockaddr_in g_discoveryAddress;
-sockaddr_in g_broadcastAddress;
-EndpointSettings g_endpointSettings;
 
 namespace
 {
@@ -47,6 +38,15 @@ void warnOfSmallReceiveBuffer(int fd)
     }
 }
 
+sockaddr_in ipv4Address(quint32 hostOrder, quint16 port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(hostOrder);
+    address.sin_port = htons(port);
+    return address;
+}
+
 int failStep(int* failedStep, int step, int error)
 {
     if (failedStep)
@@ -56,45 +56,42 @@ int failStep(int* failedStep, int step, int error)
 
 } // namespace
 
-HostLookup g_hostLookup{[](char* buffer, std::size_t size) { return ::gethostname(buffer, size); },
-                        resolveHostName};
+HostLookup HostLookup::system()
+{
+    return {[](char* buffer, std::size_t size) { return ::gethostname(buffer, size); }, resolveHostName};
+}
 
-int InitializeSocket(int mode, int* failedStep)
+int InitializeSocket(int mode, UdpSocket& socket, const EndpointSettings& settings, const HostLookup& lookup,
+                     int* failedStep)
 {
     if (mode == 0) {
-        if (const int error = g_eventSocket.create())
+        if (const int error = socket.create())
             return error;
         const int size = EVENT_RECEIVE_BUFFER;
-        ::setsockopt(g_eventSocket.fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        warnOfSmallReceiveBuffer(g_eventSocket.fd());
-        std::memset(&g_eventAddress, 0, sizeof g_eventAddress);
-        g_eventAddress.sin_family = AF_INET;
-        g_eventAddress.sin_port = htons(g_endpointSettings.eventPort);
-        g_eventAddress.sin_addr.s_addr = 0;
-        if (::bind(g_eventSocket.fd(), reinterpret_cast<sockaddr*>(&g_eventAddress), sizeof g_eventAddress) !=
-            0) {
+        ::setsockopt(socket.fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        warnOfSmallReceiveBuffer(socket.fd());
+        const sockaddr_in address = ipv4Address(INADDR_ANY, settings.eventPort);
+        if (::bind(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
             const int error = errno;
-            g_eventSocket.close(); // never used again
+            socket.close(); // never used again
             return error;
         }
         return 0;
     }
 
-    if (const int error = g_discoverySocket.create())
+    if (const int error = socket.create())
         return failStep(failedStep, 1, error);
     const int on = 1;
-    if (::setsockopt(g_discoverySocket.fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
+    if (::setsockopt(socket.fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
         return failStep(failedStep, 2, errno);
-    std::memset(&g_discoveryAddress, 0, sizeof g_discoveryAddress);
-    g_discoveryAddress.sin_family = AF_INET;
-    if (::bind(g_discoverySocket.fd(), reinterpret_cast<sockaddr*>(&g_discoveryAddress),
-               sizeof g_discoveryAddress) != 0)
+    const sockaddr_in any = ipv4Address(INADDR_ANY, 0);
+    if (::bind(socket.fd(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0)
         return failStep(failedStep, 3, errno);
     char hostName[HOST_NAME_BUFFER] = {};
-    if (g_hostLookup.getName(hostName, sizeof hostName) != 0)
+    if (lookup.getName(hostName, sizeof hostName) != 0)
         return failStep(failedStep, 4, errno ? errno : ENAMETOOLONG);
     hostName[sizeof hostName - 1] = '\0';
-    if (!g_hostLookup.resolve(hostName))
+    if (!lookup.resolve(hostName))
         return failStep(failedStep, 5, EHOSTUNREACH);
     return 0;
 }
@@ -107,55 +104,45 @@ int RegisterReadNotification(UdpSocket& socket, std::function<void()> post, bool
     return 0;
 }
 
-int OpenEventSocket(std::function<void()> post, int* error, int* openError)
+int OpenEventSocket(UdpSocket& socket, const EndpointSettings& settings, std::function<void()> post,
+                    int* error, int* openError)
 {
-    if (const int code = InitializeSocket(0)) {
+    if (const int code = InitializeSocket(0, socket, settings, HostLookup{})) {
         if (openError)
             *openError = code;
         return -1;
     }
-    if (const int code = RegisterReadNotification(g_eventSocket, std::move(post), true)) {
+    if (const int code = RegisterReadNotification(socket, std::move(post), true)) {
         *error = code;
         return -1;
     }
     return 0;
 }
 
-int OpenDiscoverySocket(int* failedStep)
+int DiscoveryEndpoint::OpenDiscoverySocket(int* failedStep)
 {
-    const int result = InitializeSocket(1, failedStep);
+    const int result = InitializeSocket(1, m_socket, m_settings, m_lookup, failedStep);
     if (result != 0)
-        g_discoverySocket.close();
+        m_socket.close();
     return result;
 }
 
-void CloseDiscoverySocket()
+int DiscoveryEndpoint::watch(std::function<void()> post)
 {
-    g_discoverySocket.close();
+    return RegisterReadNotification(m_socket, std::move(post));
 }
 
-bool parseDiscoveryTarget(const QString& text, EndpointSettings& settings)
+int DiscoveryEndpoint::sendDiscoverPacket()
 {
-    const QStringList parts = text.split(QLatin1Char(':'));
-    if (parts.size() > 2)
-        return false;
-    in_addr address{};
-    if (::inet_pton(AF_INET, parts[0].toLatin1().constData(), &address) != 1)
-        return false;
-    quint16 port = 1019;
-    if (parts.size() == 2) {
-        // Digits only: toUInt() would also take blanks around them and a sign.
-        const QString& digits = parts[1];
-        const bool onlyDigits = std::all_of(digits.begin(), digits.end(), [](QChar c) {
-            return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-        });
-        bool ok = false;
-        const uint value = digits.toUInt(&ok);
-        if (!onlyDigits || !ok || value == 0 || value > 65535)
-            return false;
-        port = static_cast<quint16>(value);
-    }
-    settings.discoveryAddress = ntohl(address.s_addr);
-    settings.discoveryPort = port;
-    return true;
+    const sockaddr_in target = ipv4Address(m_settings.discoveryAddress, m_settings.discoveryPort);
+    const QByteArray packet = DiscoverPacket();
+    if (::sendto(m_socket.fd(), packet.constData(), static_cast<std::size_t>(packet.size()), 0,
+                 reinterpret_cast<const sockaddr*>(&target), sizeof target) < 0)
+        return errno;
+    return 0;
+}
+
+long DiscoveryEndpoint::readReply(char* buffer, std::size_t capacity, int* error) const
+{
+    return receiveDatagram(m_socket, buffer, capacity, error);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "events/Address.h"
 #include "net/UdpSocket.h"
 
 #include <QByteArray>
@@ -7,49 +8,66 @@
 #include <functional>
 #include <netinet/in.h>
 
-constexpr quint16 EVENT_PORT = 1023;
-constexpr int WM_EVENT_SOCKET = 1087;
-constexpr int WM_DISCOVERY_SOCKET = 1050;
 constexpr std::size_t HOST_NAME_BUFFER = 50;
 // Room for a burst of events while the window is busy.
 constexpr int EVENT_RECEIVE_BUFFER = 4 << 20;
 
-extern UdpSocket g_eventSocket;
-extern sockaddr_in g_eventAddress;
-extern UdpSocket g_discoverySocket;
-extern sockaddr_in g_discoveryAddress;
-extern sockaddr_in g_broadcastAddress;
-
 // Where the endpoints go; the defaults are those of a real firewall network.
 struct EndpointSettings {
     quint16 eventPort = EVENT_PORT;
-    quint32 discoveryAddress = INADDR_BROADCAST; // host byte order
-    quint16 discoveryPort = 1019;
+    quint32 discoveryAddress = INADDR_BROADCAST; // host order
+    quint16 discoveryPort = DISCOVERY_PORT;
 };
-extern EndpointSettings g_endpointSettings;
 
-// The host-name steps of a discovery open, replaceable in tests.
+// The host-name steps of a discovery open: the system's, or a test's.
 struct HostLookup {
     std::function<int(char* buffer, std::size_t size)> getName; // 0, or -1 with errno
     std::function<bool(const char* name)> resolve;
+    static HostLookup system();
 };
-extern HostLookup g_hostLookup;
 
-// Mode 0 opens the event socket, mode 1 the discovery socket. 0, or errno of the failed step; in
-// mode 1 `*failedStep` then names it: 1 socket, 2 broadcast, 3 bind, 4 host name, 5 its lookup.
-int InitializeSocket(int mode, int* failedStep = nullptr);
+// Mode 0 opens `socket` as the event socket on the settings' event port, mode 1 as a discovery
+// socket. 0, or errno of the failed step; in mode 1 `*failedStep` then names it: 1 socket,
+// 2 broadcast, 3 bind, 4 host name, 5 its lookup.
+int InitializeSocket(int mode, UdpSocket& socket, const EndpointSettings& settings, const HostLookup& lookup,
+                     int* failedStep = nullptr);
 
 // The read notification of `socket` runs `post` while a datagram waits; with `readerThread`, a
 // thread takes the datagrams out of the kernel as they arrive. 0, or errno.
 int RegisterReadNotification(UdpSocket& socket, std::function<void()> post, bool readerThread = false);
 
-// 0, or -1; `*error` receives errno only when the notification could not be registered, and
-// `*openError`, when given, the errno of a failed creation or bind.
-int OpenEventSocket(std::function<void()> post, int* error, int* openError = nullptr);
+// Opens the event socket with its reader thread. 0, or -1; `*error` receives errno only when the
+// notification could not be registered, and `*openError`, when given, the errno of a failed
+// creation or bind.
+int OpenEventSocket(UdpSocket& socket, const EndpointSettings& settings, std::function<void()> post,
+                    int* error, int* openError = nullptr);
 
-// 0, or errno with `*failedStep` as InitializeSocket gives it; a failed socket is closed.
-int OpenDiscoverySocket(int* failedStep);
-void CloseDiscoverySocket();
+// The monitor's end of server discovery: a socket opened anew for each detection, the Discover
+// packet sent to the target, and the replies read.
+class DiscoveryEndpoint
+{
+public:
+    explicit DiscoveryEndpoint(const EndpointSettings& settings, HostLookup lookup = HostLookup::system())
+        : m_settings(settings), m_lookup(std::move(lookup))
+    {
+    }
 
-// Parses "ADDRESS[:PORT]" (dotted IPv4) into the discovery settings; false if it is not one.
-bool parseDiscoveryTarget(const QString& text, EndpointSettings& settings);
+    // 0, or errno with `*failedStep` as InitializeSocket gives it; a failed socket is closed.
+    int OpenDiscoverySocket(int* failedStep);
+    void CloseDiscoverySocket() { m_socket.close(); }
+    // `post` runs while a reply waits. 0, or errno.
+    int watch(std::function<void()> post);
+    // 0, or errno of the failed send.
+    int sendDiscoverPacket();
+    // One reply of at most `capacity` bytes, as receiveDatagram reads it.
+    long readReply(char* buffer, std::size_t capacity, int* error) const;
+
+    const UdpSocket& socket() const { return m_socket; }
+    const EndpointSettings& settings() const { return m_settings; }
+    void setHostLookup(HostLookup lookup) { m_lookup = std::move(lookup); }
+
+private:
+    EndpointSettings m_settings;
+    HostLookup m_lookup;
+    UdpSocket m_socket;
+};

@@ -18,10 +18,10 @@ class AppTest : public QObject
     AppSettings loopbackSettings()
     {
         // Never the real network: discovery goes to the loopback broadcast address.
-        g_endpointSettings.eventPort = freeUdpPort();
-        g_endpointSettings.discoveryAddress = 0x7FFFFFFF;
-        g_endpointSettings.discoveryPort = freeUdpPort();
         AppSettings settings;
+        settings.endpoints.eventPort = freeUdpPort();
+        settings.endpoints.discoveryAddress = 0x7FFFFFFF;
+        settings.endpoints.discoveryPort = freeUdpPort();
         settings.dialog.userFilePath = QFile::encodeName(m_dir.filePath("userfile"));
         return settings;
     }
@@ -79,9 +79,9 @@ private slots:
                                    "0"},
                                   settings),
                  -1);
-        QCOMPARE(g_endpointSettings.eventPort, quint16(41023));
-        QCOMPARE(g_endpointSettings.discoveryAddress, 0x7FFFFFFFu);
-        QCOMPARE(g_endpointSettings.discoveryPort, quint16(41019));
+        QCOMPARE(settings.endpoints.eventPort, quint16(41023));
+        QCOMPARE(settings.endpoints.discoveryAddress, 0x7FFFFFFFu);
+        QCOMPARE(settings.endpoints.discoveryPort, quint16(41019));
         QCOMPARE(settings.dialog.userFilePath,
                  QFile::encodeName(QDir::current().absoluteFilePath("demo/userfile")));
         QCOMPARE(settings.dialog.maxEventRows, quint64(0));

@@ -4,7 +4,7 @@
 //   sorvane-e2e-capture --interface IF --port PORT --count N --out FILE
 
 #include "events/EventRecord.h"
-#include "history/UserLog.h"
+#include "log/UserLog.h"
 
 #include <QByteArray>
 #include <QFile>

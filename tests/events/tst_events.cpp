@@ -82,6 +82,8 @@ private slots:
     void encodedRecordDecodesBack();
     void addressIsDottedFirstByteFirst();
     void codesPastTheTablesGiveEmptyKeywordAndUnknownText();
+    void addressesAndPortsAreReadStrictly_data();
+    void addressesAndPortsAreReadStrictly();
 
     void arrivalOrderSurvivesUpdatesAndRemovals();
     void removalsOfAbsentKeysChangeNothing();
@@ -176,6 +178,61 @@ void EventsTest::codesPastTheTablesGiveEmptyKeywordAndUnknownText()
         QCOMPARE(QByteArray(eventKeyword(r.EventCode)), QByteArray());
         QCOMPARE(eventMessage(r.EventCode), " Unknown event " + QByteArray::number(code));
     }
+}
+
+void EventsTest::addressesAndPortsAreReadStrictly_data()
+{
+    // "ADDRESS[:PORT]" with a default port; 0 for none means the port is required.
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("defaultPort");
+    QTest::addColumn<QString>("read"); // "address:port" in host order, or empty when refused
+    const struct {
+        const char* text;
+        int defaultPort;
+        const char* read;
+    } rows[] = {
+        {"127.255.255.255:40000", 1019, "7fffffff:40000"},
+        {"255.255.255.255", 1019, "ffffffff:1019"},
+        {"10.0.0.1:1", 0, "a000001:1"},
+        {"0.0.0.0:65535", 0, "0:65535"},
+        {"10.0.0.1", 0, ""},
+        {"", 1019, ""},
+        {"junk", 1019, ""},
+        {"127.0.0", 1019, ""},
+        {"127.0.0.1.1", 1019, ""},
+        {"127.0.0.256", 1019, ""},
+        {"127.0.0.1000", 1019, ""},
+        {"127..0.1", 1019, ""},
+        {"127.0.0.1:", 1019, ""},
+        {"127.0.0.1:0", 1019, ""},
+        {"127.0.0.1:65536", 1019, ""},
+        {"127.0.0.1:1:2", 1019, ""},
+        {"127.0.0.1:x", 1019, ""},
+        {"127.0.0.1: 80", 1019, ""},
+        {"127.0.0.1:+80", 1019, ""},
+        {" 127.0.0.1", 1019, ""},
+        {"127.0.0.-1", 1019, ""},
+    };
+    for (const auto& row : rows)
+        QTest::newRow(row.text) << QString::fromLatin1(row.text) << row.defaultPort
+                                << QString::fromLatin1(row.read);
+}
+
+void EventsTest::addressesAndPortsAreReadStrictly()
+{
+    QFETCH(QString, text);
+    QFETCH(int, defaultPort);
+    QFETCH(QString, read);
+    quint32 address = 0x01020304;
+    quint16 port = 7;
+    const bool ok = parseAddressPort(text, address, port, static_cast<quint16>(defaultPort));
+    QCOMPARE(ok ? QStringLiteral("%1:%2").arg(address, 0, 16).arg(port) : QString(), read);
+    if (!ok)
+        QCOMPARE(QStringLiteral("%1:%2").arg(address, 0, 16).arg(port), QStringLiteral("1020304:7"));
+    quint16 discoveryPort = 5;
+    QVERIFY(parsePort(QStringLiteral("0"), discoveryPort, 0) && discoveryPort == 0);
+    QVERIFY(!parsePort(QStringLiteral("0"), discoveryPort));
+    QCOMPARE(datagramOrder(0x0A000102), ipAddressFromBytes(10, 0, 1, 2));
 }
 
 void EventsTest::arrivalOrderSurvivesUpdatesAndRemovals()

@@ -1,9 +1,9 @@
-#include "events/MessageBoxes.h"
-#include "history/DialogUnits.h"
-#include "history/HelpWindow.h"
-#include "history/LogReader.h"
-#include "history/UserLog.h"
 #include "history/history.h"
+#include "log/LogReader.h"
+#include "log/UserLog.h"
+#include "widgets/DialogUnits.h"
+#include "widgets/HelpWindow.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

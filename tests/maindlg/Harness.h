@@ -1,9 +1,9 @@
 #pragma once
 
 #include "events/EventRecord.h"
-#include "events/MessageBoxes.h"
 #include "maindlg/SorvaneDlg.h"
 #include "net/Endpoint.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -125,26 +125,45 @@ inline quint32 ip(quint8 a, quint8 b, quint8 c, quint8 d)
 }
 
 // A monitor window on loopback ports of its own, with its log in a temporary folder. The
-// discovery request goes to the loopback broadcast address, never to the network.
+// discovery request goes to the loopback broadcast address, never to the network. A test may
+// change the endpoints, options or host lookup and rebuild().
 struct MonitorFixture {
     QTemporaryDir dir;
     RecordingBoxes boxes;
     PeerSocket firewall; // the firewall servers' end: discovery port, and the sender of events
+    EndpointSettings endpoints;
+    DialogOptions options;
+    // The host-name steps; resolving needs no name service.
+    HostLookup lookup{HostLookup::system().getName, [](const char*) { return true; }};
+    std::unique_ptr<EventIntake> intake;
+    std::unique_ptr<DiscoveryEndpoint> discovery;
     std::unique_ptr<CSorvaneDlg> dialog;
 
     explicit MonitorFixture(int selectPeriod = 3000, int detectionPeriod = 9000,
                             quint64 maxEventRows = 20000000)
     {
-        g_endpointSettings.eventPort = freeUdpPort();
-        g_endpointSettings.discoveryAddress = 0x7FFFFFFF; // 127.255.255.255
-        g_endpointSettings.discoveryPort = firewall.port();
-        DialogOptions options;
-        options.userFilePath = QFile::encodeName(dir.filePath(QStringLiteral("userfile")));
+        endpoints.eventPort = freeUdpPort();
+        endpoints.discoveryAddress = 0x7FFFFFFF; // 127.255.255.255
+        endpoints.discoveryPort = firewall.port();
+        options.userFilePath = logPath();
         options.selectServerPeriod = selectPeriod;
         options.detectionPeriod = detectionPeriod;
         options.maxEventRows = maxEventRows;
-        dialog = std::make_unique<CSorvaneDlg>(options, boxes);
+        rebuild();
+    }
+    void rebuild()
+    {
+        dialog.reset();
+        IntakeOptions intakeOptions;
+        intakeOptions.endpoint = endpoints;
+        intakeOptions.logPath = options.userFilePath;
+        intake = std::make_unique<EventIntake>(intakeOptions);
+        discovery = std::make_unique<DiscoveryEndpoint>(
+            endpoints,
+            HostLookup{[this](char* buffer, std::size_t size) { return lookup.getName(buffer, size); },
+                       [this](const char* name) { return lookup.resolve(name); }});
+        dialog = std::make_unique<CSorvaneDlg>(options, *intake, *discovery, boxes);
     }
     QByteArray logPath() const { return QFile::encodeName(dir.filePath(QStringLiteral("userfile"))); }
-    void send(const QByteArray& datagram) const { firewall.sendTo(datagram, g_endpointSettings.eventPort); }
+    void send(const QByteArray& datagram) const { firewall.sendTo(datagram, endpoints.eventPort); }
 };

@@ -69,12 +69,7 @@ class DiscoveryTest : public QObject
     }
 
 private slots:
-    void cleanup()
-    {
-        m_fixture.reset();
-        g_hostLookup = HostLookup{[](char* buffer, std::size_t size) { return ::gethostname(buffer, size); },
-                                  [](const char*) { return true; }};
-    }
+    void cleanup() { m_fixture.reset(); }
 
     void discoverPacketAndRepliesFillTheServerList()
     {
@@ -83,7 +78,7 @@ private slots:
         QCOMPARE(packet.toHex(' '),
                  QByteArray("01 00 00 00 00 30 30 30 30 30 30 30 30 30 30 30 30 44 69 73 63 6f 76 "
                             "65 72 20 50 61 63 6b 65 74 00"));
-        QVERIFY(ntohs(m_monitor.sin_port) != g_endpointSettings.eventPort);
+        QVERIFY(ntohs(m_monitor.sin_port) != m_fixture->endpoints.eventPort);
         QVERIFY(child<QLineEdit>("SelectedServerField")->isEnabled());
 
         // The server is the one the reply names, not its sender; any first byte will do.
@@ -181,7 +176,7 @@ private slots:
         QVERIFY(!awaitDiscoverPacket().isEmpty());
         // The second detection fails at the host-name lookup; while its box is open the first
         // detection's selection timer fires and reads the new socket, on which nothing will come.
-        g_hostLookup.resolve = [](const char*) { return false; };
+        m_fixture->lookup.resolve = [](const char*) { return false; };
         QSignalSpy fired(m_dialog->findChildren<QTimer*>().at(0), &QTimer::timeout);
         m_fixture->boxes.onShow = [&](const QString& text) {
             if (text == QStringLiteral("Auto5"))
@@ -214,20 +209,20 @@ private slots:
 
     void failuresToStartShowTheirMessagesInOrderBeforeTheEventSocketOpens()
     {
-        g_hostLookup.resolve = [](const char*) { return false; };
         m_fixture = std::make_unique<MonitorFixture>();
+        m_fixture->lookup.resolve = [](const char*) { return false; };
         m_dialog = m_fixture->dialog.get();
         QList<bool> eventSocketOpen;
-        m_fixture->boxes.onShow = [&](const QString&) { eventSocketOpen << g_eventSocket.isOpen(); };
+        m_fixture->boxes.onShow = [&](const QString&) { eventSocketOpen << m_fixture->intake->isOpen(); };
         m_dialog->OnInitDialog();
         QCOMPARE(m_fixture->boxes.messages, QStringList({"Auto5", "Failed to initialize socket....",
                                                          "Unable to proceed with autodetection...."}));
         QCOMPARE(eventSocketOpen, QList<bool>({false, false, false}));
-        QVERIFY(g_eventSocket.isOpen());
-        QVERIFY(!g_discoverySocket.isOpen());
+        QVERIFY(m_fixture->intake->isOpen());
+        QVERIFY(!m_fixture->discovery->socket().isOpen());
 
-        g_hostLookup.resolve = [](const char*) { return true; };
-        g_hostLookup.getName = [](char*, std::size_t) {
+        m_fixture->lookup.resolve = [](const char*) { return true; };
+        m_fixture->lookup.getName = [](char*, std::size_t) {
             errno = ENAMETOOLONG;
             return -1;
         };
@@ -238,12 +233,13 @@ private slots:
         // A send that fails: the discovery port 0 cannot be sent to.
         cleanup();
         m_fixture = std::make_unique<MonitorFixture>();
-        g_endpointSettings.discoveryPort = 0;
+        m_fixture->endpoints.discoveryPort = 0;
+        m_fixture->rebuild();
         m_dialog = m_fixture->dialog.get();
         m_dialog->OnInitDialog();
         QCOMPARE(m_fixture->boxes.messages,
                  QStringList({"StartAutoDetection failed", "Unable to proceed with autodetection...."}));
-        QVERIFY(!g_discoverySocket.isOpen());
+        QVERIFY(!m_fixture->discovery->socket().isOpen());
     }
 };
 

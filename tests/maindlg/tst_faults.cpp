@@ -19,9 +19,8 @@ class FaultTest : public QObject
     void start(const QByteArray& logPath)
     {
         m_fixture = std::make_unique<MonitorFixture>();
-        DialogOptions options;
-        options.userFilePath = logPath;
-        m_fixture->dialog = std::make_unique<CSorvaneDlg>(options, m_fixture->boxes);
+        m_fixture->options.userFilePath = logPath;
+        m_fixture->rebuild();
         m_fixture->dialog->OnInitDialog();
         m_sent = 0;
     }
@@ -33,7 +32,7 @@ class FaultTest : public QObject
         return QTest::qWaitFor([this] { return m_fixture->dialog->eventModel().rowCount() == m_sent; });
     }
 
-    QString status() const { return m_fixture->dialog->findChild<QLabel*>("StatusLine")->text(); }
+    QString status() const { return m_fixture->dialog->statusText(); }
 
     static QByteArray readFile(const QString& path)
     {
@@ -105,11 +104,12 @@ private slots:
             QSKIP("cannot create a network namespace here (needs root)");
         QTemporaryDir dir;
         m_fixture = std::make_unique<MonitorFixture>();
-        g_endpointSettings.discoveryAddress = 0x0AFFFF01; // 10.255.255.1: no route in this namespace
+        m_fixture->endpoints.discoveryAddress = 0x0AFFFF01; // 10.255.255.1: no route in this namespace
+        m_fixture->rebuild();
         m_fixture->dialog->OnInitDialog();
         QCOMPARE(m_fixture->boxes.messages,
                  QStringList({"StartAutoDetection failed", "Unable to proceed with autodetection...."}));
-        QVERIFY(!g_discoverySocket.isOpen());
+        QVERIFY(!m_fixture->discovery->socket().isOpen());
         QVERIFY(status().startsWith("Listening for events on UDP port"));
     }
 };

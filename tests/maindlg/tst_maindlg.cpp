@@ -1,10 +1,10 @@
 #include "Harness.h"
 
 #include "events/OnlineUserTable.h"
-#include "history/DialogUnits.h"
 #include "maindlg/EventListModel.h"
-#include "maindlg/MessageBoxWindow.h"
 #include "maindlg/OnlineUserModel.h"
+#include "widgets/DialogUnits.h"
+#include "widgets/MessageBoxWindow.h"
 
 #include <QAccessible>
 #include <QComboBox>
@@ -215,8 +215,8 @@ private slots:
         QCOMPARE(log.readAll(), QByteArray("10:00:00  12/06/2026  10.0.0.3  alice  LoggedOn\r\n"
                                            "10:00:00  12/06/2026  10.0.0.20  bob  TryingInvalidPasswords\r\n"
                                            "10:00:00  12/06/2026  9.1.1.1  carol  \r\n"));
-        QCOMPARE(child<QLabel>("StatusLine")->text(),
-                 QStringLiteral("Listening for events on UDP port %1").arg(g_endpointSettings.eventPort));
+        QCOMPARE(m_dialog->statusText(),
+                 QStringLiteral("Listening for events on UDP port %1").arg(m_fixture->endpoints.eventPort));
     }
 
     void logOnsOfTheSelectedServerShowUnderTheFilter()
@@ -338,29 +338,28 @@ private slots:
         m_fixture = std::make_unique<MonitorFixture>();
         QFile blocker(m_fixture->dir.filePath(QStringLiteral("file")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
-        DialogOptions options;
-        options.userFilePath = QFile::encodeName(blocker.fileName()) + "/userfile"; // ENOTDIR
-        m_fixture->dialog = std::make_unique<CSorvaneDlg>(options, m_fixture->boxes);
+        m_fixture->options.userFilePath = QFile::encodeName(blocker.fileName()) + "/userfile"; // ENOTDIR
+        m_fixture->rebuild();
         m_dialog = m_fixture->dialog.get();
         m_dialog->OnInitDialog();
         send(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), SERVER_A);
         QVERIFY(waitForEvents());
-        QCOMPARE(child<QLabel>("StatusLine")->text(),
+        QCOMPARE(m_dialog->statusText(),
                  QStringLiteral("Listening for events on UDP port %1, 1 log line lost")
-                     .arg(g_endpointSettings.eventPort));
+                     .arg(m_fixture->endpoints.eventPort));
         QVERIFY(m_fixture->boxes.messages.isEmpty());
     }
 
     void takenPortIsReportedOnTheStatusLine()
     {
         m_fixture = std::make_unique<MonitorFixture>();
-        PeerSocket squatter(g_endpointSettings.eventPort);
+        PeerSocket squatter(m_fixture->endpoints.eventPort);
         QVERIFY(squatter.bound());
         m_dialog = m_fixture->dialog.get();
         m_dialog->OnInitDialog();
-        QCOMPARE(child<QLabel>("StatusLine")->text(),
+        QCOMPARE(m_dialog->statusText(),
                  QStringLiteral("Not receiving events: UDP port %1: Address already in use")
-                     .arg(g_endpointSettings.eventPort));
+                     .arg(m_fixture->endpoints.eventPort));
         QVERIFY(m_fixture->boxes.messages.isEmpty());
     }
 
@@ -482,7 +481,7 @@ private slots:
         // A box sits over the window that raised it, not in the middle of the screen.
         MessageBoxWindow realBoxes;
         m_fixture->boxes.showTo = &realBoxes;
-        g_hostLookup.resolve = [](const char*) { return false; };
+        m_fixture->lookup.resolve = [](const char*) { return false; };
         QStringList seen;
         QTimer poll;
         connect(&poll, &QTimer::timeout, [&] {
@@ -500,7 +499,7 @@ private slots:
         poll.start(10);
         QTest::mouseClick(child<QPushButton>("Refresh Server List"), Qt::LeftButton);
         poll.stop();
-        g_hostLookup.resolve = [](const char*) { return true; };
+        m_fixture->lookup.resolve = [](const char*) { return true; };
         QCOMPARE(seen, QStringList({"Auto5 over the window, centred",
                                     "Failed to initialize socket.... over the window, centred",
                                     "Unable to proceed with autodetection.... over the window, centred"}));
@@ -516,7 +515,7 @@ private slots:
         QCOMPARE(m_dialog->eventModel().cellText(2, 3), QByteArray("user2"));
         QCOMPARE(m_dialog->statusText(),
                  QStringLiteral("Listening for events on UDP port %1, 2 oldest rows no longer shown")
-                     .arg(g_endpointSettings.eventPort));
+                     .arg(m_fixture->endpoints.eventPort));
         QFile log(QFile::decodeName(m_fixture->logPath()));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QCOMPARE(log.readAll().count('\n'), 5);

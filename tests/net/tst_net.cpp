@@ -89,12 +89,6 @@ bool readFindsNothing(const UdpSocket& socket)
     return receiveDatagram(socket, buffer, sizeof buffer, &error) == -1 && wouldBlock(error);
 }
 
-// The host-name steps are restored whatever a test replaces in them.
-struct HostLookupGuard {
-    HostLookup saved = g_hostLookup;
-    ~HostLookupGuard() { g_hostLookup = saved; }
-};
-
 } // namespace
 
 class NetTest : public QObject
@@ -104,6 +98,7 @@ class NetTest : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void init();
 
     void burstOfFiveGivesFiveRecordsInOrder();
     void datagramOver512IsConsumedAndTheNextIsRead();
@@ -117,46 +112,59 @@ private slots:
     void failedStepsAreNamedAndLeaveNothingOpen();
     void closingDiscoveryTwiceIsHarmless();
     void discoveryDatagramsAreByteExact();
-    void discoveryTargetIsAddressWithOptionalPort();
 
 private:
     long receiveEvent(char* buffer, int* error);
 
     quint16 m_eventPort = 0;
     int m_notified = 0;
+    EndpointSettings m_settings;
+    UdpSocket m_eventSocket;
+    HostLookup m_lookup; // what the discovery endpoint asks; reset before each test
+    DiscoveryEndpoint m_discovery{
+        m_settings,
+        {[this](char* buffer, std::size_t size) { return m_lookup.getName(buffer, size); },
+         [this](const char* name) { return m_lookup.resolve(name); }}};
 };
+
+void NetTest::init()
+{
+    m_lookup = {HostLookup::system().getName, [](const char*) { return true; }};
+}
 
 void NetTest::initTestCase()
 {
     m_eventPort = Peer().port();
-    g_endpointSettings.eventPort = m_eventPort;
+    m_settings.eventPort = m_eventPort;
     int error = 12345;
-    QCOMPARE(OpenEventSocket([this] { ++m_notified; }, &error), 0);
+    QCOMPARE(OpenEventSocket(
+                 m_eventSocket, m_settings, [this] { ++m_notified; }, &error),
+             0);
     QCOMPARE(error, 12345);
-    QCOMPARE(localPort(g_eventSocket.fd()), m_eventPort);
+    QCOMPARE(localPort(m_eventSocket.fd()), m_eventPort);
 }
 
 void NetTest::cleanupTestCase()
 {
-    g_eventSocket.close();
-    CloseDiscoverySocket();
+    m_eventSocket.close();
+    m_discovery.CloseDiscoverySocket();
 }
 
 // The next event datagram; waits for its notification when none is queued yet.
 long NetTest::receiveEvent(char* buffer, int* error)
 {
-    long n = receiveDatagram(g_eventSocket, buffer, MAX_DATAGRAM_SIZE, error);
+    long n = receiveDatagram(m_eventSocket, buffer, MAX_DATAGRAM_SIZE, error);
     if (n < 0 && wouldBlock(*error)) {
         m_notified = 0;
         if (QTest::qWaitFor([this] { return m_notified > 0; }, 5000))
-            n = receiveDatagram(g_eventSocket, buffer, MAX_DATAGRAM_SIZE, error);
+            n = receiveDatagram(m_eventSocket, buffer, MAX_DATAGRAM_SIZE, error);
     }
     return n;
 }
 
 void NetTest::burstOfFiveGivesFiveRecordsInOrder()
 {
-    QVERIFY(readFindsNothing(g_eventSocket));
+    QVERIFY(readFindsNothing(m_eventSocket));
     Peer server;
     for (int i = 1; i <= 5; ++i)
         QVERIFY(
@@ -170,7 +178,7 @@ void NetTest::burstOfFiveGivesFiveRecordsInOrder()
         QCOMPARE(QByteArray(record.Username), "user" + QByteArray::number(i));
         QCOMPARE(record.EventCode, quint32(i));
     }
-    QVERIFY(readFindsNothing(g_eventSocket));
+    QVERIFY(readFindsNothing(m_eventSocket));
 }
 
 void NetTest::datagramOver512IsConsumedAndTheNextIsRead()
@@ -188,7 +196,7 @@ void NetTest::datagramOver512IsConsumedAndTheNextIsRead()
     QCOMPARE(error, EMSGSIZE);
     QCOMPARE(receiveEvent(buffer, &error), 157L);
     QCOMPARE(QByteArray(decodeEvent(buffer, 157).Username), QByteArray("after"));
-    QVERIFY(readFindsNothing(g_eventSocket));
+    QVERIFY(readFindsNothing(m_eventSocket));
 }
 
 void NetTest::notificationRunsWhileDatagramsWait()
@@ -201,11 +209,11 @@ void NetTest::notificationRunsWhileDatagramsWait()
 
     char buffer[MAX_DATAGRAM_SIZE];
     int error = 0;
-    QCOMPARE(receiveDatagram(g_eventSocket, buffer, sizeof buffer, &error), 157L);
+    QCOMPARE(receiveDatagram(m_eventSocket, buffer, sizeof buffer, &error), 157L);
     // The second one is announced again after the first read.
     m_notified = 0;
     QTRY_VERIFY_WITH_TIMEOUT(m_notified > 0, 5000);
-    QCOMPARE(receiveDatagram(g_eventSocket, buffer, sizeof buffer, &error), 157L);
+    QCOMPARE(receiveDatagram(m_eventSocket, buffer, sizeof buffer, &error), 157L);
     QCOMPARE(QByteArray(decodeEvent(buffer, 157).Username), QByteArray("two"));
 }
 
@@ -217,7 +225,7 @@ void NetTest::receiveBufferHoldsFourMiBWhereAllowed()
     const int allowed = cap.readAll().trimmed().toInt();
     int granted = 0;
     socklen_t length = sizeof granted;
-    QCOMPARE(::getsockopt(g_eventSocket.fd(), SOL_SOCKET, SO_RCVBUF, &granted, &length), 0);
+    QCOMPARE(::getsockopt(m_eventSocket.fd(), SOL_SOCKET, SO_RCVBUF, &granted, &length), 0);
     // Linux reports twice what it grants.
     QVERIFY2(granted / 2 >= std::min(EVENT_RECEIVE_BUFFER, allowed),
              qPrintable(QStringLiteral("granted %1, allowed %2").arg(granted / 2).arg(allowed)));
@@ -227,40 +235,42 @@ void NetTest::eventPortHeldByAnotherSocketFailsSilently()
 {
     const Peer otherProgram;
     QVERIFY(otherProgram.bound());
-    g_endpointSettings.eventPort = otherProgram.port();
+    m_settings.eventPort = otherProgram.port();
     int error = 12345;
-    QCOMPARE(OpenEventSocket([] {}, &error), -1);
+    QCOMPARE(OpenEventSocket(
+                 m_eventSocket, m_settings, [] {}, &error),
+             -1);
     QCOMPARE(error, 12345);
-    QVERIFY(!g_eventSocket.isOpen());
+    QVERIFY(!m_eventSocket.isOpen());
 
-    g_endpointSettings.eventPort = m_eventPort;
-    QCOMPARE(OpenEventSocket([this] { ++m_notified; }, &error), 0);
+    m_settings.eventPort = m_eventPort;
+    QCOMPARE(OpenEventSocket(
+                 m_eventSocket, m_settings, [this] { ++m_notified; }, &error),
+             0);
 }
 
 void NetTest::discoveryReachesLoopbackServerAndReadsItsReply()
 {
-    int step = 0;
-    QCOMPARE(OpenDiscoverySocket(&step), 0);
-    QCOMPARE(step, 0);
-    // Non-blocking from the start: a plain read with nothing waiting fails at once.
-    char nothing;
-    QCOMPARE(::recv(g_discoverySocket.fd(), &nothing, 1, 0), ssize_t(-1));
-    QVERIFY(wouldBlock(errno));
-    const quint16 discoveryPort = localPort(g_discoverySocket.fd());
-    QVERIFY(discoveryPort != 0);
-    int replies = 0;
-    QCOMPARE(RegisterReadNotification(g_discoverySocket, [&replies] { ++replies; }), 0);
-    QVERIFY(readFindsNothing(g_discoverySocket));
-
     // A server behind the loopback broadcast address; the send needs the broadcast option.
     const Peer server;
     EndpointSettings target;
-    QVERIFY(parseDiscoveryTarget(QStringLiteral("127.255.255.255:%1").arg(server.port()), target));
+    target.discoveryAddress = 0x7FFFFFFF; // 127.255.255.255
+    target.discoveryPort = server.port();
+    DiscoveryEndpoint discovery(target, {HostLookup::system().getName, [](const char*) { return true; }});
+    int step = 0;
+    QCOMPARE(discovery.OpenDiscoverySocket(&step), 0);
+    QCOMPARE(step, 0);
+    // Non-blocking from the start: a plain read with nothing waiting fails at once.
+    char nothing;
+    QCOMPARE(::recv(discovery.socket().fd(), &nothing, 1, 0), ssize_t(-1));
+    QVERIFY(wouldBlock(errno));
+    const quint16 discoveryPort = localPort(discovery.socket().fd());
+    QVERIFY(discoveryPort != 0);
+    int replies = 0;
+    QCOMPARE(discovery.watch([&replies] { ++replies; }), 0);
+    QVERIFY(readFindsNothing(discovery.socket()));
+    QCOMPARE(discovery.sendDiscoverPacket(), 0);
     const QByteArray packet = DiscoverPacket();
-    const sockaddr_in to = ipv4(target.discoveryAddress, target.discoveryPort);
-    QCOMPARE(::sendto(g_discoverySocket.fd(), packet.constData(), packet.size(), 0,
-                      reinterpret_cast<const sockaddr*>(&to), sizeof to),
-             ssize_t(packet.size()));
     sockaddr_in from{};
     QByteArray received;
     QVERIFY(QTest::qWaitFor([&] { return !(received = server.receive(&from)).isEmpty(); }, 5000));
@@ -274,7 +284,7 @@ void NetTest::discoveryReachesLoopbackServerAndReadsItsReply()
     QTRY_VERIFY_WITH_TIMEOUT(replies > 0, 5000);
     char buffer[DISCOVERY_REPLY_SIZE];
     int error = 0;
-    QCOMPARE(receiveDatagram(g_discoverySocket, buffer, sizeof buffer, &error), 512L);
+    QCOMPARE(receiveDatagram(discovery.socket(), buffer, sizeof buffer, &error), 512L);
     DiscoveryReply read;
     QVERIFY(readDiscoveryReply(buffer, 512, read));
     QCOMPARE(FormatIPAddress(read.serverAddress), QByteArray("192.168.0.1"));
@@ -285,15 +295,15 @@ void NetTest::registeringAgainReplacesTheNotification()
     // Qt's plain Unix dispatcher (QT_NO_GLIB=1) warns of two notifiers on one descriptor.
     QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
     int step = 0;
-    QCOMPARE(OpenDiscoverySocket(&step), 0);
+    QCOMPARE(m_discovery.OpenDiscoverySocket(&step), 0);
     int first = 0;
     int second = 0;
-    QCOMPARE(RegisterReadNotification(g_discoverySocket, [&first] { ++first; }), 0);
-    QCOMPARE(RegisterReadNotification(g_discoverySocket, [&second] { ++second; }), 0);
-    QVERIFY(Peer().sendToLoopback(localPort(g_discoverySocket.fd()), "x"));
+    QCOMPARE(m_discovery.watch([&first] { ++first; }), 0);
+    QCOMPARE(m_discovery.watch([&second] { ++second; }), 0);
+    QVERIFY(Peer().sendToLoopback(localPort(m_discovery.socket().fd()), "x"));
     QTRY_VERIFY_WITH_TIMEOUT(second > 0, 5000);
     QCOMPARE(first, 0);
-    CloseDiscoverySocket();
+    m_discovery.CloseDiscoverySocket();
 }
 
 void NetTest::threeDetectionsUseThreeDifferentPorts()
@@ -301,8 +311,8 @@ void NetTest::threeDetectionsUseThreeDifferentPorts()
     int step = 0;
     QSet<quint16> ports;
     for (int i = 0; i < 3; ++i) {
-        QCOMPARE(OpenDiscoverySocket(&step), 0);
-        ports << localPort(g_discoverySocket.fd());
+        QCOMPARE(m_discovery.OpenDiscoverySocket(&step), 0);
+        ports << localPort(m_discovery.socket().fd());
     }
     QCOMPARE(ports.size(), 3);
     QVERIFY(!ports.contains(0));
@@ -317,37 +327,36 @@ void NetTest::failedStepsAreNamedAndLeaveNothingOpen()
     rlimit none = saved;
     none.rlim_cur = 0;
     QCOMPARE(::setrlimit(RLIMIT_NOFILE, &none), 0);
-    const int result = OpenDiscoverySocket(&step);
+    const int result = m_discovery.OpenDiscoverySocket(&step);
     ::setrlimit(RLIMIT_NOFILE, &saved);
     QCOMPARE(result, EMFILE);
     QCOMPARE(step, 1);
-    QVERIFY(!g_discoverySocket.isOpen());
+    QVERIFY(!m_discovery.socket().isOpen());
 
-    const HostLookupGuard guard;
-    g_hostLookup.getName = [](char*, std::size_t) {
+    m_lookup.getName = [](char*, std::size_t) {
         errno = ENAMETOOLONG;
         return -1;
     };
-    QCOMPARE(OpenDiscoverySocket(&step), ENAMETOOLONG);
+    QCOMPARE(m_discovery.OpenDiscoverySocket(&step), ENAMETOOLONG);
     QCOMPARE(step, 4);
-    QVERIFY(!g_discoverySocket.isOpen());
+    QVERIFY(!m_discovery.socket().isOpen());
 
-    g_hostLookup.getName = guard.saved.getName;
-    g_hostLookup.resolve = [](const char*) { return false; };
-    QVERIFY(OpenDiscoverySocket(&step) != 0);
+    m_lookup.getName = HostLookup::system().getName;
+    m_lookup.resolve = [](const char*) { return false; };
+    QVERIFY(m_discovery.OpenDiscoverySocket(&step) != 0);
     QCOMPARE(step, 5);
-    QVERIFY(!g_discoverySocket.isOpen());
+    QVERIFY(!m_discovery.socket().isOpen());
 }
 
 void NetTest::closingDiscoveryTwiceIsHarmless()
 {
     int step = 0;
-    QCOMPARE(OpenDiscoverySocket(&step), 0);
-    CloseDiscoverySocket();
-    CloseDiscoverySocket();
-    QVERIFY(!g_discoverySocket.isOpen());
-    QCOMPARE(OpenDiscoverySocket(&step), 0);
-    QVERIFY(g_eventSocket.isOpen());
+    QCOMPARE(m_discovery.OpenDiscoverySocket(&step), 0);
+    m_discovery.CloseDiscoverySocket();
+    m_discovery.CloseDiscoverySocket();
+    QVERIFY(!m_discovery.socket().isOpen());
+    QCOMPARE(m_discovery.OpenDiscoverySocket(&step), 0);
+    QVERIFY(m_eventSocket.isOpen());
 }
 
 void NetTest::discoveryDatagramsAreByteExact()
@@ -359,26 +368,6 @@ void NetTest::discoveryDatagramsAreByteExact()
     QVERIFY(!readDiscoveryReply("\x02\x0A\x00\x00", 4, reply));
     QVERIFY(readDiscoveryReply("\x02\x0A\x00\x00\x07", 5, reply));
     QCOMPARE(FormatIPAddress(reply.serverAddress), QByteArray("10.0.0.7"));
-}
-
-void NetTest::discoveryTargetIsAddressWithOptionalPort()
-{
-    EndpointSettings settings;
-    QVERIFY(parseDiscoveryTarget(QStringLiteral("127.255.255.255:40000"), settings));
-    QCOMPARE(settings.discoveryAddress, 0x7FFFFFFFu);
-    QCOMPARE(settings.discoveryPort, quint16(40000));
-    QVERIFY(parseDiscoveryTarget(QStringLiteral("255.255.255.255"), settings));
-    QCOMPARE(settings.discoveryAddress, 0xFFFFFFFFu);
-    QCOMPARE(settings.discoveryPort, quint16(1019));
-
-    settings.discoveryAddress = INADDR_LOOPBACK;
-    for (const char* junk :
-         {"", "junk", "127.0.0", "127.0.0.256", "127.0.0.1:", "127.0.0.1:0", "127.0.0.1:65536",
-          "127.0.0.1:1:2", "127.0.0.1:x", "127.0.0.1: 80", "127.0.0.1:+80", " 127.0.0.1"}) {
-        QVERIFY2(!parseDiscoveryTarget(QString::fromLatin1(junk), settings), junk);
-        QCOMPARE(settings.discoveryAddress, quint32(INADDR_LOOPBACK));
-        QCOMPARE(settings.discoveryPort, quint16(1019));
-    }
 }
 
 QTEST_MAIN(NetTest)

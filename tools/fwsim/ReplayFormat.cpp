@@ -87,22 +87,6 @@ bool parseDecimal(const QByteArray& text, qint64 max, qint64& value)
     return value <= max;
 }
 
-bool parseDotted(const QByteArray& text, quint32& address)
-{
-    const QList<QByteArray> parts = text.split('.');
-    if (parts.size() != 4)
-        return false;
-    quint8 bytes[4];
-    for (int i = 0; i < 4; ++i) {
-        qint64 number = 0;
-        if (parts[i].size() > 3 || !parseDecimal(parts[i], 255, number))
-            return false;
-        bytes[i] = static_cast<quint8>(number);
-    }
-    address = ipAddressFromBytes(bytes[0], bytes[1], bytes[2], bytes[3]);
-    return true;
-}
-
 bool appendHex(const QByteArray& token, QByteArray& bytes, QString& message)
 {
     if (token.size() % 2 != 0) {
@@ -167,12 +151,12 @@ bool setEventValue(EventRecord& record, const QByteArray& key, const QByteArray&
     }
     if (key == "ip" || key == "server") {
         quint32 address = 0;
-        if (!parseDotted(value, address)) {
+        if (!parseIPv4(QString::fromLatin1(value), address)) {
             message =
                 QStringLiteral("%1 must be a dotted IPv4 address: ").arg(QLatin1String(key)) + quoted(value);
             return false;
         }
-        (key == "ip" ? record.IPAddress : record.ServerIPAddress) = address;
+        (key == "ip" ? record.IPAddress : record.ServerIPAddress) = datagramOrder(address);
         return true;
     }
     message = QStringLiteral("unknown event field ") + quoted(key) +

@@ -1,11 +1,9 @@
 #include "fwsim/SimOptions.h"
 
-#include "events/EventRecord.h"
 #include "fwsim/ReplayFormat.h"
 
 #include <QCommandLineParser>
 
-#include <algorithm>
 #include <cmath>
 
 namespace
@@ -21,12 +19,12 @@ struct Parser {
         QStringLiteral("A,B,...")};
     QCommandLineOption monitor{
         QStringLiteral("monitor"),
-        QStringLiteral("Where event datagrams go (default 127.0.0.1:%1).").arg(DEFAULT_MONITOR_PORT),
+        QStringLiteral("Where event datagrams go (default 127.0.0.1:%1).").arg(EVENT_PORT),
         QStringLiteral("ADDRESS:PORT")};
     QCommandLineOption discoveryPort{
         QStringLiteral("discovery-port"),
         QStringLiteral("UDP port bound on 0.0.0.0 to answer Discover packets (default %1; 0: don't answer).")
-            .arg(DEFAULT_DISCOVERY_PORT),
+            .arg(DISCOVERY_PORT),
         QStringLiteral("PORT")};
     QCommandLineOption seed{QStringLiteral("seed"), QStringLiteral("Seed of the demo's choices (default 1)."),
                             QStringLiteral("N")};
@@ -72,37 +70,6 @@ bool parseInteger(const QString& text, qint64 min, qint64 max, qint64& value)
     return ok && value >= min && value <= max;
 }
 
-bool parseDotted(const QString& text, quint8 (&bytes)[4])
-{
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return false;
-    for (int i = 0; i < 4; ++i) {
-        qint64 number = 0;
-        const QString& part = parts[i];
-        if (part.isEmpty() || part.size() > 3 ||
-            !std::all_of(part.begin(), part.end(), [](QChar c) { return c.isDigit(); }) ||
-            !parseInteger(part, 0, 255, number))
-            return false;
-        bytes[i] = static_cast<quint8>(number);
-    }
-    return true;
-}
-
-bool parseMonitor(const QString& text, SimOptions& options)
-{
-    const int colon = text.lastIndexOf(QLatin1Char(':'));
-    quint8 bytes[4];
-    qint64 port = 0;
-    if (colon < 0 || !parseDotted(text.left(colon), bytes) ||
-        !parseInteger(text.mid(colon + 1), 1, 65535, port))
-        return false;
-    options.monitorAddress =
-        (quint32(bytes[0]) << 24) | (quint32(bytes[1]) << 16) | (quint32(bytes[2]) << 8) | bytes[3];
-    options.monitorPort = static_cast<quint16>(port);
-    return true;
-}
-
 OptionsResult fail(QString& error, const QString& message)
 {
     error = message;
@@ -110,15 +77,6 @@ OptionsResult fail(QString& error, const QString& message)
 }
 
 } // namespace
-
-bool parseServerAddress(const QString& text, quint32& address)
-{
-    quint8 bytes[4];
-    if (!parseDotted(text, bytes))
-        return false;
-    address = ipAddressFromBytes(bytes[0], bytes[1], bytes[2], bytes[3]);
-    return true;
-}
 
 OptionsResult parseSimOptions(const QStringList& arguments, SimOptions& options, QString& error)
 {
@@ -158,24 +116,23 @@ OptionsResult parseSimOptions(const QStringList& arguments, SimOptions& options,
     const QString servers = p.parser.isSet(p.servers) ? p.parser.value(p.servers) : DEFAULT_SERVERS;
     for (const QString& text : servers.split(QLatin1Char(','))) {
         quint32 address = 0;
-        if (!parseServerAddress(text.trimmed(), address))
+        if (!parseIPv4(text.trimmed(), address))
             return fail(error, QStringLiteral("--servers: '%1' is not a dotted IPv4 address").arg(text));
-        options.servers.append(address);
+        options.servers.append(datagramOrder(address));
     }
 
     options.monitorAddress = 0x7F000001;
-    options.monitorPort = DEFAULT_MONITOR_PORT;
-    if (p.parser.isSet(p.monitor) && !parseMonitor(p.parser.value(p.monitor), options))
+    options.monitorPort = EVENT_PORT;
+    if (p.parser.isSet(p.monitor) &&
+        !parseAddressPort(p.parser.value(p.monitor), options.monitorAddress, options.monitorPort))
         return fail(error, QStringLiteral("--monitor: expected ADDRESS:PORT such as 127.0.0.1:1023, got '%1'")
                                .arg(p.parser.value(p.monitor)));
 
+    if (p.parser.isSet(p.discoveryPort) &&
+        !parsePort(p.parser.value(p.discoveryPort), options.discoveryPort, 0))
+        return fail(error, QStringLiteral("--discovery-port: expected 0 to 65535, got '%1'")
+                               .arg(p.parser.value(p.discoveryPort)));
     qint64 number = 0;
-    if (p.parser.isSet(p.discoveryPort)) {
-        if (!parseInteger(p.parser.value(p.discoveryPort), 0, 65535, number))
-            return fail(error, QStringLiteral("--discovery-port: expected 0 to 65535, got '%1'")
-                                   .arg(p.parser.value(p.discoveryPort)));
-        options.discoveryPort = static_cast<quint16>(number);
-    }
     if (p.parser.isSet(p.seed)) {
         if (!parseInteger(p.parser.value(p.seed), 0, 0xFFFFFFFFLL, number))
             return fail(

@@ -1,20 +1,19 @@
 #pragma once
 
+#include "events/Address.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
 #include <QtGlobal>
-
-constexpr quint16 DEFAULT_MONITOR_PORT = 1023;
-constexpr quint16 DEFAULT_DISCOVERY_PORT = 1019;
 
 struct SimOptions {
     enum class Scenario { Demo, Flood, Replay };
     Scenario scenario = Scenario::Demo;
     QVector<quint32> servers;   // datagram order, as the event and reply fields hold them
     quint32 monitorAddress = 0; // host order
-    quint16 monitorPort = DEFAULT_MONITOR_PORT;
-    quint16 discoveryPort = DEFAULT_DISCOVERY_PORT; // 0: don't answer discovery
+    quint16 monitorPort = EVENT_PORT;
+    quint16 discoveryPort = DISCOVERY_PORT; // 0: don't answer discovery
     quint32 seed = 1;
     QString recordFile;
     double rate = 1000;  // flood datagrams a second; 0: as fast as possible
@@ -30,6 +29,3 @@ OptionsResult parseSimOptions(const QStringList& arguments, SimOptions& options,
 
 // The --help text.
 QString simHelpText();
-
-// "A.B.C.D" to an address in datagram order; false if it is not a dotted IPv4 address.
-bool parseServerAddress(const QString& text, quint32& address);

@@ -1,5 +1,7 @@
 #include "fwsim/Scenarios.h"
 
+#include "SorvaneVersion.h"
+
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -33,7 +35,7 @@ int main(int argc, char* argv[])
         std::fputs(qPrintable(simHelpText()), stdout);
         return 0;
     case OptionsResult::Version:
-        std::printf("sorvane-fwsim %s\n", FWSIM_VERSION);
+        std::printf("sorvane-fwsim %s\n", SORVANE_VERSION);
         return 0;
     case OptionsResult::Error:
         return usageError(error);

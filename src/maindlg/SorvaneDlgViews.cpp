@@ -9,8 +9,6 @@
 namespace
 {
 
-const QByteArray ALL = QByteArrayLiteral("All");
-
 // Where a sorted list control puts a new text: after every item that does not sort after it,
 // ignoring case.
 template <typename TextAt> int sortedPosition(int count, const QString& text, TextAt textAt)
@@ -83,7 +81,7 @@ void CSorvaneDlg::fillOnlineUsers(bool addGroups)
             break;
         if (user.EventCode != LoggedOn || server != user.ServerIPAddress)
             continue;
-        if (filter != ALL && filter != user.Groupname)
+        if (filter != ALL_GROUPS && filter != user.Groupname)
             continue;
         ShowOnlineUserRow(user);
         if (addGroups)
@@ -99,7 +97,7 @@ void CSorvaneDlg::rebuildForSelectedServer()
     {
         const QSignalBlocker blocker(GroupFilter);
         GroupFilter->clear();
-        GroupFilter->insertItem(0, QString::fromLatin1(ALL));
+        GroupFilter->insertItem(0, QString::fromLatin1(ALL_GROUPS));
         GroupFilter->setCurrentIndex(0);
     }
     fillOnlineUsers(true);

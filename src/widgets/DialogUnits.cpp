@@ -1,4 +1,4 @@
-#include "history/DialogUnits.h"
+#include "widgets/DialogUnits.h"
 
 #include <QFontMetrics>
 #include <QFontMetricsF>

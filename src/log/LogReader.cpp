@@ -1,4 +1,4 @@
-#include "history/LogReader.h"
+#include "log/LogReader.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,5 +1,5 @@
-#include "history/LogReader.h"
-#include "history/UserLog.h"
+#include "log/LogReader.h"
+#include "log/UserLog.h"
 
 #include <QFile>
 #include <QRandomGenerator>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "events/MessageBoxes.h"
+#include "widgets/MessageBoxes.h"
 
 // Message boxes as the operator sees them: modal over their owner, with an OK button.
 class MessageBoxWindow : public MessageBoxes

@@ -7,15 +7,10 @@
 #include <QListWidget>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
-#include <sys/socket.h>
-
 bool CSorvaneDlg::StartAutoDetection()
 {
     int failedStep = 0;
-    if (OpenDiscoverySocket(&failedStep) != 0) {
+    if (m_discovery.OpenDiscoverySocket(&failedStep) != 0) {
         if (failedStep != 0)
             m_boxes.show(this, QStringLiteral("Auto%1").arg(failedStep));
         m_boxes.show(this, QStringLiteral("Failed to initialize socket...."));
@@ -35,7 +30,7 @@ void CSorvaneDlg::OnRefreshServerList()
 {
     if (!StartAutoDetection()) {
         m_boxes.show(this, QStringLiteral("Unable to proceed with autodetection...."));
-        CloseDiscoverySocket();
+        m_discovery.CloseDiscoverySocket();
     }
 }
 
@@ -75,19 +70,12 @@ bool CSorvaneDlg::CollectServerReply()
 
 int CSorvaneDlg::SendDiscoverPacket(int* error)
 {
-    if (const int code =
-            RegisterReadNotification(g_discoverySocket, [this] { emit discoverySocketMessage(); })) {
+    if (const int code = m_discovery.watch([this] { emit discoverySocketMessage(); })) {
         *error = code;
         return -1;
     }
-    std::memset(&g_broadcastAddress, 0, sizeof g_broadcastAddress);
-    g_broadcastAddress.sin_family = AF_INET;
-    g_broadcastAddress.sin_addr.s_addr = htonl(g_endpointSettings.discoveryAddress);
-    g_broadcastAddress.sin_port = htons(g_endpointSettings.discoveryPort);
-    const QByteArray packet = DiscoverPacket();
-    if (::sendto(g_discoverySocket.fd(), packet.constData(), static_cast<std::size_t>(packet.size()), 0,
-                 reinterpret_cast<const sockaddr*>(&g_broadcastAddress), sizeof g_broadcastAddress) < 0) {
-        *error = errno;
+    if (const int code = m_discovery.sendDiscoverPacket()) {
+        *error = code;
         return -1;
     }
     return 0;
@@ -96,7 +84,7 @@ int CSorvaneDlg::SendDiscoverPacket(int* error)
 int CSorvaneDlg::ReadDiscoveryReply(int* error)
 {
     char buffer[DISCOVERY_REPLY_SIZE];
-    const long received = receiveDatagram(g_discoverySocket, buffer, sizeof buffer, error);
+    const long received = m_discovery.readReply(buffer, sizeof buffer, error);
     if (received < 0)
         return -1;
     DiscoveryReply reply;

@@ -1,4 +1,4 @@
-#include "maindlg/MessageBoxWindow.h"
+#include "widgets/MessageBoxWindow.h"
 
 #include <QMessageBox>
 

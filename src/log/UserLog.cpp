@@ -1,4 +1,4 @@
-#include "history/UserLog.h"
+#include "log/UserLog.h"
 
 #include <cerrno>
 #include <cstring>

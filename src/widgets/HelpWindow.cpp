@@ -1,6 +1,6 @@
-#include "history/HelpWindow.h"
+#include "widgets/HelpWindow.h"
 
-#include "history/DialogUnits.h"
+#include "widgets/DialogUnits.h"
 
 #include <QKeySequence>
 #include <QShortcut>

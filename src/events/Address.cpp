@@ -1,0 +1,95 @@
+#include "events/Address.h"
+
+#include <QList>
+#include <QtEndian>
+
+#include <cstring>
+
+namespace
+{
+
+// A decimal number of at most `maxDigits` digits, nothing else.
+bool parseDigits(QStringView text, int maxDigits, quint32& value)
+{
+    if (text.isEmpty() || text.size() > maxDigits)
+        return false;
+    value = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+        value = value * 10 + static_cast<quint32>(c.unicode() - '0');
+    }
+    return true;
+}
+
+} // namespace
+
+QByteArray FormatIPAddress(quint32 address)
+{
+    unsigned char bytes[4];
+    std::memcpy(bytes, &address, 4);
+    // "%u.%u.%u.%u" by hand: this runs several times for every event.
+    char text[16];
+    int n = 0;
+    for (int i = 0; i < 4; ++i) {
+        const unsigned value = bytes[i];
+        if (value >= 100)
+            text[n++] = static_cast<char>('0' + value / 100);
+        if (value >= 10)
+            text[n++] = static_cast<char>('0' + value / 10 % 10);
+        text[n++] = static_cast<char>('0' + value % 10);
+        text[n++] = '.';
+    }
+    return QByteArray(text, n - 1);
+}
+
+quint32 ipAddressFromBytes(quint8 a, quint8 b, quint8 c, quint8 d)
+{
+    const unsigned char bytes[4] = {a, b, c, d};
+    quint32 address;
+    std::memcpy(&address, bytes, 4);
+    return address;
+}
+
+quint32 datagramOrder(quint32 hostOrder)
+{
+    return qToBigEndian(hostOrder);
+}
+
+bool parseIPv4(QStringView text, quint32& hostOrder)
+{
+    quint32 address = 0;
+    int parts = 0;
+    for (const QStringView part : text.split(QLatin1Char('.'))) {
+        quint32 number = 0;
+        if (++parts > 4 || !parseDigits(part, 3, number) || number > 255)
+            return false;
+        address = address << 8 | number;
+    }
+    if (parts != 4)
+        return false;
+    hostOrder = address;
+    return true;
+}
+
+bool parsePort(QStringView text, quint16& port, quint16 min)
+{
+    quint32 number = 0;
+    if (!parseDigits(text, 5, number) || number < min || number > 65535)
+        return false;
+    port = static_cast<quint16>(number);
+    return true;
+}
+
+bool parseAddressPort(QStringView text, quint32& hostOrder, quint16& port, quint16 defaultPort)
+{
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    quint32 address = 0;
+    quint16 number = defaultPort;
+    if (colon < 0 ? defaultPort == 0 || !parseIPv4(text, address)
+                  : !parseIPv4(text.left(colon), address) || !parsePort(text.mid(colon + 1), number))
+        return false;
+    hostOrder = address;
+    port = number;
+    return true;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+// The one home of IPv4 addresses and UDP ports as the monitor, the simulator and their files
+// write them.
+
+// The port on which the firewalls send events, and the one on which they answer discovery.
+constexpr quint16 EVENT_PORT = 1023;
+constexpr quint16 DISCOVERY_PORT = 1019;
+
+// "%u.%u.%u.%u" of the four bytes in datagram order.
+QByteArray FormatIPAddress(quint32 address);
+
+// Builds an address in datagram order from its four dotted numbers.
+quint32 ipAddressFromBytes(quint8 a, quint8 b, quint8 c, quint8 d);
+
+// Dotted IPv4 "a.b.c.d": four decimal numbers of one to three digits up to 255, nothing else (no
+// blanks, signs or shortened forms). The address in host order (a is the high byte).
+bool parseIPv4(QStringView text, quint32& hostOrder);
+
+// A decimal port from `min` to 65535: digits only.
+bool parsePort(QStringView text, quint16& port, quint16 min = 1);
+
+// "ADDRESS:PORT", or "ADDRESS" alone when `defaultPort` is not 0 (it is then the port).
+bool parseAddressPort(QStringView text, quint32& hostOrder, quint16& port, quint16 defaultPort = 0);
+
+// The address in datagram order of a host-order one, and back.
+quint32 datagramOrder(quint32 hostOrder);

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "events/EventRecord.h"
+#include "net/Endpoint.h"
+
+#include <QByteArray>
+#include <QObject>
+
+#include <vector>
+
+struct IntakeOptions {
+    EndpointSettings endpoint; // the event port
+    QByteArray logPath;        // absolute path of the one log file
+    int batchLimit = 1024;     // datagrams handled per notification before the listeners run
+};
+
+using EventBatch = std::vector<EventRecord>;
+
+// The event pipeline: takes the event socket's datagrams in arrival order, decodes them, appends
+// their log lines (one open, write and close per batch), counts what was lost, and then hands the
+// batch to whoever listens. The log line is always written before any listener runs.
+class EventIntake : public QObject
+{
+    Q_OBJECT
+public:
+    explicit EventIntake(const IntakeOptions& options, QObject* parent = nullptr);
+    ~EventIntake() override;
+
+    // Binds the event socket and starts taking datagrams: 0, or errno of the failed step.
+    int open();
+    bool isOpen() const { return m_socket.isOpen(); }
+    int openError() const { return m_openError; }
+    quint16 port() const { return m_options.endpoint.eventPort; }
+
+    // Reads, decodes and queues the log line of one datagram: 0, or -1 with `errorCode` set.
+    int ReceiveEvent(EventRecord& record, int& errorCode);
+    // Handles what waits, up to the batch limit; the socket's notification calls it.
+    void takeBatch();
+
+    quint64 lostLogLines() const { return m_lostLogLines; }
+    quint64 droppedBySystem() const;
+
+signals:
+    // One batch, in arrival order, after its log lines were written.
+    void eventsArrived(const EventBatch& batch);
+
+private:
+    void writeLog();
+
+    IntakeOptions m_options;
+    UdpSocket m_socket;
+    int m_openError = 0;
+    EventBatch m_batch;
+    QByteArray m_pendingLog; // lines of the batch being handled, not yet written
+    quint64 m_pendingLines = 0;
+    quint64 m_lostLogLines = 0;
+};

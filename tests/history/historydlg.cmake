@@ -1,1 +1,0 @@
-sorvane_add_test(test_historydlg SOURCES tst_historydlg.cpp LIBS sorvane_historydlg)
