@@ -357,9 +357,17 @@ private slots:
         QVERIFY(squatter.bound());
         m_dialog = m_fixture->dialog.get();
         m_dialog->OnInitDialog();
-        QCOMPARE(m_dialog->statusText(),
-                 QStringLiteral("Not receiving events: UDP port %1: Address already in use")
-                     .arg(m_fixture->endpoints.eventPort));
+        const QString status = QStringLiteral("Not receiving events: UDP port %1: Address already in use")
+                                   .arg(m_fixture->endpoints.eventPort);
+        m_dialog->show();
+        auto* line = child<QLabel>("StatusLine");
+        QCOMPARE(line->text(), status);
+        // Where the line is too narrow the text is cut, and a reader still gets all of it.
+        line->resize(line->width() / 3, line->height());
+        QVERIFY(line->text().endsWith(QChar(0x2026)));
+        QVERIFY(line->text().size() < status.size());
+        QCOMPARE(line->toolTip(), status);
+        QCOMPARE(line->accessibleDescription(), status);
         QVERIFY(m_fixture->boxes.messages.isEmpty());
     }
 
