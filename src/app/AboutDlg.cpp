@@ -2,6 +2,7 @@
 
 #include "SorvaneVersion.h"
 
+#include "widgets/Controls.h"
 #include "widgets/DialogUnits.h"
 
 #include <QLabel>
@@ -23,10 +24,7 @@ CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent)
     auto* version = new QLabel(QStringLiteral("Sorvane Version " SORVANE_VERSION), this);
     version->setObjectName(QStringLiteral("Version"));
     version->setGeometry(units.rect(40, 10, 119, 8));
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("OK"));
-    ok->setAccessibleName(QStringLiteral("OK"));
-    ok->setGeometry(units.rect(178, 7, 50, 14));
+    auto* ok = makeButton(this, QStringLiteral("OK"), units.rect(178, 7, 50, 14));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }

@@ -1,6 +1,7 @@
 #include "history/history.h"
 
 #include "log/LogReader.h"
+#include "widgets/Controls.h"
 #include "widgets/DialogUnits.h"
 #include "widgets/MessageBoxes.h"
 
@@ -115,9 +116,9 @@ CHistoryDlg::CHistoryDlg(QWidget* parent, const QByteArray& userFilePath, Messag
     addLabel(QStringLiteral("Month"), du.rect(86, 18, 21, 8), MonthList);
     YearList = new QComboBox(this);
     addLabel(QStringLiteral("Year"), du.rect(163, 18, 19, 8), YearList);
-    m_refresh = new QPushButton(QStringLiteral("Refresh"), this);
+    m_refresh = makeButton(this, QStringLiteral("Refresh"), du.rect(256, 16, 50, 14));
     HistoryList = new QListView(this);
-    m_ok = new QPushButton(QStringLiteral("OK"), this);
+    m_ok = makeButton(this, QStringLiteral("OK"), du.rect(134, 207, 50, 14));
 
     const std::pair<QComboBox*, QRect> boxes3[] = {{DayList, du.rect(34, 16, 48, 48)},
                                                    {MonthList, du.rect(111, 16, 48, 44)},
@@ -138,10 +139,6 @@ CHistoryDlg::CHistoryDlg(QWidget* parent, const QByteArray& userFilePath, Messag
     YearList->setInsertPolicy(QComboBox::NoInsert);
     YearList->setCompleter(nullptr);
 
-    m_refresh->setObjectName(QStringLiteral("Refresh"));
-    m_refresh->setAccessibleName(QStringLiteral("Refresh"));
-    m_refresh->setGeometry(du.rect(256, 16, 50, 14));
-
     HistoryList->setObjectName(QStringLiteral("HistoryList"));
     HistoryList->setAccessibleName(QStringLiteral("History lines"));
     HistoryList->setGeometry(du.rect(20, 38, 285, 162));
@@ -152,9 +149,6 @@ CHistoryDlg::CHistoryDlg(QWidget* parent, const QByteArray& userFilePath, Messag
     HistoryList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     HistoryList->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
-    m_ok->setObjectName(QStringLiteral("OK"));
-    m_ok->setAccessibleName(QStringLiteral("OK"));
-    m_ok->setGeometry(du.rect(134, 207, 50, 14));
     m_ok->setDefault(true);
 
     setFixedSize(du.x(326), du.y(234));

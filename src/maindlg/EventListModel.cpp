@@ -2,15 +2,9 @@
 
 #include <cstring>
 
-namespace
-{
-
-const char* const TITLES[] = {"Date", "LoginTime", "ServerIPAddress", "Username", "EventMessage"};
-
-} // namespace
-
 EventListModel::EventListModel(QObject* parent, quint64 maxRows, std::size_t textChunkSize)
-    : QAbstractTableModel(parent), m_text(textChunkSize), m_maxRows(maxRows)
+    : TextTableModel({"Date", "LoginTime", "ServerIPAddress", "Username", "EventMessage"}, parent),
+      m_text(textChunkSize), m_maxRows(maxRows)
 {
 }
 
@@ -50,11 +44,6 @@ int EventListModel::rowCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
 
-int EventListModel::columnCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : 5;
-}
-
 QByteArray EventListModel::cellText(int row, int column) const
 {
     if (row < 0 || row >= static_cast<int>(m_rows.size()))
@@ -74,20 +63,6 @@ QByteArray EventListModel::cellText(int row, int column) const
         return eventMessage(r.code);
     }
     return {};
-}
-
-QVariant EventListModel::data(const QModelIndex& index, int role) const
-{
-    if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)
-        return {};
-    return QString::fromLatin1(cellText(index.row(), index.column()));
-}
-
-QVariant EventListModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= 5)
-        return {};
-    return QString::fromLatin1(TITLES[section]);
 }
 
 std::size_t EventListModel::bytesUsed() const

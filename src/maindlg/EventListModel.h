@@ -2,8 +2,7 @@
 
 #include "events/EventRecord.h"
 #include "maindlg/TextArena.h"
-
-#include <QAbstractTableModel>
+#include "maindlg/TextTableModel.h"
 
 #include <deque>
 
@@ -11,7 +10,7 @@
 // the r-th newest, so a top insertion moves nothing: a month's run keeps a million rows small.
 // Past `maxRows` (0: no cap) the oldest row leaves as each new one comes, so a run of any length
 // ends in bounded memory; the log still holds every event.
-class EventListModel : public QAbstractTableModel
+class EventListModel : public TextTableModel
 {
     Q_OBJECT
 public:
@@ -23,12 +22,7 @@ public:
     void insertEvent(const EventRecord& record);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
-
-    // The text of one cell as stored (8-bit), for tests and the diagnostic dump.
-    QByteArray cellText(int row, int column) const;
+    QByteArray cellText(int row, int column) const override;
     // Bytes held per row, storage included.
     std::size_t bytesUsed() const;
     // Oldest rows that left for the cap.

@@ -3,8 +3,6 @@
 namespace
 {
 
-const char* const TITLES[] = {"Date", "LoginTime", "IPAddress", "Username", "Groupname", "ServerIPAddress"};
-
 QByteArray field(const QByteArray& cells, int column)
 {
     qsizetype start = 0;
@@ -32,7 +30,10 @@ quint32 addressKey(const QByteArray& text)
 
 } // namespace
 
-OnlineUserModel::OnlineUserModel(QObject* parent) : QAbstractTableModel(parent) {}
+OnlineUserModel::OnlineUserModel(QObject* parent)
+    : TextTableModel({"Date", "LoginTime", "IPAddress", "Username", "Groupname", "ServerIPAddress"}, parent)
+{
+}
 
 void OnlineUserModel::countAdd(std::size_t index, int delta)
 {
@@ -180,28 +181,9 @@ int OnlineUserModel::rowCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : m_live;
 }
 
-int OnlineUserModel::columnCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : 6;
-}
-
 QByteArray OnlineUserModel::cellText(int row, int column) const
 {
     if (row < 0 || row >= m_live || column < 0 || column >= 6)
         return {};
     return field(cellsOf(m_rows[storageIndex(row)]), column);
-}
-
-QVariant OnlineUserModel::data(const QModelIndex& index, int role) const
-{
-    if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)
-        return {};
-    return QString::fromLatin1(cellText(index.row(), index.column()));
-}
-
-QVariant OnlineUserModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= 6)
-        return {};
-    return QString::fromLatin1(TITLES[section]);
 }

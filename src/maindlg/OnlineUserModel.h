@@ -2,8 +2,7 @@
 
 #include "events/OnlineUserTable.h"
 #include "maindlg/TextArena.h"
-
-#include <QAbstractTableModel>
+#include "maindlg/TextTableModel.h"
 
 #include <unordered_map>
 #include <vector>
@@ -12,7 +11,7 @@
 // made from; the list never holds two rows of one address, so rows are found by address.
 // Rows stay in arrival order in storage; a removed row leaves a hole, and a tree of counts turns a
 // row number into its place in storage, so no insertion or removal moves the other rows.
-class OnlineUserModel : public QAbstractTableModel
+class OnlineUserModel : public TextTableModel
 {
     Q_OBJECT
 public:
@@ -30,11 +29,8 @@ public:
     void endBatch();
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-    QByteArray cellText(int row, int column) const;
+    QByteArray cellText(int row, int column) const override;
 
 private:
     // Rows changed one by one in a batch before the view gets a reset instead.

@@ -6,6 +6,7 @@
 #include "maindlg/OnlineUserModel.h"
 #include "maindlg/ServerListBox.h"
 #include "net/Endpoint.h"
+#include "widgets/Controls.h"
 #include "widgets/DialogUnits.h"
 #include "widgets/ElidedLabel.h"
 #include "widgets/HelpWindow.h"
@@ -48,15 +49,6 @@ QTableView* makeListView(QWidget* parent, QAbstractItemModel* model, const QStri
     view->horizontalHeader()->setHighlightSections(false);
     view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     return view;
-}
-
-QPushButton* makeButton(QWidget* parent, const QString& caption, const QRect& rect)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(caption);
-    button->setAccessibleName(QString(caption).remove(QLatin1Char('&')));
-    button->setGeometry(rect);
-    return button;
 }
 
 } // namespace
