@@ -5,11 +5,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-int UdpSocket::create()
+int UdpSocket::create(Mode mode)
 {
     close();
-    // Non-blocking from birth: a read with nothing waiting must fail at once, never hold the window.
-    m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | (mode == Mode::NonBlocking ? SOCK_NONBLOCK : 0), 0);
     return m_fd < 0 ? errno : 0;
 }
 

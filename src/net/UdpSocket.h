@@ -17,8 +17,10 @@ public:
     UdpSocket(const UdpSocket&) = delete;
     UdpSocket& operator=(const UdpSocket&) = delete;
 
-    // 0, or errno of the failed socket().
-    int create();
+    // 0, or errno of the failed socket(). The monitor's sockets never block: a read with nothing
+    // waiting fails at once. A sender that wants the kernel to wait out a full queue asks to block.
+    enum class Mode { NonBlocking, Blocking };
+    int create(Mode mode = Mode::NonBlocking);
     void close();
     bool isOpen() const { return m_fd >= 0; }
     int fd() const { return m_fd; }

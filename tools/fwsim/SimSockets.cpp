@@ -38,7 +38,7 @@ int EventSender::open(quint32 address, quint16 port)
     m_to.sin_family = AF_INET;
     m_to.sin_addr.s_addr = htonl(address);
     m_to.sin_port = htons(port);
-    if (const int error = m_socket.create())
+    if (const int error = m_socket.create(UdpSocket::Mode::Blocking))
         return error;
     // Room for a burst, so a flood rarely waits on the queue.
     const int size = 4 << 20;
