@@ -3,10 +3,12 @@
 #include "log/UserLog.h"
 
 #include <cerrno>
+#include <chrono>
 
 EventIntake::EventIntake(const IntakeOptions& options, QObject* parent) : QObject(parent), m_options(options)
 {
-    m_batch.reserve(static_cast<std::size_t>(m_options.batchLimit));
+    m_batch.events.reserve(static_cast<std::size_t>(m_options.batchLimit));
+    m_monotonic.start();
 }
 
 EventIntake::~EventIntake() = default;
@@ -50,7 +52,11 @@ void EventIntake::writeLog()
 
 void EventIntake::takeBatch()
 {
-    m_batch.clear();
+    m_batch.events.clear();
+    m_batch.arrivalMicros = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
+    m_batch.arrivalMonotonic = m_monotonic.elapsed();
     for (int i = 0; i < m_options.batchLimit; ++i) {
         EventRecord record;
         int errorCode = 0;
@@ -59,7 +65,7 @@ void EventIntake::takeBatch()
             continue; // consumed and refused; the next datagram may be fine
         if (errorCode != 0)
             break;
-        m_batch.push_back(record);
+        m_batch.events.push_back(record);
     }
     writeLog();
     emit eventsArrived(m_batch);

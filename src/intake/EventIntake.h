@@ -4,6 +4,7 @@
 #include "net/Endpoint.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <vector>
@@ -14,7 +15,13 @@ struct IntakeOptions {
     int batchLimit = 1024;     // datagrams handled per notification before the listeners run
 };
 
-using EventBatch = std::vector<EventRecord>;
+// Events taken together, in arrival order, with the monitor's own clocks at the moment they were
+// taken (the firewalls' time fields are free text).
+struct EventBatch {
+    std::vector<EventRecord> events;
+    qint64 arrivalMicros = 0;    // wall clock: microseconds since 1970-01-01 UTC
+    qint64 arrivalMonotonic = 0; // monotonic clock, milliseconds: for intervals
+};
 
 // The event pipeline: takes the event socket's datagrams in arrival order, decodes them, appends
 // their log lines (one open, write and close per batch), counts what was lost, and then hands the
@@ -54,4 +61,5 @@ private:
     QByteArray m_pendingLog; // lines of the batch being handled, not yet written
     quint64 m_pendingLines = 0;
     quint64 m_lostLogLines = 0;
+    QElapsedTimer m_monotonic;
 };

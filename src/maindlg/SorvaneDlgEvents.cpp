@@ -12,7 +12,7 @@
 void CSorvaneDlg::OnEventNotify(const EventBatch& batch)
 {
     m_onlineUserModel->beginBatch();
-    for (const EventRecord& record : batch)
+    for (const EventRecord& record : batch.events)
         processEvent(record);
     m_onlineUserModel->endBatch();
     updateStatus();

@@ -87,7 +87,7 @@ private slots:
         QStringList heard;
         connect(&intake, &EventIntake::eventsArrived, this, [&](const EventBatch& batch) {
             const QByteArray log = readFile(o.logPath);
-            for (const EventRecord& record : batch)
+            for (const EventRecord& record : batch.events)
                 heard << QStringLiteral("%1 %2").arg(QLatin1String(record.Username),
                                                      log.contains(QByteArray(record.Username) + "  ")
                                                          ? QStringLiteral("logged")
