@@ -1,3 +1,4 @@
+#include "common/LogRules.h"
 #include "log/LogReader.h"
 #include "log/UserLog.h"
 
@@ -45,26 +46,12 @@ QByteArrayList toList(const std::vector<QByteArray>& lines)
     return QByteArrayList(lines.begin(), lines.end());
 }
 
-// The reading rules applied one line at a time, as plainly as they read.
 QByteArrayList referenceSearch(const QByteArray& data, const QByteArray& key)
 {
     QByteArrayList found;
-    for (qsizetype start = 0, lf = 0; start < data.size(); start = lf + 1) {
-        lf = data.indexOf('\n', start);
-        if (lf < 0)
-            lf = data.size();
-        QByteArray line = data.mid(start, lf - start);
-        if (lf < data.size() && line.endsWith('\r'))
-            line.chop(1);
-        for (qsizetype at = 0; at == 0 || at < line.size(); at += 149) {
-            const QByteArray piece = line.mid(at, 149);
-            // simplified() takes exactly blank, tab, CR, LF, VT and FF for white space.
-            const QByteArrayList runs = piece.simplified().split(' ');
-            const QByteArray shown = piece.left(piece.indexOf('#') < 0 ? piece.size() : piece.indexOf('#'));
-            if (!shown.isEmpty() && runs.size() >= 2 && runs[1] == key)
-                found << shown;
-        }
-    }
+    for (const std::string& line : referenceLines(std::string_view(data.constData(), data.size()),
+                                                  std::string_view(key.constData(), key.size())))
+        found << QByteArray::fromStdString(line);
     return found;
 }
 
