@@ -10,8 +10,9 @@ quint32 ip(quint8 a, quint8 b, quint8 c, quint8 d);
 
 // A 157-byte event datagram; addresses in datagram order.
 QByteArray eventDatagram(quint8 code, const QByteArray& user, const QByteArray& group = "Staff",
-                         quint32 userAddress = 0, quint32 serverAddress = 0, const QByteArray& date = "12/06/2026",
-                         const QByteArray& time = "10:00:00", const QByteArray& login = "09:59", quint8 header = 0);
+                         quint32 userAddress = 0, quint32 serverAddress = 0,
+                         const QByteArray& date = "12/06/2026", const QByteArray& time = "10:00:00",
+                         const QByteArray& login = "09:59", quint8 header = 0);
 
 // A field of a datagram up to its first NUL.
 QByteArray datagramField(const QByteArray& datagram, int offset, int width);

@@ -6,7 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-LoopbackPeer::LoopbackPeer(quint16 port, quint32 address) : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+LoopbackPeer::LoopbackPeer(quint16 port, quint32 address)
+    : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
 {
     const int on = 1;
     ::setsockopt(m_fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);

@@ -12,12 +12,12 @@ QByteArray describe(const EventRecord& r)
 {
     return QByteArray::number(r.Header) + '|' + QByteArray::number(r.EventCode) + '|' + r.Username + '|' +
            r.Groupname + '|' + r.LoginTime + '|' + FormatIPAddress(r.IPAddress) + '|' +
-           FormatIPAddress(r.ServerIPAddress) + '|' + r.Date + '|' + r.EventTime + '|' + eventKeyword(r.EventCode) +
-           '|' + eventMessage(r.EventCode);
+           FormatIPAddress(r.ServerIPAddress) + '|' + r.Date + '|' + r.EventTime + '|' +
+           eventKeyword(r.EventCode) + '|' + eventMessage(r.EventCode);
 }
 
-const QByteArray SAMPLE = eventDatagram(4, "alice", "staff", ip(10, 0, 0, 1), ip(192, 168, 1, 10), "12/05/1999",
-                                        "08:15:02", "08:14:59", 5);
+const QByteArray SAMPLE = eventDatagram(4, "alice", "staff", ip(10, 0, 0, 1), ip(192, 168, 1, 10),
+                                        "12/05/1999", "08:15:02", "08:14:59", 5);
 
 QByteArray with(QByteArray bytes, int offset, const QByteArray& data)
 {
@@ -63,27 +63,32 @@ private slots:
         QTest::newRow("bytes 0 and 2 ignored")
             << with(QByteArray(157, '\0'), 0, QByteArray::fromHex("01070100")) << 157
             << QByteArray("7|0||||0.0.0.0|0.0.0.0|||LoggedOn| Logged on");
-        QTest::newRow("after a NUL") << with(with(SAMPLE, 4, QByteArray("bob\0junk", 8)), 107, QByteArray("1\0#", 3))
+        QTest::newRow("after a NUL") << with(with(SAMPLE, 4, QByteArray("bob\0junk", 8)), 107,
+                                             QByteArray("1\0#", 3))
                                      << 157
                                      << QByteArray("5|4|bob|staff|08:14:59|10.0.0.1|192.168.1.10|1|08:15:02|"
                                                    "TryingInvalidPasswords| Trying invalid Passwords");
         // What lies past the received length must not show up in the record.
         QTest::newRow("cut short") << SAMPLE.left(46) + QByteArray(466, '\xEE') << 46
-                                   << QByteArray("5|4|alice|st||0.0.0.0|0.0.0.0|||TryingInvalidPasswords| Trying "
-                                                 "invalid Passwords");
+                                   << QByteArray(
+                                          "5|4|alice|st||0.0.0.0|0.0.0.0|||TryingInvalidPasswords| Trying "
+                                          "invalid Passwords");
         QTest::newRow("nothing") << QByteArray(512, '\xEE') << 0
                                  << QByteArray("0|0||||0.0.0.0|0.0.0.0|||LoggedOn| Logged on");
-        QTest::newRow("full widths") << eventDatagram(9, QByteArray(40, 'u'), QByteArray(40, 'g'), ip(255, 0, 10, 1),
-                                                      ip(1, 2, 3, 4), QByteArray(25, 'd'), QByteArray(25, 't'),
-                                                      QByteArray(15, 'l'))
+        QTest::newRow("full widths") << eventDatagram(9, QByteArray(40, 'u'), QByteArray(40, 'g'),
+                                                      ip(255, 0, 10, 1), ip(1, 2, 3, 4), QByteArray(25, 'd'),
+                                                      QByteArray(25, 't'), QByteArray(15, 'l'))
                                      << 157
-                                     << "0|9|" + QByteArray(40, 'u') + '|' + QByteArray(40, 'g') + '|' + QByteArray(15, 'l') +
-                                            "|255.0.10.1|1.2.3.4|" + QByteArray(25, 'd') + '|' + QByteArray(25, 't') +
+                                     << "0|9|" + QByteArray(40, 'u') + '|' + QByteArray(40, 'g') + '|' +
+                                            QByteArray(15, 'l') + "|255.0.10.1|1.2.3.4|" +
+                                            QByteArray(25, 'd') + '|' + QByteArray(25, 't') +
                                             "|AccessTimeExpired| Access time Expired";
         for (const int code : {10, 128, 255})
             QTest::addRow("code %d", code) << eventDatagram(quint8(code), "") << 157
-                                           << "0|" + QByteArray::number(code) + "||Staff|09:59|0.0.0.0|0.0.0.0|"
-                                              "12/06/2026|10:00:00|| Unknown event " + QByteArray::number(code);
+                                           << "0|" + QByteArray::number(code) +
+                                                  "||Staff|09:59|0.0.0.0|0.0.0.0|"
+                                                  "12/06/2026|10:00:00|| Unknown event " +
+                                                  QByteArray::number(code);
     }
 
     void datagramsDecodeFieldByField()
@@ -110,13 +115,27 @@ private slots:
             int defaultPort;
             const char* read;
         } rows[] = {
-            {"127.255.255.255:40000", 1019, "7fffffff:40000"}, {"255.255.255.255", 1019, "ffffffff:1019"},
-            {"10.0.0.1:1", 0, "a000001:1"}, {"0.0.0.0:65535", 0, "0:65535"}, {"10.0.0.1", 0, ""}, {"", 1019, ""},
-            {"junk", 1019, ""}, {"127.0.0", 1019, ""}, {"127.0.0.1.1", 1019, ""}, {"127.0.0.256", 1019, ""},
-            {"127.0.0.1000", 1019, ""}, {"127..0.1", 1019, ""}, {"127.0.0.1:", 1019, ""},
-            {"127.0.0.1:0", 1019, ""}, {"127.0.0.1:65536", 1019, ""}, {"127.0.0.1:1:2", 1019, ""},
-            {"127.0.0.1:x", 1019, ""}, {"127.0.0.1: 80", 1019, ""}, {"127.0.0.1:+80", 1019, ""},
-            {" 127.0.0.1", 1019, ""}, {"127.0.0.-1", 1019, ""},
+            {"127.255.255.255:40000", 1019, "7fffffff:40000"},
+            {"255.255.255.255", 1019, "ffffffff:1019"},
+            {"10.0.0.1:1", 0, "a000001:1"},
+            {"0.0.0.0:65535", 0, "0:65535"},
+            {"10.0.0.1", 0, ""},
+            {"", 1019, ""},
+            {"junk", 1019, ""},
+            {"127.0.0", 1019, ""},
+            {"127.0.0.1.1", 1019, ""},
+            {"127.0.0.256", 1019, ""},
+            {"127.0.0.1000", 1019, ""},
+            {"127..0.1", 1019, ""},
+            {"127.0.0.1:", 1019, ""},
+            {"127.0.0.1:0", 1019, ""},
+            {"127.0.0.1:65536", 1019, ""},
+            {"127.0.0.1:1:2", 1019, ""},
+            {"127.0.0.1:x", 1019, ""},
+            {"127.0.0.1: 80", 1019, ""},
+            {"127.0.0.1:+80", 1019, ""},
+            {" 127.0.0.1", 1019, ""},
+            {"127.0.0.-1", 1019, ""},
         };
         for (const auto& row : rows)
             QTest::newRow(row.text) << QString::fromLatin1(row.text) << row.defaultPort

@@ -16,7 +16,8 @@ namespace
 QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& content)
 {
     QFile file(dir.filePath(name));
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() ? file.fileName() : QString();
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() ? file.fileName()
+                                                                                    : QString();
 }
 
 QString monitorArg(const LoopbackPeer& socket)
@@ -71,11 +72,12 @@ private slots:
         QVERIFY(sim->waitForFinished(20000));
         QCOMPARE(sim->exitCode(), 0);
         const QList<QByteArray> expected = {
-            eventDatagram(0, "alice", "Staff", ip(10, 1, 0, 5), ip(10, 0, 0, 1), "12/06/2026", "08:00:01", "08:00"),
+            eventDatagram(0, "alice", "Staff", ip(10, 1, 0, 5), ip(10, 0, 0, 1), "12/06/2026", "08:00:01",
+                          "08:00"),
             QByteArray(513, 'A'),
             QByteArray::fromHex("010701"),
-            eventDatagram(1, "bob\r\nsmith", "Night Shift", ip(10, 1, 0, 6), ip(192, 168, 1, 10), "12/06/2026",
-                          "08:00:02", ""),
+            eventDatagram(1, "bob\r\nsmith", "Night Shift", ip(10, 1, 0, 6), ip(192, 168, 1, 10),
+                          "12/06/2026", "08:00:02", ""),
             eventDatagram(12, forty, "", 0, ip(10, 0, 0, 3), "12/06/2026", "23:59:59", ""),
             eventDatagram(7, "x#y\\z", "", 0, 0, "12/06/2026", "", "", 7),
             QByteArray::fromHex("0107010000"),
@@ -92,7 +94,8 @@ private slots:
     void floodDeliversEachSequenceNumberOnce()
     {
         LoopbackPeer monitor;
-        QProcess* sim = startSim({"flood", "--rate=5000", "--count=1000", monitorArg(monitor), "--discovery-port=0"});
+        QProcess* sim =
+            startSim({"flood", "--rate=5000", "--count=1000", monitorArg(monitor), "--discovery-port=0"});
         QVector<int> seen(1000, 0);
         QByteArray datagram;
         for (int received = 0; received < 1000; ++received) {
@@ -113,8 +116,8 @@ private slots:
     void discoverPacketGetsOneReplyPerServerAndIsRecorded()
     {
         QTemporaryDir dir;
-        const QString script =
-            writeFile(dir, "after.replay", "wait-discover\nevent code=0 user=late server=10.0.0.7 date=12/06/2026\n");
+        const QString script = writeFile(
+            dir, "after.replay", "wait-discover\nevent code=0 user=late server=10.0.0.7 date=12/06/2026\n");
         const QString recordPath = dir.filePath("discover.log");
         LoopbackPeer monitor;
         LoopbackPeer console;
@@ -145,8 +148,8 @@ private slots:
         }
         QFile record(recordPath);
         QVERIFY(record.open(QIODevice::ReadOnly));
-        QCOMPARE(record.readAll(),
-                 QStringLiteral("127.0.0.1:%1 ").arg(console.port()).toLatin1() + DISCOVER_PACKET.toHex() + '\n');
+        QCOMPARE(record.readAll(), QStringLiteral("127.0.0.1:%1 ").arg(console.port()).toLatin1() +
+                                       DISCOVER_PACKET.toHex() + '\n');
         // Only an answered discovery lets the replay go on.
         QByteArray event;
         QVERIFY(monitor.receive(event, 5000));
@@ -171,7 +174,8 @@ private slots:
                 QVERIFY(online.remove(r.IPAddress));
             } else if (r.EventCode == FirewallRebooted) {
                 const quint8 subnet = r.ServerIPAddress == servers[0] ? 1 : 2;
-                online.removeIf([subnet](quint32 a) { return reinterpret_cast<const quint8*>(&a)[2] == subnet; });
+                online.removeIf(
+                    [subnet](quint32 a) { return reinterpret_cast<const quint8*>(&a)[2] == subnet; });
             }
             const int delay = day.nextDelayMs();
             QVERIFY(delay >= 200 && delay <= 500);
@@ -187,14 +191,15 @@ private slots:
             << QByteArray("event user=\"Jane Doe # 2\" group=a\\tb\\\"c\\#d\\\\e login=\\x41\\x7e\\xFF\n")
             << eventDatagram(0, "Jane Doe # 2", "a\tb\"c#d\\e", 0, 0, "", "", "A~\xff").toHex();
         QTest::newRow("full width, no NUL")
-            << "event user=" + QByteArray(40, 'u') + " group=" + QByteArray(40, 'g') + " login=" +
-                   QByteArray(15, 'l') + " date=" + QByteArray(25, 'd') + " time=" + QByteArray(25, 't') +
-                   " ip=255.255.255.255 server=0.0.0.0 code=255\n"
+            << "event user=" + QByteArray(40, 'u') + " group=" + QByteArray(40, 'g') +
+                   " login=" + QByteArray(15, 'l') + " date=" + QByteArray(25, 'd') +
+                   " time=" + QByteArray(25, 't') + " ip=255.255.255.255 server=0.0.0.0 code=255\n"
             << eventDatagram(255, QByteArray(40, 'u'), QByteArray(40, 'g'), ip(255, 255, 255, 255), 0,
                              QByteArray(25, 'd'), QByteArray(25, 't'), QByteArray(15, 'l'))
                    .toHex();
-        QTest::newRow("raw and raw-fill") << QByteArray("raw\nraw 0a0B 0c\nraw-fill 5 ff 0102\nraw-fill 0 00\n")
-                                          << QByteArray("|0a0b0c|0102ffffff|");
+        QTest::newRow("raw and raw-fill")
+            << QByteArray("raw\nraw 0a0B 0c\nraw-fill 5 ff 0102\nraw-fill 0 00\n")
+            << QByteArray("|0a0b0c|0102ffffff|");
         QTest::newRow("waits and comments")
             << QByteArray("  # only a comment\r\n\r\n\twait 250 # pause\nwait-discover\nraw 01#02\n")
             << QByteArray("wait 250|discover|01");
@@ -254,9 +259,11 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("read"); // the options read, or the error's telling part
-        QTest::newRow("defaults") << QStringList{"demo"} << "demo 3 servers, last 10.0.0.3; 127.0.0.1:1023; 1019";
-        QTest::newRow("flood") << QStringList{"flood", "--rate", "250000", "--count", "7", "--monitor",
-                                              "127.1.2.3:40000", "--discovery-port", "0"}
+        QTest::newRow("defaults") << QStringList{"demo"}
+                                  << "demo 3 servers, last 10.0.0.3; 127.0.0.1:1023; 1019";
+        QTest::newRow("flood") << QStringList{"flood", "--rate",    "250000",          "--count",
+                                              "7",     "--monitor", "127.1.2.3:40000", "--discovery-port",
+                                              "0"}
                                << "flood 250000/s x 7; 127.1.2.3:40000; 0";
         QTest::newRow("unknown option") << QStringList{"demo", "--bogus"} << "bogus";
         QTest::newRow("no scenario") << QStringList{} << "no scenario";
@@ -266,10 +273,10 @@ private slots:
         QTest::newRow("monitor without port") << QStringList{"demo", "--monitor=127.0.0.1"} << "--monitor";
         QTest::newRow("short server") << QStringList{"demo", "--servers=10.0.0.1,1.2.3"} << "1.2.3";
         QTest::newRow("port too big") << QStringList{"demo", "--discovery-port=70000"} << "--discovery-port";
-        QTest::newRow("option twice") << QStringList{"flood", "--count=5", "--count=6"}
-                                      << "--count given more than once";
-        QTest::newRow("record without discovery") << QStringList{"demo", "--record=r.txt", "--discovery-port=0"}
-                                                  << "--record needs discovery";
+        QTest::newRow("option twice")
+            << QStringList{"flood", "--count=5", "--count=6"} << "--count given more than once";
+        QTest::newRow("record without discovery")
+            << QStringList{"demo", "--record=r.txt", "--discovery-port=0"} << "--record needs discovery";
         QTest::newRow("replay without file") << QStringList{"replay"} << "replay needs a FILE";
     }
 

@@ -88,7 +88,10 @@ class TestHistoryDlg : public QObject
         return out.isEmpty() ? QStringLiteral("-") : out.join(';');
     }
 
-    static void refresh(CHistoryDlg& dlg) { QTest::mouseClick(dlg.findChild<QPushButton*>("Refresh"), Qt::LeftButton); }
+    static void refresh(CHistoryDlg& dlg)
+    {
+        QTest::mouseClick(dlg.findChild<QPushButton*>("Refresh"), Qt::LeftButton);
+    }
 
     // The operator opens the drop-down and picks an entry.
     static void pick(QComboBox* combo, int row)
@@ -151,9 +154,12 @@ private slots:
         QTest::addColumn<QString>("day");
         QTest::addColumn<QString>("month");
         QTest::addColumn<int>("days");
-        QTest::newRow("99") << QDate(1999, 7, 4) << QStringList{"1998", "1999", "1900"} << "04" << "July" << 31;
-        QTest::newRow("00") << QDate(2000, 6, 30) << QStringList{"1999", "2000", "1901"} << "30" << "Jun" << 30;
-        QTest::newRow("26") << QDate(2026, 2, 9) << QStringList{"2025", "2026", "1927"} << "09" << "Feb" << 29;
+        QTest::newRow("99") << QDate(1999, 7, 4) << QStringList{"1998", "1999", "1900"} << "04"
+                            << "July" << 31;
+        QTest::newRow("00") << QDate(2000, 6, 30) << QStringList{"1999", "2000", "1901"} << "30"
+                            << "Jun" << 30;
+        QTest::newRow("26") << QDate(2026, 2, 9) << QStringList{"2025", "2026", "1927"} << "09"
+                            << "Feb" << 29;
     }
 
     void dateBoxesForTodaysYear()
@@ -186,19 +192,23 @@ private slots:
         QTest::addColumn<QString>("notes");
         QTest::newRow("a line only for its own date")
             << QDate(1999, 12, 5) << QStringList{"A  12/05/1999"}
-            << "? day=4 refresh ? day=6 refresh ? day=5 year=0 refresh ? year=2 refresh ? month=Nov boxes refresh ? "
+            << "? day=4 refresh ? day=6 refresh ? day=5 year=0 refresh ? year=2 refresh ? month=Nov boxes "
+               "refresh ? "
                "month=May day=12 refresh ? month=Dec day=5 refresh ?"
             << "A  12/05/1999|-|-|-|-|05/Nov/1999(30)|-|-|A  12/05/1999|";
         QTest::newRow("31 then February leaves no day")
             << QDate(2026, 1, 31) << QStringList{"A  01/31/2026"} << "? year=2 month=Feb boxes ? refresh ?"
             << "A  01/31/2026|/Feb/2026(29)|A  01/31/2026|-|";
-        QTest::newRow("15 then April keeps the day") << QDate(2026, 3, 15) << QStringList() << "month=Apr boxes"
-                                                     << "15/Apr/2026(30)|";
+        QTest::newRow("15 then April keeps the day")
+            << QDate(2026, 3, 15) << QStringList() << "month=Apr boxes"
+            << "15/Apr/2026(30)|";
         QTest::newRow("the reading rules decide")
             << QDate(1999, 12, 5)
-            << QStringList{"10:00  12/05/1999  j", "10:00 am  12/05/1999", "  12/05/1999  a", "11:00  12/05/1999  j#s",
-                           "11:30  12/05/1999#  a", "#12:00  12/05/1999  a", "13:00  12/05/1999"}
-            << "?" << "10:00  12/05/1999  j;11:00  12/05/1999  j;13:00  12/05/1999|";
+            << QStringList{"10:00  12/05/1999  j",   "10:00 am  12/05/1999",  "  12/05/1999  a",
+                           "11:00  12/05/1999  j#s", "11:30  12/05/1999#  a", "#12:00  12/05/1999  a",
+                           "13:00  12/05/1999"}
+            << "?"
+            << "10:00  12/05/1999  j;11:00  12/05/1999  j;13:00  12/05/1999|";
         QTest::newRow("a typed year is used")
             << QDate(2026, 3, 15) << QStringList{"A  03/15/2003", "B  03/15/2026"}
             << "type=2003 refresh ? type=20x3 refresh ? type=203 refresh ? type= refresh ? year=1 refresh ?"
@@ -206,11 +216,12 @@ private slots:
         QTest::newRow("the leap day") << QDate(2000, 2, 29) << QStringList{"A  02/29/2000", "B  02/29/2024"}
                                       << "boxes ? type=2024 refresh ?"
                                       << "29/Feb/2000(29)|A  02/29/2000|B  02/29/2024|";
-        QTest::newRow("no log file") << QDate(2026, 3, 15) << QStringList() << "? month=Feb day=28 year=0 refresh ?"
+        QTest::newRow("no log file") << QDate(2026, 3, 15) << QStringList()
+                                     << "? month=Feb day=28 year=0 refresh ?"
                                      << "-|-|";
         QTest::newRow("sorted without regard to case")
             << QDate(2026, 3, 15)
-            << QStringList{"10:00  03/15/2026  bob", "09:59  03/15/2026", "10:00  03/15/2026  Carol",
+            << QStringList{"10:00  03/15/2026  bob",   "09:59  03/15/2026", "10:00  03/15/2026  Carol",
                            "10:00  03/15/2026  alice", "09:59  03/15/2026", "10:00  03/15/2026  J\u00f6rg",
                            "08:00  03/16/2026"}
             << "?"
@@ -285,8 +296,9 @@ private slots:
         QCOMPARE(m_boxes.messages.size(), 1);
         QCOMPARE(m_boxes.owners[0], dlg.get());
         QCOMPARE(m_boxes.icons[0], MessageBoxes::Icon::Critical);
-        QCOMPARE(m_boxes.messages[0], QStringLiteral("An unexpected error occurred while reading %1: %2.")
-                                          .arg(QFile::decodeName(m_path), QString::fromLocal8Bit(std::strerror(EIO))));
+        QCOMPARE(m_boxes.messages[0],
+                 QStringLiteral("An unexpected error occurred while reading %1: %2.")
+                     .arg(QFile::decodeName(m_path), QString::fromLocal8Bit(std::strerror(EIO))));
 
         dlg->setLogOpener([](const QByteArray&) { return std::unique_ptr<LogSource>(); });
         refresh(*dlg);

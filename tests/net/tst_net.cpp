@@ -35,7 +35,10 @@ long readOne(const UdpSocket& socket, QByteArray& bytes, QByteArray& outcome)
     int error = 0;
     const long n = receiveDatagram(socket, buffer, sizeof buffer, &error);
     bytes = n < 0 ? QByteArray() : QByteArray(buffer, n);
-    outcome = n >= 0 ? QByteArray::number(n) : QByteArray(wouldBlock(error) ? "EAGAIN" : error == EMSGSIZE ? "EMSGSIZE" : "?");
+    outcome = n >= 0 ? QByteArray::number(n)
+                     : QByteArray(wouldBlock(error)   ? "EAGAIN"
+                                  : error == EMSGSIZE ? "EMSGSIZE"
+                                                      : "?");
     return n;
 }
 
@@ -47,12 +50,16 @@ class NetTest : public QObject
 
     EndpointSettings m_settings;
     HostLookup m_lookup; // what the discovery endpoint asks; reset before each test
-    DiscoveryEndpoint m_discovery{m_settings,
-                                  {[this](char* buffer, std::size_t size) { return m_lookup.getName(buffer, size); },
-                                   [this](const char* name) { return m_lookup.resolve(name); }}};
+    DiscoveryEndpoint m_discovery{
+        m_settings,
+        {[this](char* buffer, std::size_t size) { return m_lookup.getName(buffer, size); },
+         [this](const char* name) { return m_lookup.resolve(name); }}};
 
 private slots:
-    void init() { m_lookup = {HostLookup::system().getName, [](const char*) { return true; }}; }
+    void init()
+    {
+        m_lookup = {HostLookup::system().getName, [](const char*) { return true; }};
+    }
 
     void eventSocketQueuesDatagramsInOrderAndRefusesLongOnes()
     {
@@ -60,7 +67,9 @@ private slots:
         UdpSocket socket;
         int notified = 0;
         int error = 12345;
-        QCOMPARE(OpenEventSocket(socket, m_settings, [&] { ++notified; }, &error), 0);
+        QCOMPARE(OpenEventSocket(
+                     socket, m_settings, [&] { ++notified; }, &error),
+                 0);
         QCOMPARE(error, 12345);
         QCOMPARE(localPort(socket.fd()), m_settings.eventPort);
         QByteArray bytes;
@@ -77,7 +86,10 @@ private slots:
         firewall.sendTo(m_settings.eventPort, eventDatagram(0, "whole").leftJustified(512, 'x'));
         firewall.sendTo(m_settings.eventPort, eventDatagram(0, "too long").leftJustified(513, 'x'));
         firewall.sendTo(m_settings.eventPort, eventDatagram(0, "after"));
-        sent << "512 whole" << "EMSGSIZE " << "157 after" << "EAGAIN ";
+        sent << "512 whole"
+             << "EMSGSIZE "
+             << "157 after"
+             << "EAGAIN ";
         QStringList read;
         while (read.size() < sent.size()) {
             // Each datagram is announced while it waits.
@@ -97,7 +109,9 @@ private slots:
         UdpSocket socket;
         int error = 12345;
         int openError = 0;
-        QCOMPARE(OpenEventSocket(socket, m_settings, [] {}, &error, &openError), -1);
+        QCOMPARE(OpenEventSocket(
+                     socket, m_settings, [] {}, &error, &openError),
+                 -1);
         QCOMPARE(openError, EADDRINUSE);
         QCOMPARE(error, 12345);
         QVERIFY(!socket.isOpen());
