@@ -56,6 +56,7 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     QString logFile = QStringLiteral("userfile");
+    QString problem; // what is wrong with a value, where an option says more than its form
     EndpointSettings& endpoints = settings.endpoints;
     const Option options[] = {
         {{QStringLiteral("event-port"), QStringLiteral("UDP port on which events arrive (default 1023)."),
@@ -90,6 +91,17 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
              return ok && !v.isEmpty() && v.front().isDigit();
          },
          "a whole number"},
+        {{QStringLiteral("allow-from"),
+          QStringLiteral("Accept events and discovery replies only from these senders (default: from any)."),
+          QStringLiteral("A.B.C.D[/N],...")},
+         [&](const QString& v) {
+             QString bad;
+             if (endpoints.allowed.parse(v, &bad))
+                 return true;
+             problem = QStringLiteral("\"%1\" is not an IPv4 address or CIDR block").arg(bad);
+             return false;
+         },
+         "IPv4 addresses and CIDR blocks, comma-separated"},
         {{QStringLiteral("dump-views"),
           QStringLiteral("Keep a text copy of the window's views in PATH (diagnostics)."),
           QStringLiteral("PATH")},
@@ -131,14 +143,19 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
         openSettings(named ? parser.value(settingsFile) : defaultSettingsPath(), named);
     for (const Option& o : options) {
         const QString name = o.option.names().constFirst();
+        problem.clear();
         if (parser.isSet(o.option)) {
             if (!o.apply(parser.value(o.option))) {
-                std::fprintf(stderr, "sorvane: --%s needs %s, not \"%s\"\n", qPrintable(name), o.expected,
-                             qPrintable(parser.value(o.option)));
+                if (!problem.isEmpty())
+                    std::fprintf(stderr, "sorvane: --%s: %s\n", qPrintable(name), qPrintable(problem));
+                else
+                    std::fprintf(stderr, "sorvane: --%s needs %s, not \"%s\"\n", qPrintable(name), o.expected,
+                                 qPrintable(parser.value(o.option)));
                 return 2;
             }
         } else if (file && file->contains(name)) {
-            const QString value = file->value(name).toString();
+            // A value with commas reads back as a list.
+            const QString value = file->value(name).toStringList().join(QLatin1Char(','));
             if (!o.apply(value))
                 std::fprintf(stderr, "sorvane: %s in %s needs %s, not \"%s\"; it is ignored\n",
                              qPrintable(name), qPrintable(file->fileName()), o.expected, qPrintable(value));

@@ -1,10 +1,13 @@
 #include "app/Sorvane.h"
 
 #include "app/AboutDlg.h"
+#include "app/Privileges.h"
 
 #include <QFile>
 #include <QSaveFile>
+
 #include <QTimer>
+#include <cstdio>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -62,6 +65,10 @@ bool CSorvaneApp::InitInstance()
     intakeOptions.endpoint = m_settings.endpoints;
     intakeOptions.logPath = m_settings.dialog.userFilePath;
     EventIntake intake(intakeOptions);
+    // The one step that may need the port privilege comes first, and then no privilege is kept.
+    intake.bind();
+    if (dropCapabilities() != 0)
+        std::fprintf(stderr, "sorvane: could not give up the process's capabilities\n");
     DiscoveryEndpoint discovery(m_settings.endpoints, hostLookup);
     CSorvaneDlg dialog(m_settings.dialog, intake, discovery, m_boxes);
     QObject::connect(&dialog, &CSorvaneDlg::aboutRequested, &dialog, [&dialog] {

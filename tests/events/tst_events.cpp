@@ -160,6 +160,26 @@ private slots:
         QCOMPARE(ipAddressFromBytes(10, 0, 1, 2), ip(10, 0, 1, 2));
     }
 
+    void allowedSendersAreAddressesAndBlocks()
+    {
+        AllowList list;
+        QVERIFY(list.allows(0x01020304)); // empty: every sender
+        QString bad;
+        for (const char* junk : {"", "10.0.0.0/33", "10.0.0.0/", "10.0.0.1,,10.0.0.2",
+                                 "10.0.0.0/8,10.0.0.300", "10.0.0.0/+8", "host"}) {
+            QVERIFY2(!list.parse(QString::fromLatin1(junk), &bad), junk);
+            QVERIFY(list.isEmpty());
+        }
+        QCOMPARE(bad, QStringLiteral("host"));
+        QVERIFY(list.parse(QStringLiteral(" 10.1.0.0/16 , 192.168.1.7,172.16.0.1/0")));
+        QVERIFY(list.allows(0xAC000000));
+        QVERIFY(list.parse(QStringLiteral("10.1.255.255/16,192.168.1.7")));
+        const QList<quint32> allowed{0x0A010000, 0x0A01FFFF, 0xC0A80107};
+        for (const quint32 address :
+             {0x0A010000u, 0x0A01FFFFu, 0xC0A80107u, 0x0A020000u, 0xC0A80106u, 0x0B010000u})
+            QCOMPARE(list.allows(address), allowed.contains(address));
+    }
+
     void onlineTableKeepsArrivalOrderAndFindsEveryEntry()
     {
         OnlineUserTable table;

@@ -179,9 +179,15 @@ void LogTest::linesAreWrittenByteForByteIntoNewFile()
     QCOMPARE(AppendLogLine(name, record("08:16:40", "", "bob", AccountMarkedForLockUp, 0x0700000A)), 0);
     // No datagram may forge a second line; every other byte goes through as it came.
     QCOMPARE(AppendLogLine(name, record("08:17\r\n00", "12/05\r1999", "ev\nil#\xE9\xFF\x01", 200, 0)), 0);
+    // A log is readable by its owner and group only; one that exists keeps its mode.
+    QCOMPARE(QFile::permissions(file) & 0x0777, QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+    QVERIFY(QFile::setPermissions(file, QFile::permissions(file) | QFile::ReadOther));
+    QCOMPARE(AppendLogLine(name, record("08:18", KEY, "more")), 0);
+    QVERIFY(QFile::permissions(file) & QFile::ReadOther);
     QCOMPARE(readAll(file), QByteArray("08:15:02  12/05/1999  192.168.1.10  alice  LoggedOn\r\n"
                                        "08:16:40    10.0.0.7  bob  AccountMarkedForLockUp\r\n"
-                                       "08:17??00  12/05?1999  0.0.0.0  ev?il#\xE9\xFF\x01  \r\n"));
+                                       "08:17??00  12/05?1999  0.0.0.0  ev?il#\xE9\xFF\x01  \r\n"
+                                       "08:18  12/05/1999  192.168.1.10  more  LoggedOn\r\n"));
 }
 
 void LogTest::unopenablePathLosesOnlyThatLine()

@@ -193,6 +193,20 @@ private slots:
         QCOMPARE(m_dialog->onlineUserModel().rowCount(), 1);
     }
 
+    void repliesFromUnlistedSendersAreDroppedAndCounted()
+    {
+        m_fixture = std::make_unique<MonitorFixture>(300);
+        QVERIFY(m_fixture->endpoints.allowed.parse(QStringLiteral("127.0.0.2")));
+        m_fixture->rebuild();
+        m_dialog = m_fixture->dialog.get();
+        m_dialog->OnInitDialog();
+        QVERIFY(!awaitDiscoverPacket().isEmpty());
+        reply(discoveryReply(ip(10, 0, 0, 3)));
+        QTRY_VERIFY(
+            m_dialog->statusText().endsWith(QStringLiteral(", 1 datagram from unlisted senders refused")));
+        QVERIFY(servers().isEmpty());
+    }
+
     void failuresToStartShowTheirMessagesInOrderBeforeTheEventSocketOpens()
     {
         m_fixture = std::make_unique<MonitorFixture>();

@@ -486,8 +486,9 @@ private slots:
 
     void rowsStayRightPastFourGibibytesOfText()
     {
-        // Chunks of 16 bytes: 5,000 rows use more chunks than a 32-bit position could number.
-        EventListModel model(nullptr, 4000, 16);
+        // Chunks of 32 bytes, one row's text each: 5,000 rows use more chunks than a position of the
+        // old 32-bit packing could number.
+        EventListModel model(nullptr, 4000, 32);
         EventRecord record;
         for (int i = 0; i < 5000; ++i) {
             setField(record.Username, USERNAME_WIDTH, QByteArray::number(i));
