@@ -189,6 +189,26 @@ else
     DPKG_ROOT="$unpacked" sh "$scratch/control/prerm" remove
     [ "$(getcap "$binary")" = "$binary cap_net_raw=ep" ] && pass "prerm leaves capabilities it did not grant" ||
         fail "prerm removed a capability it did not grant"
+
+    # The same through dpkg itself, into an empty root of its own: the scripts run outside a chroot
+    # with DPKG_ROOT set, as dpkg calls them on install, reinstall and removal.
+    droot="$scratch/dpkg-root"
+    mkdir -p "$droot/var/lib/dpkg/info" "$droot/var/lib/dpkg/updates"
+    touch "$droot/var/lib/dpkg/status" "$droot/var/lib/dpkg/available"
+    dpkgRoot() { dpkg --root="$droot" --force-script-chrootless --force-depends --log=/dev/null "$@"; }
+    for round in install reinstall; do
+        if dpkgRoot -i "$deb" >"$scratch/dpkg.log" 2>&1 &&
+            [ "$(getcap "$droot/usr/bin/sorvane")" = "$droot/usr/bin/sorvane cap_net_bind_service=ep" ]; then
+            pass "dpkg --root $round: the privilege is granted"
+        else
+            fail "dpkg --root $round: $(cat "$scratch/dpkg.log"; getcap "$droot/usr/bin/sorvane")"
+        fi
+    done
+    if dpkgRoot -r sorvane >"$scratch/dpkg.log" 2>&1 && [ -z "$(find "$droot/usr" -type f 2>/dev/null)" ]; then
+        pass "dpkg --root remove leaves no file behind"
+    else
+        fail "dpkg --root remove: $(cat "$scratch/dpkg.log"; find "$droot/usr" -type f)"
+    fi
 fi
 
 if [ $failures -ne 0 ]; then
