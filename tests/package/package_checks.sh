@@ -109,11 +109,11 @@ else
 fi
 # Each page carries its program's own name and an option only that program has.
 for page in "sorvane event" "sorvane-fwsim monitor"; do
-    set -- $page
-    text=$(zcat "$root/usr/share/man/man1/$1.1.gz" 2>/dev/null)
+    read -r program option <<<"$page"
+    text=$(zcat "$root/usr/share/man/man1/$program.1.gz" 2>/dev/null)
     case "$text" in
-    *".SH NAME"?"$1 \\- "*".SH OPTIONS"*"\\-\\-${2}"*) pass "the manual page of $1 holds its --help" ;;
-    *) fail "the manual page of $1 does not hold its --help" ;;
+    *".SH NAME"?"$program \\- "*".SH OPTIONS"*"\\-\\-$option"*) pass "the manual page of $program holds its --help" ;;
+    *) fail "the manual page of $program does not hold its --help" ;;
     esac
 done
 
