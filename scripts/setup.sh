@@ -1,6 +1,8 @@
 # Sourced by ./test and ./run: installs what is missing from Debian's packages, then configures and
 # builds the given preset. Quick when nothing changed.
-sorvane_packages=(cmake g++ make pkg-config qt6-base-dev libcap-ng-dev fonts-dejavu-core iproute2)
+# Installing and packaging: manual pages, icons, the checks of the package and its port privilege.
+sorvane_packages=(cmake g++ make pkg-config qt6-base-dev libcap-ng-dev fonts-dejavu-core iproute2
+    help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils appstream libcap2-bin systemd)
 
 sorvane_install() {
     local missing=()
