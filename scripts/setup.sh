@@ -1,6 +1,7 @@
 # Sourced by ./test and ./run: installs what is missing from Debian's packages, then configures and
 # builds the given preset. Quick when nothing changed.
-sorvane_packages=(cmake g++ make qt6-base-dev fonts-dejavu-core iproute2)
+# rsyslog, rsyslog-gnutls and openssl: the forwarding tests run a collector of their own, with TLS.
+sorvane_packages=(cmake g++ make qt6-base-dev fonts-dejavu-core iproute2 rsyslog rsyslog-gnutls openssl)
 
 sorvane_install() {
     local missing=()

@@ -152,7 +152,7 @@ void DatagramLink::send()
     }
 }
 
-std::deque<QByteArray> DatagramLink::closeSocket()
+std::deque<QByteArray> DatagramLink::closeSocket(bool)
 {
     if (m_retry)
         m_retry->stop();

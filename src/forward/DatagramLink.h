@@ -26,7 +26,7 @@ protected:
     void send() override;
     bool idle() const override { return !m_writable || !m_writable->isEnabled(); }
     void retryNow() override;
-    std::deque<QByteArray> closeSocket() override;
+    std::deque<QByteArray> closeSocket(bool graceful) override;
 
 private:
     void resolve();

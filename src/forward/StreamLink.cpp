@@ -20,6 +20,7 @@ constexpr std::size_t TAKE = 512;
 constexpr int CONNECT_TIMEOUT_MS = 10000;
 // Unacknowledged data older than this breaks the connection: a collector gone without a word.
 constexpr unsigned USER_TIMEOUT_MS = 30000;
+constexpr int GOODBYE_MS = 200;
 
 qint64 framedSize(const QByteArray& message)
 {
@@ -173,14 +174,14 @@ void StreamLink::onError()
 
 void StreamLink::broken(const QString& reason)
 {
-    std::deque<QByteArray> again = closeSocket();
+    std::deque<QByteArray> again = closeSocket(false);
     putBack(again);
     setFailure(reason);
     // While finishing, the last seconds are better spent trying than waiting.
     m_retry->start(finishing() ? std::chrono::milliseconds(100) : nextBackoff());
 }
 
-std::deque<QByteArray> StreamLink::closeSocket()
+std::deque<QByteArray> StreamLink::closeSocket(bool graceful)
 {
     if (m_connectTimeout)
         m_connectTimeout->stop();
@@ -193,6 +194,12 @@ std::deque<QByteArray> StreamLink::closeSocket()
     }
     if (m_socket) {
         m_socket->disconnect(this);
+        if (graceful && m_ready) {
+            // A TLS collector wants its close notification; this thread is the forwarder's own.
+            m_socket->disconnectFromHost();
+            if (m_socket->state() != QAbstractSocket::UnconnectedState)
+                m_socket->waitForDisconnected(GOODBYE_MS);
+        }
         m_socket->abort();
         // Deleted from the event loop: this may run inside one of its signals.
         m_socket.release()->deleteLater();

@@ -28,7 +28,7 @@ protected:
     void send() override;
     bool idle() const override;
     void retryNow() override;
-    std::deque<QByteArray> closeSocket() override;
+    std::deque<QByteArray> closeSocket(bool graceful) override;
 
 private:
     void connectToCollector();

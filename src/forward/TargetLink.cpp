@@ -78,7 +78,7 @@ void TargetLink::checkDrained()
 void TargetLink::shutdown()
 {
     m_drainCheck.reset();
-    std::deque<QByteArray> unsent = closeSocket();
+    std::deque<QByteArray> unsent = closeSocket(true);
     std::size_t waiting = 0;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);

@@ -56,8 +56,9 @@ protected:
     virtual bool idle() const = 0;
     // A retry that waits out its backoff should happen now.
     virtual void retryNow() = 0;
-    // Drops the socket; returns the messages handed to it that may not have gone, oldest first.
-    virtual std::deque<QByteArray> closeSocket() = 0;
+    // Drops the socket (`graceful`: closes it as a protocol ends, for the end of the run); returns
+    // the messages handed to it that may not have gone, oldest first.
+    virtual std::deque<QByteArray> closeSocket(bool graceful) = 0;
 
     // Up to `most` of the oldest waiting messages, appended to `out`.
     void take(std::vector<QByteArray>& out, std::size_t most);
