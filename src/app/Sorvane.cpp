@@ -2,6 +2,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/Privileges.h"
+#include "forward/Forwarder.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -69,8 +70,15 @@ bool CSorvaneApp::InitInstance()
     intake.bind();
     if (dropCapabilities() != 0)
         std::fprintf(stderr, "sorvane: could not give up the process's capabilities\n");
+    // Connected before the window, so the events are on their way while the window shows them.
+    Forwarder forwarder(m_settings.forward);
+    QObject::connect(&intake, &EventIntake::eventsArrived, &forwarder, &Forwarder::forwardEvents);
     DiscoveryEndpoint discovery(m_settings.endpoints, hostLookup);
     CSorvaneDlg dialog(m_settings.dialog, intake, discovery, m_boxes);
+    dialog.extraStatus = [&forwarder](StatusCounts& counts, QStringList& conditions) {
+        forwarder.addStatus(counts, conditions);
+    };
+    QObject::connect(&forwarder, &Forwarder::statusChanged, &dialog, &CSorvaneDlg::refreshStatus);
     QObject::connect(&dialog, &CSorvaneDlg::aboutRequested, &dialog, [&dialog] {
         CAboutDlg about(dialog.windowIcon(), &dialog);
         about.exec();
@@ -84,5 +92,6 @@ bool CSorvaneApp::InitInstance()
         dialog.exec();
     if (!m_settings.dumpViewsPath.isEmpty())
         writeViews(m_settings.dumpViewsPath, dialog.dumpViews());
+    forwarder.finish(FORWARD_FINISH_MS);
     return false;
 }

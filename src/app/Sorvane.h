@@ -1,5 +1,6 @@
 #pragma once
 
+#include "forward/ForwardTarget.h"
 #include "maindlg/SorvaneDlg.h"
 #include "net/Endpoint.h"
 #include "widgets/MessageBoxes.h"
@@ -14,7 +15,12 @@ struct AppSettings {
     EndpointSettings endpoints;
     DialogOptions dialog;
     QByteArray dumpViewsPath; // diagnostic: the views as text, rewritten as they change
+    ForwardOptions forward;   // the collectors every event goes on to
+    bool headless = false;    // no window, no display, no discovery
 };
+
+// What the forwarder may still send after the window closes or a termination signal.
+constexpr int FORWARD_FINISH_MS = 2000;
 
 // Reads the command line, and the settings file it names with --settings (by default
 // ~/.config/sorvane/sorvane.conf), into `settings`; an option on the command line wins over the

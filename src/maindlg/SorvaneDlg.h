@@ -3,11 +3,14 @@
 #include "events/EventRecord.h"
 #include "events/OnlineUserTable.h"
 #include "intake/EventIntake.h"
+#include "intake/StatusLine.h"
 #include "widgets/MessageBoxes.h"
 
 #include <QDialog>
 #include <QIcon>
+#include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <unordered_set>
@@ -84,6 +87,13 @@ public:
     QMenu* windowMenu() const { return m_windowMenu; }
     // Every view as text, for diagnostics.
     QByteArray dumpViews() const;
+
+    // What parts beside the window add to its status line (the forwarder's count and conditions).
+    std::function<void(StatusCounts&, QStringList&)> extraStatus;
+
+public slots:
+    // Shows the status line anew, for a change that comes from outside the window.
+    void refreshStatus() { updateStatus(); }
 
 signals:
     void discoverySocketMessage();
