@@ -35,13 +35,15 @@ void onTermination(std::initializer_list<int> terminating, std::function<void()>
     action.sa_handler = onTerminate;
     for (const int signal : terminating)
         ::sigaction(signal, &action, nullptr);
-    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [end = std::move(end)] {
-        char byte;
-        while (::read(g_signalPipe[0], &byte, 1) > 0) {
-        }
-        end();
-    });
+    auto* notifier =
+        new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, QCoreApplication::instance(),
+                     [end = std::move(end)] {
+                         char byte;
+                         while (::read(g_signalPipe[0], &byte, 1) > 0) {
+                         }
+                         end();
+                     });
 }
 
 // The arguments without the display options that QApplication takes for itself.
