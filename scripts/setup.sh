@@ -1,6 +1,6 @@
 # Sourced by ./test and ./run: installs what is missing from Debian's packages, then configures and
 # builds the given preset. Quick when nothing changed.
-sorvane_packages=(cmake g++ make qt6-base-dev fonts-dejavu-core iproute2)
+sorvane_packages=(cmake g++ make qt6-base-dev qt6-charts-dev fonts-dejavu-core iproute2)
 
 sorvane_install() {
     local missing=()

@@ -1,6 +1,7 @@
 #include "app/Sorvane.h"
 
 #include "app/AboutDlg.h"
+#include "app/WindowSettings.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -77,5 +78,7 @@ bool CSorvaneApp::InitInstance()
         dialog.exec();
     if (!m_settings.dumpViewsPath.isEmpty())
         writeViews(m_settings.dumpViewsPath, dialog.dumpViews());
+    if (!m_settings.settingsPath.isEmpty())
+        saveWindowLayout(m_settings.settingsPath, dialog.windowLayout());
     return false;
 }

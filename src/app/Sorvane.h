@@ -14,13 +14,17 @@ struct AppSettings {
     EndpointSettings endpoints;
     DialogOptions dialog;
     QByteArray dumpViewsPath; // diagnostic: the views as text, rewritten as they change
+    // The settings file that keeps the window's layout when it closes; empty when there is none to
+    // write (it could not be read, or held nonsense).
+    QString settingsPath;
 };
 
 // Reads the command line, and the settings file it names with --settings (by default
 // ~/.config/sorvane/sorvane.conf), into `settings`; an option on the command line wins over the
 // same setting in the file. Returns -1 to go on, or the exit code after --help, --version or an
 // error (printed). A settings file that cannot be read, or a setting in it that makes no sense, is
-// reported on standard error and ignored. Needs no display.
+// reported on standard error and ignored. The window's layout from the last run is read there too.
+// Needs no display.
 int parseCommandLine(const QStringList& arguments, AppSettings& settings);
 
 // The application: checks that the system can give it a datagram socket, then runs the main

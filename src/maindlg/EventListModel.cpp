@@ -48,7 +48,7 @@ QByteArray EventListModel::cellText(int row, int column) const
 {
     if (row < 0 || row >= static_cast<int>(m_rows.size()))
         return {};
-    const Row& r = m_rows[m_rows.size() - 1 - static_cast<std::size_t>(row)];
+    const Row& r = rowAt(row);
     const char* t = m_text.at(r.textOffset);
     switch (column) {
     case 0:
@@ -63,6 +63,29 @@ QByteArray EventListModel::cellText(int row, int column) const
         return eventMessage(r.code);
     }
     return {};
+}
+
+bool EventListModel::rowContains(int row, const TextMatcher& matcher) const
+{
+    if (row < 0 || row >= static_cast<int>(m_rows.size()))
+        return false;
+    // Runs for every row when the filter changes: no text is copied.
+    const Row& r = rowAt(row);
+    const char* t = m_text.at(r.textOffset);
+    if (matcher.in(t, r.dateLength) || matcher.in(t + r.dateLength, r.timeLength) ||
+        matcher.in(t + r.dateLength + r.timeLength, r.userLength))
+        return true;
+    char server[16];
+    if (matcher.in(server, static_cast<std::size_t>(formatIPAddressTo(r.serverAddress, server))))
+        return true;
+    if (r.code < EVENT_CODE_COUNT)
+        return matcher.in(EventMessageTable[r.code], std::strlen(EventMessageTable[r.code]));
+    return matcher.in(eventMessage(r.code));
+}
+
+quint32 EventListModel::eventCode(int row) const
+{
+    return row >= 0 && row < static_cast<int>(m_rows.size()) ? rowAt(row).code : 0;
 }
 
 std::size_t EventListModel::bytesUsed() const

@@ -23,6 +23,9 @@ public:
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QByteArray cellText(int row, int column) const override;
+    bool rowContains(int row, const TextMatcher& matcher) const override;
+    // The event code of a row.
+    quint32 eventCode(int row) const;
     // Bytes held per row, storage included.
     std::size_t bytesUsed() const;
     // Oldest rows that left for the cap.
@@ -37,6 +40,8 @@ private:
         quint8 timeLength;
         quint8 userLength;
     };
+    const Row& rowAt(int row) const { return m_rows[m_rows.size() - 1 - static_cast<std::size_t>(row)]; }
+
     std::deque<Row> m_rows; // oldest first
     TextArena m_text;
     quint64 m_maxRows;

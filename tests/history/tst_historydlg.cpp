@@ -176,16 +176,18 @@ private slots:
         auto dlg = open(QDate(2026, 3, 15));
         QCOMPARE(dlg->windowTitle(), QStringLiteral("History"));
         const DialogUnits du(dlg->font());
-        QCOMPARE(dlg->size(), QSize(du.x(326), du.y(234)));
-        QCOMPARE(dlg->minimumSize(), dlg->maximumSize());
+        QCOMPARE(dlg->size(), QSize(du.x(326), du.y(304)));
+        QCOMPARE(dlg->minimumSize(), dlg->size());
 
         const struct {
             const char* name;
             const char* accessible;
             QRect rect;
         } controls[] = {{"Refresh", "Refresh", du.rect(256, 16, 50, 14)},
-                        {"OK", "OK", du.rect(134, 207, 50, 14)},
-                        {"HistoryList", "History lines", du.rect(20, 38, 285, 162)},
+                        {"OK", "OK", du.rect(134, 277, 50, 14)},
+                        {"HistoryFilter", "Filter lines", du.rect(20, 36, 285, 14)},
+                        {"HourlyChart", "Lines per hour", du.rect(20, 54, 285, 100)},
+                        {"HistoryList", "History lines", du.rect(20, 158, 285, 112)},
                         {"DayList", "Day", du.rect(34, 16, 48, 0)},
                         {"MonthList", "Month", du.rect(111, 16, 48, 0)},
                         {"YearList", "Year", du.rect(186, 16, 48, 0)}};

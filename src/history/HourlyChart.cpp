@@ -1,0 +1,92 @@
+#include "history/HourlyChart.h"
+
+#include <QBarCategoryAxis>
+#include <QBarSet>
+#include <QChart>
+#include <QGraphicsLayout>
+#include <QLegendMarker>
+#include <QStackedBarSeries>
+#include <QValueAxis>
+
+#include <algorithm>
+
+namespace
+{
+
+// One colour a kind, told apart also in grey.
+constexpr QRgb KIND_COLOURS[EVENT_KIND_COUNT] = {0x4C72B0, 0xDD8452, 0xC44E52, 0x8172B3,
+                                                 0x937860, 0x55A868, 0x8C8C8C};
+
+} // namespace
+
+HourlyChart::HourlyChart(QWidget* parent) : QChartView(parent), m_axisY(new QValueAxis)
+{
+    auto* chart = new QChart;
+    chart->setAnimationOptions(QChart::NoAnimation);
+    chart->setBackgroundRoundness(0);
+    chart->setMargins(QMargins(2, 2, 2, 2));
+    chart->layout()->setContentsMargins(0, 0, 0, 0);
+    auto* series = new QStackedBarSeries(chart);
+    series->setBarWidth(0.8);
+    for (int kind = 0; kind < EVENT_KIND_COUNT; ++kind) {
+        auto* set = new QBarSet(QString::fromLatin1(eventKindName(EventKind(kind))));
+        set->setColor(QColor(KIND_COLOURS[kind]));
+        set->setBorderColor(QColor(KIND_COLOURS[kind]));
+        for (int hour = 0; hour < 24; ++hour)
+            set->append(0);
+        series->append(set);
+        m_sets.push_back(set);
+    }
+    chart->addSeries(series);
+
+    QStringList hours;
+    for (int hour = 0; hour < 24; ++hour)
+        hours << QString::asprintf("%02d", hour);
+    auto* axisX = new QBarCategoryAxis;
+    axisX->append(hours);
+    QFont small = font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    axisX->setLabelsFont(small);
+    m_axisY->setLabelsFont(small);
+    m_axisY->setLabelFormat(QStringLiteral("%d"));
+    m_axisY->setRange(0, 1);
+    m_axisY->setTickCount(3);
+    chart->addAxis(axisX, Qt::AlignBottom);
+    chart->addAxis(m_axisY, Qt::AlignLeft);
+    series->attachAxis(axisX);
+    series->attachAxis(m_axisY);
+    chart->legend()->setAlignment(Qt::AlignRight);
+    chart->legend()->setFont(small);
+    setChart(chart);
+    setRenderHint(QPainter::Antialiasing, false);
+    setCounts(m_counts);
+}
+
+void HourlyChart::setCounts(const HourlyKindCounts& counts)
+{
+    m_counts = counts;
+    quint32 highest = 0;
+    for (const auto& hour : counts) {
+        quint32 total = 0;
+        for (const quint32 n : hour)
+            total += n;
+        highest = std::max(highest, total);
+    }
+    for (int kind = 0; kind < EVENT_KIND_COUNT; ++kind) {
+        QList<qreal> values;
+        bool any = false;
+        for (const auto& hour : counts) {
+            values << hour[static_cast<std::size_t>(kind)];
+            any = any || hour[static_cast<std::size_t>(kind)] != 0;
+        }
+        QBarSet* set = m_sets[static_cast<std::size_t>(kind)];
+        set->remove(0, set->count());
+        set->append(values);
+        // Only the kinds of the day in the legend; "Other" only when there is any.
+        const QList<QLegendMarker*> markers = chart()->legend()->markers();
+        if (kind < markers.size())
+            markers[kind]->setVisible(any || EventKind(kind) != EventKind::Other);
+    }
+    m_axisY->setRange(0, std::max<quint32>(highest, 1));
+    m_axisY->applyNiceNumbers();
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+class QAbstractItemView;
+class QIODevice;
+
+// The columns of `view` in the order the operator sees them, hidden ones left out.
+std::vector<int> columnsInViewOrder(const QAbstractItemView& view);
+
+// The selected rows of `view`, top to bottom, one line per row, cells in view order separated by
+// tabs. A tab or line end inside a cell becomes a blank, so that every row stays one line.
+QString selectedRowsAsText(const QAbstractItemView& view);
+
+// One record of RFC 4180 CSV in UTF-8, ended by CR LF: a cell holding a quote, comma, CR or LF is
+// quoted, with its quotes doubled.
+QByteArray csvRecord(const QStringList& cells);
+
+// Writes `path` whole or not at all: what `produce` writes goes to a file beside it that takes
+// the name only once everything is written. Empty on success, else the system's reason.
+QString writeWholeFile(const QString& path, const std::function<bool(QIODevice&)>& produce);
+
+// Every row the view shows, with the column titles first, as CSV (see csvRecord).
+QString exportViewAsCsv(const QAbstractItemView& view, const QString& path);
+
+// Every row the view shows as one line of text (UTF-8, LF), cells in view order separated by tabs.
+QString exportViewAsText(const QAbstractItemView& view, const QString& path);
