@@ -1,7 +1,7 @@
 #include "history/HourlyChart.h"
 
-#include <QBarCategoryAxis>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QGraphicsLayout>
 #include <QLegendMarker>
@@ -39,11 +39,14 @@ HourlyChart::HourlyChart(QWidget* parent) : QChartView(parent), m_axisY(new QVal
     }
     chart->addSeries(series);
 
-    QStringList hours;
-    for (int hour = 0; hour < 24; ++hour)
-        hours << QString::asprintf("%02d", hour);
-    auto* axisX = new QBarCategoryAxis;
-    axisX->append(hours);
+    // Bar n stands at n; a label every three hours leaves room for each under any width.
+    auto* axisX = new QCategoryAxis;
+    axisX->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    axisX->setStartValue(-0.5);
+    for (int hour = 0; hour < 24; hour += 3)
+        axisX->append(QString::asprintf("%02d", hour), hour);
+    axisX->setRange(-0.5, 23.5);
+    axisX->setGridLineVisible(false);
     QFont small = font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
     axisX->setLabelsFont(small);
@@ -56,7 +59,10 @@ HourlyChart::HourlyChart(QWidget* parent) : QChartView(parent), m_axisY(new QVal
     series->attachAxis(axisX);
     series->attachAxis(m_axisY);
     chart->legend()->setAlignment(Qt::AlignRight);
-    chart->legend()->setFont(small);
+    QFont smaller = font();
+    smaller.setPointSizeF(smaller.pointSizeF() * 0.8);
+    chart->legend()->setFont(smaller);
+    chart->legend()->setMarkerShape(QLegend::MarkerShapeRectangle);
     setChart(chart);
     setRenderHint(QPainter::Antialiasing, false);
     setCounts(m_counts);
