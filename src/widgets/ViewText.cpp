@@ -1,12 +1,17 @@
 #include "widgets/ViewText.h"
 
 #include <QAbstractItemView>
+#include <QFile>
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <QTableView>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace
 {
@@ -40,7 +45,7 @@ QString rowAsLine(const QAbstractItemModel& model, int row, const std::vector<in
 }
 
 // Writes every row the view shows through `record`, in pieces.
-bool writeRows(QIODevice& out, const QAbstractItemModel& model,
+bool writeRows(const ByteSink& write, const QAbstractItemModel& model,
                const std::function<QByteArray(int row)>& record)
 {
     QByteArray chunk;
@@ -48,13 +53,88 @@ bool writeRows(QIODevice& out, const QAbstractItemModel& model,
     for (int row = 0; row < rows; ++row) {
         chunk += record(row);
         if (chunk.size() >= WRITE_CHUNK || row == rows - 1) {
-            if (out.write(chunk) != chunk.size())
+            if (!write(chunk))
                 return false;
             chunk.clear();
         }
     }
     return true;
 }
+
+// A new file beside the chosen one, removed unless it was renamed to it. Errors keep errno, so
+// that the operator reads the system's own reason.
+class FileBeside
+{
+public:
+    explicit FileBeside(const QByteArray& target) : m_target(target)
+    {
+        for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+            m_path = target + ".part-" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+            // The umask decides the mode, as for any file the operator makes.
+            m_fd = ::open(m_path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (m_fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (m_fd < 0)
+            m_error = errno;
+        m_created = m_fd >= 0;
+    }
+    ~FileBeside()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (m_created && !m_renamed)
+            ::unlink(m_path.constData());
+    }
+    FileBeside(const FileBeside&) = delete;
+    FileBeside& operator=(const FileBeside&) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    int error() const { return m_error; }
+
+    bool write(const QByteArray& bytes)
+    {
+        const char* data = bytes.constData();
+        std::size_t left = static_cast<std::size_t>(bytes.size());
+        while (left > 0) {
+            const ssize_t n = ::write(m_fd, data, left);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                m_error = n < 0 ? errno : EIO;
+                return false;
+            }
+            data += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    // On disk first, then under the chosen name.
+    bool commit()
+    {
+        if (::fsync(m_fd) != 0 || ::close(m_fd) != 0) {
+            m_error = errno;
+            m_fd = -1;
+            return false;
+        }
+        m_fd = -1;
+        if (::rename(m_path.constData(), m_target.constData()) != 0) {
+            m_error = errno;
+            return false;
+        }
+        m_renamed = true;
+        return true;
+    }
+
+private:
+    QByteArray m_target;
+    QByteArray m_path;
+    int m_fd = -1;
+    int m_error = 0;
+    bool m_created = false;
+    bool m_renamed = false;
+};
 
 } // namespace
 
@@ -116,17 +196,13 @@ QByteArray csvRecord(const QStringList& cells)
     return record;
 }
 
-QString writeWholeFile(const QString& path, const std::function<bool(QIODevice&)>& produce)
+QString writeWholeFile(const QString& path, const std::function<bool(const ByteSink&)>& produce)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    if (!produce(file) || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return reason;
-    }
-    return {};
+    FileBeside file(QFile::encodeName(path));
+    const bool written = file.isOpen() &&
+                         produce([&file](const QByteArray& bytes) { return file.write(bytes); }) &&
+                         file.commit();
+    return written ? QString() : QString::fromLocal8Bit(std::strerror(file.error() ? file.error() : EIO));
 }
 
 QString exportViewAsCsv(const QAbstractItemView& view, const QString& path)
@@ -135,13 +211,13 @@ QString exportViewAsCsv(const QAbstractItemView& view, const QString& path)
     if (!model)
         return {};
     const std::vector<int> columns = columnsInViewOrder(view);
-    return writeWholeFile(path, [&](QIODevice& out) {
+    return writeWholeFile(path, [&](const ByteSink& write) {
         QStringList cells;
         for (const int column : columns)
             cells << model->headerData(column, Qt::Horizontal).toString();
-        if (out.write(csvRecord(cells)) < 0)
+        if (!write(csvRecord(cells)))
             return false;
-        return writeRows(out, *model, [&](int row) {
+        return writeRows(write, *model, [&](int row) {
             cells.clear();
             for (const int column : columns)
                 cells << cellText(*model, row, column);
@@ -156,8 +232,8 @@ QString exportViewAsText(const QAbstractItemView& view, const QString& path)
     if (!model)
         return {};
     const std::vector<int> columns = columnsInViewOrder(view);
-    return writeWholeFile(path, [&](QIODevice& out) {
-        return writeRows(out, *model,
+    return writeWholeFile(path, [&](const ByteSink& write) {
+        return writeRows(write, *model,
                          [&](int row) { return (rowAsLine(*model, row, columns) + u'\n').toUtf8(); });
     });
 }

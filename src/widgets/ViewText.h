@@ -8,7 +8,6 @@
 #include <vector>
 
 class QAbstractItemView;
-class QIODevice;
 
 // The columns of `view` in the order the operator sees them, hidden ones left out.
 std::vector<int> columnsInViewOrder(const QAbstractItemView& view);
@@ -21,9 +20,13 @@ QString selectedRowsAsText(const QAbstractItemView& view);
 // quoted, with its quotes doubled.
 QByteArray csvRecord(const QStringList& cells);
 
-// Writes `path` whole or not at all: what `produce` writes goes to a file beside it that takes
-// the name only once everything is written. Empty on success, else the system's reason.
-QString writeWholeFile(const QString& path, const std::function<bool(QIODevice&)>& produce);
+// Takes one piece of a file's bytes; false when it could not be written.
+using ByteSink = std::function<bool(const QByteArray&)>;
+
+// Writes `path` whole or not at all: the pieces that `produce` hands to its sink go to a new file
+// beside it, which takes the name only once all of them are on disk. Empty on success, else the
+// system's reason.
+QString writeWholeFile(const QString& path, const std::function<bool(const ByteSink&)>& produce);
 
 // Every row the view shows, with the column titles first, as CSV (see csvRecord).
 QString exportViewAsCsv(const QAbstractItemView& view, const QString& path);
