@@ -131,7 +131,7 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
     const QString settingsPath = named ? parser.value(settingsFile) : defaultSettingsPath();
     const std::unique_ptr<QSettings> file = openSettings(settingsPath, named);
     // A file that could not be read is left as it is; a missing one is made when the window closes.
-    settings.settingsPath = file || (!named && !QFileInfo::exists(settingsPath)) ? settingsPath : QString();
+    settings.settingsPath = file || !QFileInfo::exists(settingsPath) ? settingsPath : QString();
     if (file)
         readWindowLayout(*file, settings.dialog.layout);
     for (const Option& o : options) {
