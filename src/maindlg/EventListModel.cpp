@@ -6,6 +6,7 @@ EventListModel::EventListModel(QObject* parent, quint64 maxRows, std::size_t tex
     : TextTableModel({"Date", "LoginTime", "ServerIPAddress", "Username", "EventMessage"}, parent),
       m_text(textChunkSize), m_maxRows(maxRows)
 {
+    m_messageMatches.found.fill(-1);
 }
 
 EventListModel::~EventListModel() = default;
@@ -78,9 +79,19 @@ bool EventListModel::rowContains(int row, const TextMatcher& matcher) const
     char server[16];
     if (matcher.in(server, static_cast<std::size_t>(formatIPAddressTo(r.serverAddress, server))))
         return true;
-    if (r.code < EVENT_CODE_COUNT)
-        return matcher.in(EventMessageTable[r.code], std::strlen(EventMessageTable[r.code]));
-    return matcher.in(eventMessage(r.code));
+    return messageContains(r.code, matcher);
+}
+
+bool EventListModel::messageContains(quint8 code, const TextMatcher& matcher) const
+{
+    if (!(m_messageMatches.matcher == matcher)) {
+        m_messageMatches.matcher = matcher;
+        m_messageMatches.found.fill(-1);
+    }
+    qint8& found = m_messageMatches.found[code];
+    if (found < 0)
+        found = matcher.in(eventMessage(code)) ? 1 : 0;
+    return found != 0;
 }
 
 quint32 EventListModel::eventCode(int row) const

@@ -4,6 +4,7 @@
 #include "maindlg/TextArena.h"
 #include "maindlg/TextTableModel.h"
 
+#include <array>
 #include <deque>
 
 // The events since start, newest first. Rows are appended to compact storage and row r maps to
@@ -42,8 +43,17 @@ private:
     };
     const Row& rowAt(int row) const { return m_rows[m_rows.size() - 1 - static_cast<std::size_t>(row)]; }
 
+    // Whether each event code's text holds the matcher's text: many rows share each, so they are
+    // found once for the matcher last asked.
+    struct MessageMatches {
+        TextMatcher matcher;
+        std::array<qint8, 256> found; // -1 not yet known
+    };
+    bool messageContains(quint8 code, const TextMatcher& matcher) const;
+
     std::deque<Row> m_rows; // oldest first
     TextArena m_text;
     quint64 m_maxRows;
     quint64 m_dropped = 0;
+    mutable MessageMatches m_messageMatches;
 };

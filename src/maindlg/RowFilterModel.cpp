@@ -99,6 +99,16 @@ void RowFilterModel::sourceRowsInserted(int first, int last)
 {
     const int count = last - first + 1;
     const int rows = m_source->rowCount();
+    const int before = static_cast<int>(m_index.size());
+    // A new row at the top, as every event comes: one test, and its number at the end.
+    if (first == 0 && count == 1) {
+        if (!accepts(0))
+            return;
+        beginInsertRows(QModelIndex(), 0, 0);
+        m_index.push_back(static_cast<quint32>(rows - 1) + m_shift);
+        endInsertRows();
+        return;
+    }
     // The rows above the new ones move up by `count` from the bottom; those below keep their number.
     const auto from = static_cast<quint32>(rows - count - first);
     const std::size_t at = positionOf(from);
@@ -111,13 +121,9 @@ void RowFilterModel::sourceRowsInserted(int first, int last)
     }
     if (added.empty())
         return;
-    const int before = static_cast<int>(m_index.size());
     const int top = before - static_cast<int>(at);
     beginInsertRows(QModelIndex(), top, top + static_cast<int>(added.size()) - 1);
-    if (at == m_index.size())
-        m_index.insert(m_index.end(), added.begin(), added.end());
-    else
-        m_index.insert(m_index.begin() + static_cast<std::ptrdiff_t>(at), added.begin(), added.end());
+    m_index.insert(m_index.begin() + static_cast<std::ptrdiff_t>(at), added.begin(), added.end());
     endInsertRows();
 }
 

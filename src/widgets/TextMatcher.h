@@ -19,6 +19,10 @@ public:
     {
         return in(text.constData(), static_cast<std::size_t>(text.size()));
     }
+    bool operator==(const TextMatcher& other) const
+    {
+        return m_never == other.m_never && m_needle == other.m_needle;
+    }
 
 private:
     std::string m_needle; // folded
