@@ -2,6 +2,8 @@
 
 #include "events/EventRecord.h"
 
+#include <array>
+
 namespace
 {
 
@@ -37,8 +39,15 @@ EventKind eventKindOfCode(quint32 code)
 
 EventKind eventKindOfKeyword(std::string_view keyword)
 {
+    // Runs for every line that History lists: the lengths first, so most keywords cost one compare.
+    static const std::array<std::string_view, EVENT_CODE_COUNT> KEYWORDS = [] {
+        std::array<std::string_view, EVENT_CODE_COUNT> keywords;
+        for (quint32 code = 0; code < EVENT_CODE_COUNT; ++code)
+            keywords[code] = EventKeywordTable[code];
+        return keywords;
+    }();
     for (quint32 code = 0; code < EVENT_CODE_COUNT; ++code) {
-        if (keyword == EventKeywordTable[code])
+        if (keyword.size() == KEYWORDS[code].size() && keyword == KEYWORDS[code])
             return KIND_OF_CODE[code];
     }
     return EventKind::Other;

@@ -70,7 +70,11 @@ HourlyChart::HourlyChart(QWidget* parent) : QChartView(parent), m_axisY(new QVal
 
 void HourlyChart::setCounts(const HourlyKindCounts& counts)
 {
+    // Any change lays the chart out and draws it again; a Refresh that found the same is free.
+    if (counts == m_counts && m_drawn)
+        return;
     m_counts = counts;
+    m_drawn = true;
     quint32 highest = 0;
     for (const auto& hour : counts) {
         quint32 total = 0;
@@ -78,21 +82,28 @@ void HourlyChart::setCounts(const HourlyKindCounts& counts)
             total += n;
         highest = std::max(highest, total);
     }
+    const QList<QLegendMarker*> markers = chart()->legend()->markers();
     for (int kind = 0; kind < EVENT_KIND_COUNT; ++kind) {
-        QList<qreal> values;
-        bool any = false;
-        for (const auto& hour : counts) {
-            values << hour[static_cast<std::size_t>(kind)];
-            any = any || hour[static_cast<std::size_t>(kind)] != 0;
-        }
         QBarSet* set = m_sets[static_cast<std::size_t>(kind)];
-        set->remove(0, set->count());
-        set->append(values);
+        QList<qreal> values;
+        bool changed = false;
+        for (int hour = 0; hour < 24; ++hour) {
+            values << counts[static_cast<std::size_t>(hour)][static_cast<std::size_t>(kind)];
+            changed = changed || set->at(hour) != values.back();
+        }
+        // A set's bars are laid out again on each change of it: all its values at once, and only
+        // for a set that changed (a Refresh of the same day changes few or none).
+        if (changed) {
+            set->remove(0, set->count());
+            set->append(values);
+        }
         // Only the kinds of the day in the legend; "Other" only when there is any.
-        const QList<QLegendMarker*> markers = chart()->legend()->markers();
         if (kind < markers.size())
-            markers[kind]->setVisible(any || EventKind(kind) != EventKind::Other);
+            markers[kind]->setVisible(EventKind(kind) != EventKind::Other || set->sum() > 0);
     }
-    m_axisY->setRange(0, std::max<quint32>(highest, 1));
-    m_axisY->applyNiceNumbers();
+    if (highest != m_highest) {
+        m_highest = highest;
+        m_axisY->setRange(0, std::max<quint32>(highest, 1));
+        m_axisY->applyNiceNumbers();
+    }
 }

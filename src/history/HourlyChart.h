@@ -22,4 +22,6 @@ private:
     std::vector<QBarSet*> m_sets; // one a kind, owned by the chart's series
     QValueAxis* m_axisY;
     HourlyKindCounts m_counts{};
+    quint32 m_highest = ~0u; // the most lines in one hour, as the axis shows it
+    bool m_drawn = false;
 };

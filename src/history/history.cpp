@@ -98,7 +98,9 @@ public:
 
     void setLines(std::vector<QByteArray> lines)
     {
-        std::stable_sort(lines.begin(), lines.end(), lessWithoutCase);
+        // A log is written as the events come, so a day's lines are mostly in order already.
+        if (!std::is_sorted(lines.begin(), lines.end(), lessWithoutCase))
+            std::stable_sort(lines.begin(), lines.end(), lessWithoutCase);
         beginResetModel();
         m_lines.swap(lines);
         applyFilter();
