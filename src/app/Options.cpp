@@ -1,4 +1,5 @@
 #include "app/Sorvane.h"
+#include "app/WindowSettings.h"
 
 #include "SorvaneVersion.h"
 
@@ -186,8 +187,12 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
     }
 
     const bool named = parser.isSet(settingsFile);
-    const std::unique_ptr<QSettings> file =
-        openSettings(named ? parser.value(settingsFile) : defaultSettingsPath(), named);
+    const QString settingsPath = named ? parser.value(settingsFile) : defaultSettingsPath();
+    const std::unique_ptr<QSettings> file = openSettings(settingsPath, named);
+    // A file that could not be read is left as it is; a missing one is made when the window closes.
+    settings.settingsPath = file || !QFileInfo::exists(settingsPath) ? settingsPath : QString();
+    if (file)
+        readWindowLayout(*file, settings.dialog.layout);
     settings.forward.targets.clear();
     for (const Option& o : options) {
         const QString name = o.option.names().constFirst();

@@ -3,6 +3,7 @@
 #include "app/AboutDlg.h"
 #include "app/Privileges.h"
 #include "forward/Forwarder.h"
+#include "app/WindowSettings.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -93,5 +94,7 @@ bool CSorvaneApp::InitInstance()
     if (!m_settings.dumpViewsPath.isEmpty())
         writeViews(m_settings.dumpViewsPath, dialog.dumpViews());
     forwarder.finish(FORWARD_FINISH_MS);
+    if (!m_settings.settingsPath.isEmpty())
+        saveWindowLayout(m_settings.settingsPath, dialog.windowLayout());
     return false;
 }

@@ -17,6 +17,9 @@ struct AppSettings {
     QByteArray dumpViewsPath; // diagnostic: the views as text, rewritten as they change
     ForwardOptions forward;   // the collectors every event goes on to
     bool headless = false;    // no window, no display, no discovery
+    // The settings file that keeps the window's layout when it closes; empty when there is none to
+    // write (it could not be read, or held nonsense).
+    QString settingsPath;
 };
 
 // What the forwarder may still send after the window closes or a termination signal.
@@ -26,7 +29,8 @@ constexpr int FORWARD_FINISH_MS = 2000;
 // ~/.config/sorvane/sorvane.conf), into `settings`; an option on the command line wins over the
 // same setting in the file. Returns -1 to go on, or the exit code after --help, --version or an
 // error (printed). A settings file that cannot be read, or a setting in it that makes no sense, is
-// reported on standard error and ignored. Needs no display.
+// reported on standard error and ignored. The window's layout from the last run is read there too.
+// Needs no display.
 int parseCommandLine(const QStringList& arguments, AppSettings& settings);
 
 // The application: checks that the system can give it a datagram socket, then runs the main

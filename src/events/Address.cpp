@@ -24,12 +24,11 @@ bool parseDigits(QStringView text, int maxDigits, quint32& value)
 
 } // namespace
 
-QByteArray FormatIPAddress(quint32 address)
+int formatIPAddressTo(quint32 address, char* text)
 {
     unsigned char bytes[4];
     std::memcpy(bytes, &address, 4);
     // "%u.%u.%u.%u" by hand: this runs several times for every event.
-    char text[16];
     int n = 0;
     for (int i = 0; i < 4; ++i) {
         const unsigned value = bytes[i];
@@ -40,7 +39,13 @@ QByteArray FormatIPAddress(quint32 address)
         text[n++] = static_cast<char>('0' + value % 10);
         text[n++] = '.';
     }
-    return QByteArray(text, n - 1);
+    return n - 1;
+}
+
+QByteArray FormatIPAddress(quint32 address)
+{
+    char text[16];
+    return QByteArray(text, formatIPAddressTo(address, text));
 }
 
 quint32 ipAddressFromBytes(quint8 a, quint8 b, quint8 c, quint8 d)

@@ -15,6 +15,8 @@ constexpr quint16 DISCOVERY_PORT = 1019;
 
 // "%u.%u.%u.%u" of the four bytes in datagram order.
 QByteArray FormatIPAddress(quint32 address);
+// The same text into `text` (room for 16 bytes, no NUL added); returns its length.
+int formatIPAddressTo(quint32 address, char* text);
 
 // Builds an address in datagram order from its four dotted numbers.
 quint32 ipAddressFromBytes(quint8 a, quint8 b, quint8 c, quint8 d);

@@ -1,9 +1,14 @@
 #include "history/history.h"
 
+#include "history/HourlyChart.h"
 #include "log/LogReader.h"
 #include "widgets/Controls.h"
 #include "widgets/DialogUnits.h"
+#include "widgets/FilterField.h"
+#include "widgets/ListCommands.h"
 #include "widgets/MessageBoxes.h"
+#include "widgets/TextMatcher.h"
+#include "widgets/ViewText.h"
 
 #include <QAbstractListModel>
 #include <QComboBox>
@@ -13,6 +18,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -61,7 +67,8 @@ bool isFourDigitYear(const QString& text)
 
 } // namespace
 
-// The lines of one Refresh, sorted once as a sorted list box orders them.
+// The lines of one Refresh, sorted once as a sorted list box orders them; with a filter, only those
+// that hold its text.
 class HistoryLineModel : public QAbstractListModel
 {
 public:
@@ -69,7 +76,9 @@ public:
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override
     {
-        return parent.isValid() ? 0 : static_cast<int>(m_lines.size());
+        if (parent.isValid())
+            return 0;
+        return static_cast<int>(m_matcher.isEmpty() ? m_lines.size() : m_shown.size());
     }
 
     QVariant data(const QModelIndex& index, int role) const override
@@ -78,7 +87,7 @@ public:
             return {};
         if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::AccessibleTextRole)
             return {};
-        return QString::fromLatin1(m_lines[static_cast<std::size_t>(index.row())]);
+        return QString::fromLatin1(line(index.row()));
     }
 
     Qt::ItemFlags flags(const QModelIndex& index) const override
@@ -89,20 +98,50 @@ public:
 
     void setLines(std::vector<QByteArray> lines)
     {
-        std::stable_sort(lines.begin(), lines.end(), lessWithoutCase);
+        // A log is written as the events come, so a day's lines are mostly in order already.
+        if (!std::is_sorted(lines.begin(), lines.end(), lessWithoutCase))
+            std::stable_sort(lines.begin(), lines.end(), lessWithoutCase);
         beginResetModel();
         m_lines.swap(lines);
+        applyFilter();
+        endResetModel();
+    }
+
+    void setFilter(const QString& text)
+    {
+        beginResetModel();
+        m_matcher = TextMatcher(text);
+        applyFilter();
         endResetModel();
     }
 
 private:
+    const QByteArray& line(int row) const
+    {
+        const auto at = static_cast<std::size_t>(row);
+        return m_lines[m_matcher.isEmpty() ? at : m_shown[at]];
+    }
+
+    void applyFilter()
+    {
+        m_shown.clear();
+        if (m_matcher.isEmpty())
+            return;
+        for (std::size_t i = 0; i < m_lines.size(); ++i) {
+            if (m_matcher.in(m_lines[i]))
+                m_shown.push_back(static_cast<quint32>(i));
+        }
+    }
+
     std::vector<QByteArray> m_lines;
+    TextMatcher m_matcher;
+    std::vector<quint32> m_shown; // with a filter, the lines it keeps
 };
 
 CHistoryDlg::CHistoryDlg(QWidget* parent, const QByteArray& userFilePath, MessageBoxes& boxes,
                          std::function<QDate()> today)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint),
+                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       m_model(new HistoryLineModel(this)), m_userFilePath(userFilePath), m_boxes(boxes),
       m_today(std::move(today))
 {
@@ -117,8 +156,16 @@ CHistoryDlg::CHistoryDlg(QWidget* parent, const QByteArray& userFilePath, Messag
     YearList = new QComboBox(this);
     addLabel(QStringLiteral("Year"), du.rect(163, 18, 19, 8), YearList);
     m_refresh = makeButton(this, QStringLiteral("Refresh"), du.rect(256, 16, 50, 14));
+    m_filter = new FilterField(QStringLiteral("Filter lines"), this);
+    m_filter->setObjectName(QStringLiteral("HistoryFilter"));
+    m_filter->setGeometry(du.rect(20, 36, 285, 14));
+    m_chart = new HourlyChart(this);
+    m_chart->setObjectName(QStringLiteral("HourlyChart"));
+    m_chart->setAccessibleName(QStringLiteral("Lines per hour"));
+    m_chart->setFocusPolicy(Qt::NoFocus);
+    m_chart->setGeometry(du.rect(20, 54, 285, 100));
     HistoryList = new QListView(this);
-    m_ok = makeButton(this, QStringLiteral("OK"), du.rect(134, 207, 50, 14));
+    m_ok = makeButton(this, QStringLiteral("OK"), du.rect(134, 277, 50, 14));
 
     const std::pair<QComboBox*, QRect> boxes3[] = {{DayList, du.rect(34, 16, 48, 48)},
                                                    {MonthList, du.rect(111, 16, 48, 44)},
@@ -141,18 +188,28 @@ CHistoryDlg::CHistoryDlg(QWidget* parent, const QByteArray& userFilePath, Messag
 
     HistoryList->setObjectName(QStringLiteral("HistoryList"));
     HistoryList->setAccessibleName(QStringLiteral("History lines"));
-    HistoryList->setGeometry(du.rect(20, 38, 285, 162));
+    HistoryList->setGeometry(du.rect(20, 158, 285, 112));
     HistoryList->setModel(m_model);
     HistoryList->setUniformItemSizes(true);
-    HistoryList->setSelectionMode(QAbstractItemView::SingleSelection);
+    HistoryList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     HistoryList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     HistoryList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     HistoryList->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
     m_ok->setDefault(true);
+    m_commands = new ListCommands(HistoryList, QStringLiteral("&Export..."), [this] { OnExport(); });
 
-    setFixedSize(du.x(326), du.y(234));
+    // The design's size is the first and the smallest; the list takes any extra room.
+    m_designSize = QSize(du.x(326), du.y(304));
+    setMinimumSize(m_designSize);
+    resize(m_designSize);
 
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] {
+        m_filter->setFocus(Qt::ShortcutFocusReason);
+        m_filter->selectAll();
+    });
+    connect(m_filter, &QLineEdit::textChanged, this, &CHistoryDlg::OnChangeFilter);
     connect(MonthList, &QComboBox::activated, this, &CHistoryDlg::OnSelchangeMonth);
     connect(m_refresh, &QPushButton::clicked, this, &CHistoryDlg::OnRefreshHistory);
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
@@ -232,6 +289,7 @@ void CHistoryDlg::OnRefreshHistory()
     const QByteArray key = DateKey();
     if (key.isEmpty()) {
         m_model->setLines({});
+        m_chart->setCounts({});
         return;
     }
     bool opened = false;
@@ -245,6 +303,7 @@ void CHistoryDlg::OnRefreshHistory()
         found = findDateLinesInFile(m_userFilePath, key, &opened);
     }
     m_model->setLines(std::move(found.lines));
+    m_chart->setCounts(found.perHour);
     if (!opened)
         return;
     if (found.error != 0) {
@@ -263,6 +322,38 @@ void CHistoryDlg::OnSelchangeMonth()
     const int month = MonthList->currentIndex() + 1;
     const int day = DayList->currentIndex() >= 0 ? DayList->currentText().toInt() : 0;
     FillDateLists(day, month, twoDigitYearOf(m_today()));
+}
+
+void CHistoryDlg::OnChangeFilter()
+{
+    m_model->setFilter(m_filter->text());
+}
+
+void CHistoryDlg::OnExport()
+{
+    const QString name =
+        QStringLiteral("sorvane-history-%1.txt").arg(QString::fromLatin1(DateKey()).replace(u'/', u'-'));
+    saveWithChooser(this, m_boxes, chooseExportPath, QStringLiteral("Export"), name,
+                    QStringLiteral("Text files (*.txt);;All files (*)"),
+                    [this](const QString& path) { return exportViewAsText(*HistoryList, path); });
+}
+
+void CHistoryDlg::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    layOut();
+}
+
+void CHistoryDlg::layOut()
+{
+    const DialogUnits du(font());
+    const int dx = std::max(0, width() - m_designSize.width());
+    const int dy = std::max(0, height() - m_designSize.height());
+    const auto wider = [dx](QRect r) { return r.adjusted(0, 0, dx, 0); };
+    m_filter->setGeometry(wider(du.rect(20, 36, 285, 14)));
+    m_chart->setGeometry(wider(du.rect(20, 54, 285, 100)));
+    HistoryList->setGeometry(wider(du.rect(20, 158, 285, 112)).adjusted(0, 0, 0, dy));
+    m_ok->setGeometry(du.rect(134, 277, 50, 14).translated(dx / 2, dy));
 }
 
 void CHistoryDlg::centreOnOwner()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "widgets/SavePathChooser.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QDialog>
@@ -8,7 +10,10 @@
 #include <functional>
 #include <memory>
 
+class FilterField;
 class HistoryLineModel;
+class HourlyChart;
+class ListCommands;
 class LogSource;
 class MessageBoxes;
 class QComboBox;
@@ -16,7 +21,8 @@ class QLabel;
 class QListView;
 class QPushButton;
 
-// The History window: lists the log lines of the chosen day, month and year.
+// The History window: lists the log lines of the chosen day, month and year, under a chart of
+// them by hour and kind; a text filter narrows the list.
 class CHistoryDlg : public QDialog
 {
     Q_OBJECT
@@ -38,12 +44,21 @@ public:
     // Replaces how Refresh opens the log; the default reads the file at the path.
     void setLogOpener(LogOpener opener);
 
+    // Where "Export..." asks for the file; tests put their own chooser here.
+    SavePathChooser chooseExportPath = standardSavePathChooser();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void FillDateLists(int day, int month, int twoDigitYear);
     QByteArray DateKey() const;
     QString chosenYear() const;
     void OnRefreshHistory();
     void OnSelchangeMonth();
+    void OnChangeFilter();
+    void OnExport();
+    void layOut();
     void centreOnOwner();
     QLabel* addLabel(const QString& text, const QRect& rect, QWidget* buddy);
 
@@ -54,6 +69,10 @@ private:
     QComboBox* DayList;
     QPushButton* m_refresh;
     QPushButton* m_ok;
+    FilterField* m_filter;
+    HourlyChart* m_chart;
+    ListCommands* m_commands;
+    QSize m_designSize;
     QByteArray m_userFilePath;
     MessageBoxes& m_boxes;
     std::function<QDate()> m_today;

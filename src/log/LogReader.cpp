@@ -17,6 +17,33 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
+std::string_view firstRun(std::string_view piece)
+{
+    std::size_t i = 0;
+    while (i < piece.size() && isBlank(piece[i]))
+        ++i;
+    std::size_t end = i;
+    while (end < piece.size() && !isBlank(piece[end]))
+        ++end;
+    return piece.substr(i, end - i);
+}
+
+std::string_view lastRun(std::string_view piece)
+{
+    std::size_t end = piece.size();
+    while (end > 0 && isBlank(piece[end - 1]))
+        --end;
+    std::size_t start = end;
+    while (start > 0 && !isBlank(piece[start - 1]))
+        --start;
+    return piece.substr(start, end - start);
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
 std::string_view secondRun(std::string_view piece)
 {
     std::size_t i = 0;
@@ -46,7 +73,7 @@ private:
 };
 
 // Searches complete lines (the region ends with a line end, or is the file's last line).
-void searchRegion(std::string_view region, std::string_view key, std::vector<QByteArray>& out)
+void searchRegion(std::string_view region, std::string_view key, LogSearchResult& out)
 {
     const char* const base = region.data();
     std::size_t pos = 0;
@@ -63,8 +90,13 @@ void searchRegion(std::string_view region, std::string_view key, std::vector<QBy
         const std::size_t stop = after ? end + 1 : end;
         forEachLogLine(region.substr(start, stop - start), [&](std::string_view line) {
             splitLogLine(line, [&](const LogPiece& piece) {
-                if (piece.hasDate && piece.dateField == key)
-                    out.emplace_back(piece.shown.data(), static_cast<qsizetype>(piece.shown.size()));
+                if (!piece.hasDate || piece.dateField != key)
+                    return;
+                out.lines.emplace_back(piece.shown.data(), static_cast<qsizetype>(piece.shown.size()));
+                const int hour = hourOfTime(firstRun(piece.shown));
+                if (hour >= 0)
+                    ++out.perHour[static_cast<std::size_t>(hour)]
+                                 [static_cast<std::size_t>(kindOfLine(piece.shown))];
             });
         });
         pos = end + 1;
@@ -72,6 +104,32 @@ void searchRegion(std::string_view region, std::string_view key, std::vector<QBy
 }
 
 } // namespace
+
+int hourOfTime(std::string_view time)
+{
+    // The firewalls' time is free text: only a clock reading counts.
+    const std::size_t colon = time.find(':');
+    if (colon != 1 && colon != 2)
+        return -1;
+    const bool seconds = time.size() == colon + 6;
+    if (time.size() != colon + 3 && !seconds)
+        return -1;
+    for (std::size_t i = 0; i < time.size(); ++i) {
+        const bool separator = i == colon || (seconds && i == colon + 3);
+        if (separator ? time[i] != ':' : !isDigit(time[i]))
+            return -1;
+    }
+    const int hour = colon == 1 ? time[0] - '0' : (time[0] - '0') * 10 + (time[1] - '0');
+    const int minute = (time[colon + 1] - '0') * 10 + (time[colon + 2] - '0');
+    const int second = seconds ? (time[colon + 4] - '0') * 10 + (time[colon + 5] - '0') : 0;
+    // A leap second reads as 60.
+    return hour < 24 && minute < 60 && second <= 60 ? hour : -1;
+}
+
+EventKind kindOfLine(std::string_view shown)
+{
+    return eventKindOfKeyword(lastRun(shown));
+}
 
 void splitLogLine(std::string_view line, const std::function<void(const LogPiece&)>& onPiece)
 {
@@ -117,7 +175,7 @@ LogSearchResult findDateLines(LogSource& source, const QByteArray& dateKey)
             return result;
         }
         if (n == 0) {
-            searchRegion(std::string_view(buffer.get(), carry), key, result.lines);
+            searchRegion(std::string_view(buffer.get(), carry), key, result);
             return result;
         }
         const std::size_t size = carry + static_cast<std::size_t>(n);
@@ -135,7 +193,7 @@ LogSearchResult findDateLines(LogSource& source, const QByteArray& dateKey)
             carry = size;
             continue;
         }
-        searchRegion(std::string_view(buffer.get(), done), key, result.lines);
+        searchRegion(std::string_view(buffer.get(), done), key, result);
         carry = size - done;
         std::memmove(buffer.get(), buffer.get() + done, carry);
     }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "events/EventKind.h"
+
 #include <QByteArray>
 
+#include <array>
 #include <functional>
 #include <string_view>
 #include <vector>
@@ -31,13 +34,23 @@ public:
     virtual long read(char* buffer, std::size_t size) = 0;
 };
 
+// Lines of one date by the hour of their time and the kind of their keyword.
+using HourlyKindCounts = std::array<std::array<quint32, EVENT_KIND_COUNT>, 24>;
+
 struct LogSearchResult {
     std::vector<QByteArray> lines; // the shown text of every matching line, in file order
     int error = 0;                 // errno of a read that failed part-way; the lines before it stay
+    HourlyKindCounts perHour{};    // of the lines found; one without a readable time is in no hour
 };
 
+// The hour of a line's time field ("H:MM", "HH:MM" or either with ":SS"), or -1.
+int hourOfTime(std::string_view time);
+
+// The event kind of a shown line, by its last word (the writer puts the keyword last).
+EventKind kindOfLine(std::string_view shown);
+
 // Every line whose date field equals `dateKey`, read in large blocks; only the lines that hold the
-// key's bytes are split into fields.
+// key's bytes are split into fields. The same pass counts them by hour and kind.
 LogSearchResult findDateLines(LogSource& source, const QByteArray& dateKey);
 
 // Opens `path` for reading; `opened` tells whether it could be.

@@ -6,6 +6,7 @@ EventListModel::EventListModel(QObject* parent, quint64 maxRows, std::size_t tex
     : TextTableModel({"Date", "LoginTime", "ServerIPAddress", "Username", "EventMessage"}, parent),
       m_text(textChunkSize), m_maxRows(maxRows)
 {
+    m_messageMatches.found.fill(-1);
 }
 
 EventListModel::~EventListModel() = default;
@@ -48,7 +49,7 @@ QByteArray EventListModel::cellText(int row, int column) const
 {
     if (row < 0 || row >= static_cast<int>(m_rows.size()))
         return {};
-    const Row& r = m_rows[m_rows.size() - 1 - static_cast<std::size_t>(row)];
+    const Row& r = rowAt(row);
     const char* t = m_text.at(r.textOffset);
     switch (column) {
     case 0:
@@ -63,6 +64,39 @@ QByteArray EventListModel::cellText(int row, int column) const
         return eventMessage(r.code);
     }
     return {};
+}
+
+bool EventListModel::rowContains(int row, const TextMatcher& matcher) const
+{
+    if (row < 0 || row >= static_cast<int>(m_rows.size()))
+        return false;
+    // Runs for every row when the filter changes: no text is copied.
+    const Row& r = rowAt(row);
+    const char* t = m_text.at(r.textOffset);
+    if (matcher.in(t, r.dateLength) || matcher.in(t + r.dateLength, r.timeLength) ||
+        matcher.in(t + r.dateLength + r.timeLength, r.userLength))
+        return true;
+    char server[16];
+    if (matcher.in(server, static_cast<std::size_t>(formatIPAddressTo(r.serverAddress, server))))
+        return true;
+    return messageContains(r.code, matcher);
+}
+
+bool EventListModel::messageContains(quint8 code, const TextMatcher& matcher) const
+{
+    if (!(m_messageMatches.matcher == matcher)) {
+        m_messageMatches.matcher = matcher;
+        m_messageMatches.found.fill(-1);
+    }
+    qint8& found = m_messageMatches.found[code];
+    if (found < 0)
+        found = matcher.in(eventMessage(code)) ? 1 : 0;
+    return found != 0;
+}
+
+quint32 EventListModel::eventCode(int row) const
+{
+    return row >= 0 && row < static_cast<int>(m_rows.size()) ? rowAt(row).code : 0;
 }
 
 std::size_t EventListModel::bytesUsed() const

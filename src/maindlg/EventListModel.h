@@ -4,6 +4,7 @@
 #include "maindlg/TextArena.h"
 #include "maindlg/TextTableModel.h"
 
+#include <array>
 #include <deque>
 
 // The events since start, newest first. Rows are appended to compact storage and row r maps to
@@ -23,6 +24,9 @@ public:
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QByteArray cellText(int row, int column) const override;
+    bool rowContains(int row, const TextMatcher& matcher) const override;
+    // The event code of a row.
+    quint32 eventCode(int row) const;
     // Bytes held per row, storage included.
     std::size_t bytesUsed() const;
     // Oldest rows that left for the cap.
@@ -37,8 +41,19 @@ private:
         quint8 timeLength;
         quint8 userLength;
     };
+    const Row& rowAt(int row) const { return m_rows[m_rows.size() - 1 - static_cast<std::size_t>(row)]; }
+
+    // Whether each event code's text holds the matcher's text: many rows share each, so they are
+    // found once for the matcher last asked.
+    struct MessageMatches {
+        TextMatcher matcher;
+        std::array<qint8, 256> found; // -1 not yet known
+    };
+    bool messageContains(quint8 code, const TextMatcher& matcher) const;
+
     std::deque<Row> m_rows; // oldest first
     TextArena m_text;
     quint64 m_maxRows;
     quint64 m_dropped = 0;
+    mutable MessageMatches m_messageMatches;
 };

@@ -187,3 +187,12 @@ QByteArray OnlineUserModel::cellText(int row, int column) const
         return {};
     return field(cellsOf(m_rows[storageIndex(row)]), column);
 }
+
+bool OnlineUserModel::rowContains(int row, const TextMatcher& matcher) const
+{
+    if (row < 0 || row >= m_live)
+        return false;
+    // A typed text holds no NUL, so a match in the cells laid end to end is a match in one cell.
+    const Row& r = m_rows[storageIndex(row)];
+    return matcher.in(m_text.at(r.textOffset), r.textLength);
+}

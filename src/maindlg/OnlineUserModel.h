@@ -31,6 +31,7 @@ public:
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
 
     QByteArray cellText(int row, int column) const override;
+    bool rowContains(int row, const TextMatcher& matcher) const override;
 
 private:
     // Rows changed one by one in a batch before the view gets a reset instead.

@@ -1,15 +1,19 @@
 #include "maindlg/SorvaneDlg.h"
 
+#include "events/EventKind.h"
 #include "history/history.h"
 #include "intake/StatusLine.h"
 #include "maindlg/EventListModel.h"
 #include "maindlg/OnlineUserModel.h"
+#include "maindlg/RowFilterModel.h"
 #include "maindlg/ServerListBox.h"
 #include "net/Endpoint.h"
 #include "widgets/Controls.h"
 #include "widgets/DialogUnits.h"
 #include "widgets/ElidedLabel.h"
+#include "widgets/FilterField.h"
 #include "widgets/HelpWindow.h"
+#include "widgets/ListCommands.h"
 
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -40,7 +44,8 @@ QTableView* makeListView(QWidget* parent, QAbstractItemModel* model, const QStri
     view->setShowGrid(false);
     view->setWordWrap(false);
     view->setSelectionBehavior(QAbstractItemView::SelectItems);
-    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Several rows at once, for Copy.
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->verticalHeader()->hide();
     // One fixed row height keeps insertion and layout cheap at a million rows.
@@ -69,7 +74,7 @@ CSorvaneDlg::CSorvaneDlg(const DialogOptions& options, EventIntake& intake, Disc
     setObjectName(QStringLiteral("Sorvane"));
     setWindowTitle(QStringLiteral("Sorvane"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     createControls();
     routeMessages();
 }
@@ -79,45 +84,89 @@ CSorvaneDlg::~CSorvaneDlg()
     m_discovery.CloseDiscoverySocket();
 }
 
+void CSorvaneDlg::place(QWidget* widget, const QRect& design, int grows)
+{
+    widget->setGeometry(design);
+    m_placements.push_back({widget, design, grows});
+}
+
 void CSorvaneDlg::createControls()
 {
     const DialogUnits units(font());
-    setFixedSize(units.x(380), units.y(262));
+    // The design's size is the first and the smallest; extra room goes to the lists.
+    m_designSize = QSize(units.x(380), units.y(280));
+    setMinimumSize(m_designSize);
+    resize(m_designSize);
+    // A combo box keeps its own height; the design gives only where it starts.
+    auto comboRect = [&units](QComboBox* combo, int x, int y, int w) {
+        const QRect r = units.rect(x, y, w, 0);
+        return QRect(r.x(), r.y(), r.width(), combo->sizeHint().height());
+    };
 
     // Template order, which is also the tab order.
     m_closeButton = makeButton(this, QStringLiteral("Close"), units.rect(7, 124, 93, 14));
     m_closeButton->setDefault(true);
+    place(m_closeButton, m_closeButton->geometry(), MoveDownUpper);
     m_helpButton = makeButton(this, QStringLiteral("&Help"), units.rect(7, 140, 93, 14));
+    place(m_helpButton, m_helpButton->geometry(), MoveDownUpper);
     auto* serversLabel = new QLabel(QStringLiteral("Available Servers"), this);
     serversLabel->setGeometry(units.rect(7, 37, 93, 13));
     m_refreshButton = makeButton(this, QStringLiteral("Refresh Server List"), units.rect(7, 92, 93, 14));
+    place(m_refreshButton, m_refreshButton->geometry(), MoveDownUpper);
     m_historyButton = makeButton(this, QStringLiteral("History"), units.rect(7, 108, 93, 14));
-    auto* frame = new QGroupBox(QStringLiteral("Online Users Information"), this);
-    frame->setGeometry(units.rect(103, 16, 270, 129));
+    place(m_historyButton, m_historyButton->geometry(), MoveDownUpper);
+    m_onlineFrame = new QGroupBox(QStringLiteral("Online Users Information"), this);
+    place(m_onlineFrame, units.rect(103, 16, 270, 129), Wider | TallerUpper);
 
     GroupFilter = new QComboBox(this);
     GroupFilter->setObjectName(QStringLiteral("GroupFilter"));
     GroupFilter->setAccessibleName(QStringLiteral("Online Users Information: group"));
-    const QRect filterRect = units.rect(117, 28, 202, 0);
-    GroupFilter->setGeometry(filterRect.x(), filterRect.y(), filterRect.width(),
-                             GroupFilter->sizeHint().height());
+    place(GroupFilter, comboRect(GroupFilter, 117, 28, 100), Fixed);
     GroupFilter->addItem(QString::fromLatin1(ALL_GROUPS));
 
+    OnlineUserFilter = new FilterField(QStringLiteral("Filter online users"), this);
+    OnlineUserFilter->setObjectName(QStringLiteral("OnlineUserFilter"));
+    place(OnlineUserFilter, QRect(units.x(221), GroupFilter->y(), units.x(144), GroupFilter->height()),
+          Wider);
+
     m_onlineUserModel = new OnlineUserModel(this);
-    OnlineUserList = makeListView(this, m_onlineUserModel, QStringLiteral("OnlineUserList"));
+    m_onlineUserView = new RowFilterModel(m_onlineUserModel, this);
+    OnlineUserList = makeListView(this, m_onlineUserView, QStringLiteral("OnlineUserList"));
     OnlineUserList->setAccessibleName(QStringLiteral("Online Users Information"));
-    OnlineUserList->setGeometry(units.rect(107, 48, 258, 92));
+    place(OnlineUserList, units.rect(107, 48, 258, 92), Wider | TallerUpper);
+
+    // The filter bar, in the row under the buttons; the row's left part is kept free.
+    EventFilter = new FilterField(QStringLiteral("Filter events"), this);
+    EventFilter->setObjectName(QStringLiteral("EventFilter"));
+    EventKindFilter = new QComboBox(this);
+    EventKindFilter->setObjectName(QStringLiteral("EventKindFilter"));
+    EventKindFilter->setAccessibleName(QStringLiteral("Event kinds"));
+    EventKindFilter->addItem(QStringLiteral("All events"));
+    for (int kind = 0; kind < EVENT_KIND_COUNT; ++kind) {
+        if (EventKind(kind) != EventKind::Other)
+            EventKindFilter->addItem(QString::fromLatin1(eventKindName(EventKind(kind))));
+    }
+    const QRect kindRect = comboRect(EventKindFilter, 191, 158, 100);
+    place(EventKindFilter, kindRect, MoveDownUpper | MoveRight);
+    place(EventFilter, QRect(units.x(107), kindRect.y(), units.x(80), kindRect.height()),
+          MoveDownUpper | Wider);
+    m_eventCount = new ElidedLabel(this);
+    m_eventCount->setObjectName(QStringLiteral("EventCount"));
+    m_eventCount->setAccessibleName(QStringLiteral("Events shown"));
+    place(m_eventCount, QRect(units.x(295), kindRect.y(), units.x(70), kindRect.height()),
+          MoveDownUpper | MoveRight);
 
     m_eventModel = new EventListModel(this, m_options.maxEventRows);
-    EventList = makeListView(this, m_eventModel, QStringLiteral("EventList"));
+    m_eventView = new RowFilterModel(m_eventModel, this);
+    EventList = makeListView(this, m_eventView, QStringLiteral("EventList"));
     EventList->setAccessibleName(QStringLiteral("Events"));
-    EventList->setGeometry(units.rect(7, 158, 358, 91));
+    place(EventList, units.rect(7, 176, 358, 91), MoveDownUpper | Wider | TallerLower);
 
     ServerList = new ServerListBox(this);
     ServerList->setObjectName(QStringLiteral("ServerList"));
     ServerList->setAccessibleName(serversLabel->text());
     ServerList->setSelectionMode(QAbstractItemView::SingleSelection);
-    ServerList->setGeometry(units.rect(7, 48, 92, 40));
+    place(ServerList, units.rect(7, 48, 92, 40), TallerUpper);
     serversLabel->setBuddy(ServerList);
 
     SelectedServerField = new QLineEdit(this);
@@ -131,19 +180,24 @@ void CSorvaneDlg::createControls()
     m_statusLine = new ElidedLabel(this);
     m_statusLine->setObjectName(QStringLiteral("StatusLine"));
     m_statusLine->setAccessibleName(QStringLiteral("Status"));
-    m_statusLine->setGeometry(units.rect(7, 251, 358, 9));
+    place(m_statusLine, units.rect(7, 269, 358, 9), MoveDownAll | Wider);
 
     m_selectServerTimer = new QTimer(this);
     m_selectServerTimer->setSingleShot(true);
     m_detectionTimer = new QTimer(this);
     m_detectionTimer->setSingleShot(true);
 
-    // Only the window's background, labels and frame open the window menu; the lists and buttons
-    // keep a right-click to themselves, and the text field keeps its edit menu.
+    // Only the window's background, labels and frame open the window menu; the buttons and
+    // drop-downs keep a right-click to themselves, the text fields keep their edit menu, and the
+    // lists open their own.
     for (QWidget* control :
          std::initializer_list<QWidget*>{m_closeButton, m_helpButton, m_refreshButton, m_historyButton,
-                                         GroupFilter, OnlineUserList, EventList, ServerList})
+                                         GroupFilter, EventKindFilter, ServerList})
         control->setContextMenuPolicy(Qt::PreventContextMenu);
+    m_eventCommands =
+        new ListCommands(EventList, QStringLiteral("&Export to CSV..."), [this] { OnExportEventList(); });
+    m_onlineUserCommands = new ListCommands(OnlineUserList, QStringLiteral("&Export to CSV..."),
+                                            [this] { OnExportOnlineUserList(); });
 
     m_windowMenu = new QMenu(this);
     m_windowMenu->addAction(QStringLiteral("Mi&nimize"))->setData(int(WindowCommand::Minimize));
@@ -151,6 +205,11 @@ void CSorvaneDlg::createControls()
     auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
     connect(shortcut, &QShortcut::activated, this,
             [this] { m_windowMenu->popup(mapToGlobal(QPoint(0, 0))); });
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] {
+        EventFilter->setFocus(Qt::ShortcutFocusReason);
+        EventFilter->selectAll();
+    });
 }
 
 // One connection per message the window handles, in the order of its routing table.
@@ -162,6 +221,9 @@ void CSorvaneDlg::routeMessages()
             [this](QAction* action) { OnSysCommand(WindowCommand(action->data().toInt())); });
     connect(this, &QDialog::finished, this, &CSorvaneDlg::OnDestroy);
     connect(EventList, &QTableView::clicked, this, &CSorvaneDlg::OnClickEventList);
+    connect(EventFilter, &QLineEdit::textChanged, this, &CSorvaneDlg::OnChangeEventFilter);
+    connect(EventKindFilter, &QComboBox::currentIndexChanged, this, &CSorvaneDlg::OnChangeEventFilter);
+    connect(OnlineUserFilter, &QLineEdit::textChanged, this, &CSorvaneDlg::OnChangeOnlineUserFilter);
     connect(GroupFilter, &QComboBox::activated, this, &CSorvaneDlg::OnSelchangeGroupFilter);
     connect(m_historyButton, &QPushButton::clicked, this, &CSorvaneDlg::OnHistory);
     connect(ServerList, &QListWidget::itemSelectionChanged, this, &CSorvaneDlg::OnSelchangeServerList);
@@ -188,6 +250,7 @@ bool CSorvaneDlg::OnInitDialog()
     std::fprintf(stderr, "sorvane: %s\n", statusText().toLocal8Bit().constData());
 
     createColumns();
+    restoreLayout(m_options.layout);
     m_closeButton->setFocus();
     return true;
 }
@@ -224,6 +287,7 @@ void CSorvaneDlg::contextMenuEvent(QContextMenuEvent* event)
 void CSorvaneDlg::OnHistory()
 {
     CHistoryDlg dialog(this, m_options.userFilePath, m_boxes);
+    dialog.chooseExportPath = chooseExportPath;
     dialog.exec();
 }
 

@@ -5,6 +5,7 @@
 #include "intake/EventIntake.h"
 #include "intake/StatusLine.h"
 #include "widgets/MessageBoxes.h"
+#include "widgets/SavePathChooser.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -14,13 +15,17 @@
 #include <memory>
 #include <optional>
 #include <unordered_set>
+#include <vector>
 
 class DiscoveryEndpoint;
 class ElidedLabel;
 class EventListModel;
+class FilterField;
 class HelpWindow;
+class ListCommands;
 class OnlineUserModel;
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -28,6 +33,7 @@ class QMenu;
 class QPushButton;
 class QTableView;
 class QTimer;
+class RowFilterModel;
 
 constexpr int TIMER_SELECT_SERVER = 0xFE00;
 constexpr int TIMER_DETECTION = 0xFE10;
@@ -37,11 +43,20 @@ constexpr char ALL_GROUPS[] = "All";
 // The entries of the window menu.
 enum class WindowCommand { Minimize, Close, About };
 
+// The window's size and place (as QWidget::saveGeometry() has them) and the pixel widths of the
+// lists' columns; empty for the design's own.
+struct WindowLayout {
+    QByteArray geometry;
+    std::vector<int> eventColumns;
+    std::vector<int> onlineUserColumns;
+};
+
 struct DialogOptions {
     QByteArray userFilePath;       // absolute path of the one log file, for History
     int selectServerPeriod = 3000; // ms; shorter only in tests
     int detectionPeriod = 9000;
     quint64 maxEventRows = 20000000; // the event list's cap; 0 for none
+    WindowLayout layout;             // as the last run left it
 };
 
 // The monitor's one window: the server list, the online users of the chosen server and group,
@@ -66,6 +81,10 @@ public:
     void OnSelchangeServerList();
     void OnSelchangeGroupFilter();
     void OnClickEventList();
+    void OnChangeEventFilter();
+    void OnChangeOnlineUserFilter();
+    void OnExportEventList();
+    void OnExportOnlineUserList();
 
     bool StartAutoDetection();
     void OnRefreshServerList();
@@ -87,6 +106,13 @@ public:
     QMenu* windowMenu() const { return m_windowMenu; }
     // Every view as text, for diagnostics.
     QByteArray dumpViews() const;
+    // What the event list shows: the rows that pass the filter bar.
+    const RowFilterModel& eventView() const { return *m_eventView; }
+    // The size, place and column widths to remember for the next run.
+    WindowLayout windowLayout() const;
+
+    // Where "Export to CSV..." asks for the file; tests put their own chooser here.
+    SavePathChooser chooseExportPath = standardSavePathChooser();
 
     // What parts beside the window add to its status line (the forwarder's count and conditions).
     std::function<void(StatusCounts&, QStringList&)> extraStatus;
@@ -102,11 +128,16 @@ signals:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void createControls();
     void routeMessages();
     void createColumns();
+    void restoreLayout(const WindowLayout& layout);
+    void place(QWidget* widget, const QRect& design, int grows);
+    void layOut();
+    void updateEventCount();
     void rebuildForSelectedServer();
     void fillOnlineUsers(bool addGroups);
     void addGroup(const QByteArray& group);
@@ -125,6 +156,11 @@ private:
     QComboBox* GroupFilter = nullptr;
     QTableView* EventList = nullptr;
     QTableView* OnlineUserList = nullptr;
+    FilterField* OnlineUserFilter = nullptr;
+    FilterField* EventFilter = nullptr;
+    QComboBox* EventKindFilter = nullptr;
+    ElidedLabel* m_eventCount = nullptr;
+    QGroupBox* m_onlineFrame = nullptr;
     QPushButton* m_closeButton = nullptr;
     QPushButton* m_helpButton = nullptr;
     QPushButton* m_refreshButton = nullptr;
@@ -137,6 +173,30 @@ private:
 
     EventListModel* m_eventModel = nullptr;
     OnlineUserModel* m_onlineUserModel = nullptr;
+    RowFilterModel* m_eventView = nullptr;
+    RowFilterModel* m_onlineUserView = nullptr;
+    ListCommands* m_eventCommands = nullptr;
+    ListCommands* m_onlineUserCommands = nullptr;
+
+    // How a control follows a window larger than the design: the extra width, and the extra height
+    // of the upper part (a third) or the lower part (the rest), moves or widens it.
+    enum Grow {
+        Fixed = 0,
+        MoveRight = 1,
+        Wider = 2,
+        MoveDownUpper = 4,
+        TallerUpper = 8,
+        MoveDownAll = 16,
+        TallerLower = 32
+    };
+    // Where each control sits at the design's size, and how it follows a larger window.
+    struct Placement {
+        QWidget* widget;
+        QRect design;
+        int grows; // Grow flags
+    };
+    std::vector<Placement> m_placements;
+    QSize m_designSize;
     OnlineUserTable m_onlineUsers;
     std::unordered_set<QByteArray> m_listedServers;
     std::unique_ptr<HelpWindow> m_helpWindow;

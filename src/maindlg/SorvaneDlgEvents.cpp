@@ -16,6 +16,7 @@ void CSorvaneDlg::OnEventNotify(const EventBatch& batch)
         processEvent(record);
     m_onlineUserModel->endBatch();
     updateStatus();
+    updateEventCount();
 }
 
 void CSorvaneDlg::processEvent(const EventRecord& record)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "widgets/TextMatcher.h"
+
 #include <QAbstractTableModel>
 #include <QByteArray>
 
@@ -18,6 +20,17 @@ public:
 
     // The text of one cell as stored; empty outside the table.
     virtual QByteArray cellText(int row, int column) const = 0;
+
+    // Whether some cell of `row` holds the matcher's text; a table of many rows answers without
+    // making each cell's text.
+    virtual bool rowContains(int row, const TextMatcher& matcher) const
+    {
+        for (int column = 0; column < columnCount(); ++column) {
+            if (matcher.in(cellText(row, column)))
+                return true;
+        }
+        return false;
+    }
 
     int columnCount(const QModelIndex& parent = QModelIndex()) const override
     {

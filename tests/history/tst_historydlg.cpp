@@ -135,13 +135,14 @@ private slots:
     {
         auto dlg = open(QDate(2026, 3, 15));
         QCOMPARE(dlg->windowTitle(), QStringLiteral("History"));
-        QCOMPARE(dlg->minimumSize(), dlg->maximumSize());
         QStringList names;
-        for (const char* name : {"DayList", "MonthList", "YearList", "Refresh", "HistoryList", "OK"})
+        for (const char* name : {"DayList", "MonthList", "YearList", "Refresh", "HistoryFilter", "HourlyChart",
+                                 "HistoryList", "OK"})
             names << dlg->findChild<QWidget*>(name)->accessibleName();
         for (const QLabel* label : dlg->findChildren<QLabel*>())
             names << label->text() + "=" + label->accessibleName();
-        QCOMPARE(names, QStringList({"Day", "Month", "Year", "Refresh", "History lines", "OK", "Day=Day",
+        QCOMPARE(names, QStringList({"Day", "Month", "Year", "Refresh", "Filter lines", "Lines per hour",
+                                     "History lines", "OK", "Day=Day",
                                      "Month=Month", "Year=Year"}));
         QVERIFY(dlg->findChild<QPushButton*>("OK")->isDefault());
         QVERIFY(box(*dlg, "YearList")->isEditable() && !box(*dlg, "DayList")->isEditable());

@@ -3,12 +3,14 @@
 int runMainWindowTest(int argc, char** argv);
 int runDiscoveryTest(int argc, char** argv);
 int runFaultTest(int argc, char** argv);
+int runFilterTest(int argc, char** argv);
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     int failures = runMainWindowTest(argc, argv);
     failures += runDiscoveryTest(argc, argv);
+    failures += runFilterTest(argc, argv);
     failures += runFaultTest(argc, argv); // last: it leaves the network namespace
     return failures;
 }

@@ -2,6 +2,7 @@
 
 #include "events/OnlineUserTable.h"
 #include "maindlg/EventListModel.h"
+#include "widgets/DialogUnits.h"
 #include "maindlg/OnlineUserModel.h"
 #include "widgets/MessageBoxWindow.h"
 
@@ -133,9 +134,12 @@ private slots:
     {
         start();
         QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Sorvane"));
-        QCOMPARE(m_dialog->minimumSize(), m_dialog->maximumSize());
+        // The design's size is the first and the smallest; the window grows and maximises.
+        const DialogUnits units(m_dialog->font());
+        QCOMPARE(m_dialog->size(), QSize(units.x(380), units.y(280)));
+        QCOMPARE(m_dialog->minimumSize(), m_dialog->size());
         QVERIFY(m_dialog->windowFlags() & Qt::WindowMinimizeButtonHint);
-        QVERIFY(!(m_dialog->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(m_dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
         QVERIFY(child<QPushButton>("Close")->isDefault());
         QCOMPARE(m_dialog->focusWidget(), child<QPushButton>("Close"));
         QCOMPARE(comboTexts(child<QComboBox>("GroupFilter")), QStringList{QStringLiteral("All")});
@@ -154,16 +158,18 @@ private slots:
             titles << users->model()->headerData(i, Qt::Horizontal).toString();
         QCOMPARE(titles, QString("Date LoginTime IPAddress Username Groupname ServerIPAddress").split(' '));
 
-        // Tab order is the template's: Close, Help, Refresh, History, filter, users, events, servers.
+        // Tab order is the template's: Close, Help, Refresh, History, filter, users, events, servers;
+        // each list's own filter comes just before it.
         QStringList order;
         QWidget* widget = child<QPushButton>("Close");
-        for (int i = 0; i < 9; ++i, widget = widget->nextInFocusChain()) {
+        for (int i = 0; i < 12; ++i, widget = widget->nextInFocusChain()) {
             while (!(widget->focusPolicy() & Qt::TabFocus))
                 widget = widget->nextInFocusChain();
             order << widget->objectName();
         }
         QCOMPARE(order, QStringList({"Close", "&Help", "Refresh Server List", "History", "GroupFilter",
-                                     "OnlineUserList", "EventList", "ServerList", "SelectedServerField"}));
+                                     "OnlineUserFilter", "OnlineUserList", "EventFilter", "EventKindFilter",
+                                     "EventList", "ServerList", "SelectedServerField"}));
     }
 
     void everyControlHasAnAccessibleName()
@@ -429,8 +435,9 @@ private slots:
              {static_cast<QWidget*>(m_dialog), m_dialog->findChild<QWidget*>("StatusLine"),
               static_cast<QWidget*>(m_dialog->findChild<QGroupBox*>())})
             QCOMPARE(rightClick(background), QStringLiteral("window menu"));
+        // The lists open their own menu (Copy, Export).
         for (const char* name : {"EventList", "OnlineUserList"})
-            QCOMPARE(rightClick(child<QTableView>(name)->viewport()), QString());
+            QCOMPARE(rightClick(child<QTableView>(name)->viewport()), QStringLiteral("other"));
         QCOMPARE(rightClick(child<QListWidget>("ServerList")->viewport()), QString());
         for (const char* name : {"GroupFilter", "Close", "&Help", "Refresh Server List", "History"})
             QCOMPARE(rightClick(child<QWidget>(name)), QString());

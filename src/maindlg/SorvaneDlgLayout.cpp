@@ -1,0 +1,54 @@
+#include "maindlg/SorvaneDlg.h"
+
+#include <QTableView>
+
+void CSorvaneDlg::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    layOut();
+}
+
+void CSorvaneDlg::layOut()
+{
+    const int dx = std::max(0, width() - m_designSize.width());
+    const int dy = std::max(0, height() - m_designSize.height());
+    // The event list takes two thirds of the extra height; the online users and the servers the rest.
+    const int upper = dy / 3;
+    const int lower = dy - upper;
+    for (const Placement& p : m_placements) {
+        QRect r = p.design;
+        r.translate((p.grows & MoveRight) ? dx : 0, (p.grows & MoveDownAll)     ? dy
+                                                    : (p.grows & MoveDownUpper) ? upper
+                                                                                : 0);
+        r.setWidth(r.width() + ((p.grows & Wider) ? dx : 0));
+        r.setHeight(r.height() + ((p.grows & TallerUpper) ? upper : 0) +
+                    ((p.grows & TallerLower) ? lower : 0));
+        p.widget->setGeometry(r);
+    }
+}
+
+void CSorvaneDlg::restoreLayout(const WindowLayout& layout)
+{
+    // Each part on its own: widths that do not fit this window's lists leave the design's.
+    const std::pair<QTableView*, const std::vector<int>*> lists[] = {
+        {EventList, &layout.eventColumns}, {OnlineUserList, &layout.onlineUserColumns}};
+    for (const auto& [view, widths] : lists) {
+        if (static_cast<int>(widths->size()) != view->model()->columnCount())
+            continue;
+        for (int column = 0; column < view->model()->columnCount(); ++column)
+            view->setColumnWidth(column, (*widths)[static_cast<std::size_t>(column)]);
+    }
+    if (!layout.geometry.isEmpty())
+        restoreGeometry(layout.geometry);
+}
+
+WindowLayout CSorvaneDlg::windowLayout() const
+{
+    WindowLayout layout;
+    layout.geometry = saveGeometry();
+    for (int column = 0; column < EventList->model()->columnCount(); ++column)
+        layout.eventColumns.push_back(EventList->columnWidth(column));
+    for (int column = 0; column < OnlineUserList->model()->columnCount(); ++column)
+        layout.onlineUserColumns.push_back(OnlineUserList->columnWidth(column));
+    return layout;
+}

@@ -1,0 +1,27 @@
+#include "widgets/SavePathChooser.h"
+
+#include "widgets/MessageBoxes.h"
+
+#include <QDir>
+#include <QFileDialog>
+
+SavePathChooser standardSavePathChooser()
+{
+    return [](QWidget* owner, const QString& caption, const QString& suggestedName, const QString& filter) {
+        return QFileDialog::getSaveFileName(owner, caption, QDir::home().filePath(suggestedName), filter);
+    };
+}
+
+void saveWithChooser(QWidget* owner, MessageBoxes& boxes, const SavePathChooser& choose,
+                     const QString& caption, const QString& suggestedName, const QString& filter,
+                     const std::function<QString(const QString& path)>& write)
+{
+    const QString path = choose ? choose(owner, caption, suggestedName, filter) : QString();
+    if (path.isEmpty())
+        return;
+    const QString reason = write(path);
+    if (!reason.isEmpty())
+        boxes.show(owner,
+                   QStringLiteral("Could not write %1: %2.").arg(QDir::toNativeSeparators(path), reason),
+                   caption, MessageBoxes::Icon::Critical);
+}
