@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A burst of back-to-back event datagrams while the window is busy: during a History Refresh of a
 // large log, and while a message box is open. Prints how many of the burst reached the log.
 #include "events/EventRecord.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Events a second that the forwarder hands to a real rsyslogd over TCP with nothing missing: for each
 // rate, N numbered events go through Forwarder (as the pipeline would hand them on, in batches) to an
 // rsyslogd of the benchmark's own on a loopback port, and the collector's file is read back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // bench_history: generates user logs of the given sizes, times the History window's Refresh for one
 // date in each, and times `grep -c -F <date> <file>` on the same file for comparison.
 

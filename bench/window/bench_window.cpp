@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds N events through the main window's processing, offscreen: datagrams on a loopback port,
 // read, logged, listed and tabled in batches as the event loop delivers them. Prints events per
 // second and the memory each EventList row costs. With "filter", times the filter bar at 10^6

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Gives up every capability the process holds (permitted, effective, inheritable and ambient), so

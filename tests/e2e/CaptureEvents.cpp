@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Watches one interface for the event datagrams that reach it and writes the log lines the monitor
 // should make of them. It only listens: it never sends anything.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The monitor with all its defaults, in a network namespace of its own, against the simulator in a
 # second namespace joined to it by a veth pair. Watched from outside as a user would: its log file,
 # the simulator's record of the Discover packets it answered, and the window's views (--dump-views).

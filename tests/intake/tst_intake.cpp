@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/Datagrams.h"
 #include "common/LoopbackPeer.h"
 #include "intake/EventIntake.h"

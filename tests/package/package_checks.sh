@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into scratch roots and builds the Debian package from it, then checks both as a
 # distribution would: the desktop entry, the AppStream metainfo, the systemd unit, lintian, the
 # programs run from the unpacked package with no display, and the port privilege its postinst grants.
