@@ -1,5 +1,6 @@
 #include "app/Headless.h"
 
+#include "app/Privileges.h"
 #include "net/DatagramQueue.h"
 
 #include <QCoreApplication>
@@ -42,6 +43,10 @@ HeadlessMonitor::~HeadlessMonitor() = default;
 
 bool HeadlessMonitor::start()
 {
+    // The one step that may need the port privilege comes first, and then no privilege is kept.
+    m_intake.bind();
+    if (dropCapabilities() != 0)
+        m_print(QStringLiteral("could not give up the process's capabilities"));
     m_intake.open();
     printStatus();
     if (!m_intake.isOpen())
@@ -69,7 +74,8 @@ void HeadlessMonitor::stop()
     StatusCounts counts;
     QStringList conditions;
     m_forwarder.addStatus(counts, conditions);
-    if (counts.notForwarded != 0 || m_intake.lostLogLines() != 0 || m_intake.droppedBySystem() != 0)
+    if (counts.notForwarded != 0 || m_intake.lostLogLines() != 0 || m_intake.droppedBySystem() != 0 ||
+        m_intake.refusedSenders() != 0)
         printStatus();
     QCoreApplication::exit(0);
 }
@@ -79,6 +85,7 @@ QString HeadlessMonitor::statusText() const
     StatusCounts counts;
     counts.lostLogLines = m_intake.lostLogLines();
     counts.droppedBySystem = m_intake.droppedBySystem();
+    counts.refusedSenders = m_intake.refusedSenders();
     QStringList conditions;
     m_forwarder.addStatus(counts, conditions);
     return statusLineText(m_intake.port(), m_intake.isOpen() ? 0 : m_intake.openError(), counts, conditions);
@@ -95,7 +102,7 @@ void HeadlessMonitor::onTick()
     QStringList conditions;
     m_forwarder.addStatus(counts, conditions);
     if (counts.notForwarded != 0 || m_intake.lostLogLines() != 0 || m_intake.droppedBySystem() != 0 ||
-        !conditions.isEmpty())
+        m_intake.refusedSenders() != 0 || !conditions.isEmpty())
         printStatus();
 }
 

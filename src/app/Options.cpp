@@ -73,6 +73,7 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     QString logFile = QStringLiteral("userfile");
+    QString problem; // what is wrong with a value, where an option says more than its form
     EndpointSettings& endpoints = settings.endpoints;
     const Option options[] = {
         {{QStringLiteral("event-port"), QStringLiteral("UDP port on which events arrive (default 1023)."),
@@ -107,6 +108,19 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
              return ok && !v.isEmpty() && v.front().isDigit();
          },
          "a whole number"},
+        {{QStringLiteral("allow-from"),
+          QStringLiteral("Accept events and discovery replies only from these senders (default: from any)."),
+          QStringLiteral("A.B.C.D[/N],...")},
+         [&](const QString& v) {
+             QString bad;
+             if (endpoints.allowed.parse(v, &bad))
+                 return true;
+             problem = QStringLiteral("\"%1\" is not an IPv4 address or CIDR block").arg(bad);
+             return false;
+         },
+         "IPv4 addresses and CIDR blocks, comma-separated",
+         false,
+         true},
         {{QStringLiteral("dump-views"),
           QStringLiteral("Keep a text copy of the window's views in PATH (diagnostics)."),
           QStringLiteral("PATH")},
@@ -177,18 +191,24 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
     settings.forward.targets.clear();
     for (const Option& o : options) {
         const QString name = o.option.names().constFirst();
+        problem.clear();
         if (parser.isSet(o.option)) {
             const QStringList values = o.list ? parser.values(o.option) : QStringList{parser.value(o.option)};
             for (const QString& value : values) {
                 if (!o.apply(value)) {
-                    std::fprintf(stderr, "sorvane: --%s needs %s, not \"%s\"\n", qPrintable(name), o.expected,
-                                 qPrintable(value));
+                    if (!problem.isEmpty())
+                        std::fprintf(stderr, "sorvane: --%s: %s\n", qPrintable(name), qPrintable(problem));
+                    else
+                        std::fprintf(stderr, "sorvane: --%s needs %s, not \"%s\"\n", qPrintable(name),
+                                     o.expected, qPrintable(value));
                     return 2;
                 }
             }
         } else if (file && file->contains(name)) {
             const QVariant setting = file->value(name);
-            const QStringList values = o.list ? setting.toStringList() : QStringList{setting.toString()};
+            // A single value with commas reads back as a list.
+            const QStringList values =
+                o.list ? setting.toStringList() : QStringList{setting.toStringList().join(QLatin1Char(','))};
             for (const QString& value : values) {
                 if (o.apply(value))
                     continue;

@@ -1,11 +1,14 @@
 #include "app/Sorvane.h"
 
 #include "app/AboutDlg.h"
+#include "app/Privileges.h"
 #include "forward/Forwarder.h"
 
 #include <QFile>
 #include <QSaveFile>
+
 #include <QTimer>
+#include <cstdio>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -63,6 +66,10 @@ bool CSorvaneApp::InitInstance()
     intakeOptions.endpoint = m_settings.endpoints;
     intakeOptions.logPath = m_settings.dialog.userFilePath;
     EventIntake intake(intakeOptions);
+    // The one step that may need the port privilege comes first, and then no privilege is kept.
+    intake.bind();
+    if (dropCapabilities() != 0)
+        std::fprintf(stderr, "sorvane: could not give up the process's capabilities\n");
     // Connected before the window, so the events are on their way while the window shows them.
     Forwarder forwarder(m_settings.forward);
     QObject::connect(&intake, &EventIntake::eventsArrived, &forwarder, &Forwarder::forwardEvents);

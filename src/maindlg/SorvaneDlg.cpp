@@ -246,6 +246,7 @@ QString CSorvaneDlg::statusText() const
     StatusCounts counts;
     counts.lostLogLines = m_intake.lostLogLines();
     counts.droppedBySystem = m_intake.droppedBySystem();
+    counts.refusedSenders = m_intake.refusedSenders() + m_discovery.refusedReplies();
     counts.rowsNotShown = m_eventModel->rowsDropped();
     QStringList conditions;
     if (extraStatus)

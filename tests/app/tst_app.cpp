@@ -87,11 +87,9 @@ private slots:
             auto* status = dialog.findChild<QLabel*>("StatusLine");
             QVERIFY(status);
             QTRY_VERIFY_WITH_TIMEOUT(status->toolTip().endsWith(condition), 10000);
-            PeerSocket firewall;
-            EventRecord record;
-            setField(record.Username, USERNAME_WIDTH, "alice");
+            LoopbackPeer firewall;
             for (int i = 0; i < 3; ++i)
-                firewall.sendTo(encodeEvent(record), settings.endpoints.eventPort);
+                firewall.sendTo(settings.endpoints.eventPort, eventDatagram(0, "alice"));
             QTRY_COMPARE_WITH_TIMEOUT(
                 status->toolTip(),
                 QStringLiteral("Listening for events on UDP port %1, 2 events not forwarded")
