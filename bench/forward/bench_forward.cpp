@@ -213,7 +213,8 @@ int main(int argc, char* argv[])
     conf.close();
     QProcess collector;
     collector.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    collector.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    collector.setProcessChannelMode(QProcess::MergedChannels);
+    collector.setStandardOutputFile(dir.filePath(QStringLiteral("rsyslog.out")));
     collector.start(rsyslogd, {QStringLiteral("-n"), QStringLiteral("-f"), conf.fileName(),
                                QStringLiteral("-i"), dir.filePath(QStringLiteral("rsyslog.pid"))});
     const QDeadlineTimer deadline(20000);

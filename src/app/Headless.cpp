@@ -29,13 +29,11 @@ void printToStandardError(const QString& line)
 } // namespace
 
 HeadlessMonitor::HeadlessMonitor(const AppSettings& settings, std::function<void(const QString&)> print)
-    : m_print(print ? std::move(print) : printToStandardError), m_intake(intakeOptions(settings)),
-      m_forwarder(settings.forward)
+    : m_print(print ? std::move(print) : printToStandardError), m_forwardOptions(settings.forward),
+      m_intake(intakeOptions(settings))
 {
-    connect(&m_intake, &EventIntake::eventsArrived, &m_forwarder, &Forwarder::forwardEvents);
     connect(&m_intake, &EventIntake::eventsArrived, this,
             [this](const EventBatch& batch) { m_lastBatchSize = batch.events.size(); });
-    connect(&m_forwarder, &Forwarder::statusChanged, this, &HeadlessMonitor::onForwarderStatus);
     connect(&m_tick, &QTimer::timeout, this, &HeadlessMonitor::onTick);
     m_tick.setInterval(STATUS_PERIOD_MS);
 }
@@ -44,10 +42,14 @@ HeadlessMonitor::~HeadlessMonitor() = default;
 
 bool HeadlessMonitor::start()
 {
-    // The one step that may need the port privilege comes first, and then no privilege is kept.
+    // The one step that may need the port privilege comes first, and then no privilege is kept,
+    // before any thread starts: a thread keeps the capabilities it was started with.
     m_intake.bind();
     if (dropCapabilities() != 0)
         m_print(QStringLiteral("could not give up the process's capabilities"));
+    m_forwarder = std::make_unique<Forwarder>(m_forwardOptions);
+    connect(&m_intake, &EventIntake::eventsArrived, m_forwarder.get(), &Forwarder::forwardEvents);
+    connect(m_forwarder.get(), &Forwarder::statusChanged, this, &HeadlessMonitor::onForwarderStatus);
     m_intake.open();
     printStatus();
     if (!m_intake.isOpen())
@@ -71,24 +73,33 @@ void HeadlessMonitor::stop()
         if (m_lastBatchSize == 0)
             break;
     }
-    m_forwarder.finish(FORWARD_FINISH_MS);
+    if (m_forwarder)
+        m_forwarder->finish(FORWARD_FINISH_MS);
     StatusCounts counts;
     QStringList conditions;
-    m_forwarder.addStatus(counts, conditions);
-    if (counts.notForwarded != 0 || m_intake.lostLogLines() != 0 || m_intake.droppedBySystem() != 0 ||
-        m_intake.refusedSenders() != 0)
+    collect(counts, conditions);
+    // A collector that failed matters at the end only for what it missed.
+    if (counts.notForwarded + counts.lostLogLines + counts.droppedBySystem + counts.refusedSenders != 0)
         printStatus();
     QCoreApplication::exit(0);
+}
+
+bool HeadlessMonitor::collect(StatusCounts& counts, QStringList& conditions) const
+{
+    counts.lostLogLines = m_intake.lostLogLines();
+    counts.droppedBySystem = m_intake.droppedBySystem();
+    counts.refusedSenders = m_intake.refusedSenders();
+    if (m_forwarder)
+        m_forwarder->addStatus(counts, conditions);
+    return counts.lostLogLines != 0 || counts.droppedBySystem != 0 || counts.refusedSenders != 0 ||
+           counts.notForwarded != 0 || !conditions.isEmpty();
 }
 
 QString HeadlessMonitor::statusText() const
 {
     StatusCounts counts;
-    counts.lostLogLines = m_intake.lostLogLines();
-    counts.droppedBySystem = m_intake.droppedBySystem();
-    counts.refusedSenders = m_intake.refusedSenders();
     QStringList conditions;
-    m_forwarder.addStatus(counts, conditions);
+    collect(counts, conditions);
     return statusLineText(m_intake.port(), m_intake.isOpen() ? 0 : m_intake.openError(), counts, conditions);
 }
 
@@ -101,15 +112,13 @@ void HeadlessMonitor::onTick()
 {
     StatusCounts counts;
     QStringList conditions;
-    m_forwarder.addStatus(counts, conditions);
-    if (counts.notForwarded != 0 || m_intake.lostLogLines() != 0 || m_intake.droppedBySystem() != 0 ||
-        m_intake.refusedSenders() != 0 || !conditions.isEmpty())
+    if (collect(counts, conditions))
         printStatus();
 }
 
 void HeadlessMonitor::onForwarderStatus()
 {
-    const QStringList conditions = m_forwarder.conditions();
+    const QStringList conditions = m_forwarder->conditions();
     if (conditions == m_shownConditions || m_stopping)
         return;
     m_shownConditions = conditions;

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 // The monitor without a window, for a server with no display: the event pipeline, its log and the
 // forwarder in a core application, and no discovery. Its status lines go to standard error: the
@@ -22,7 +23,8 @@ public:
     explicit HeadlessMonitor(const AppSettings& settings, std::function<void(const QString&)> print = {});
     ~HeadlessMonitor() override;
 
-    // Opens the event socket and prints the first status line; false when no event can arrive.
+    // Binds the event socket, gives up every privilege, then starts forwarding and taking events and
+    // prints the first status line; false when no event can arrive.
     bool start();
     // Writes and forwards what has arrived, gives the forwarder FORWARD_FINISH_MS to send what
     // waits, prints the status if anything went missing, and ends the event loop with 0.
@@ -30,16 +32,19 @@ public:
 
     QString statusText() const;
     void setStatusPeriod(int milliseconds) { m_tick.setInterval(milliseconds); }
-    const Forwarder& forwarder() const { return m_forwarder; }
 
 private:
     void printStatus();
     void onTick();
     void onForwarderStatus();
+    // The counts and conditions of the status line; whether any says something is missing.
+    bool collect(StatusCounts& counts, QStringList& conditions) const;
 
     std::function<void(const QString&)> m_print;
+    ForwardOptions m_forwardOptions;
     EventIntake m_intake;
-    Forwarder m_forwarder;
+    // Made once no privilege is left: its thread, which talks to the collectors, would keep any.
+    std::unique_ptr<Forwarder> m_forwarder;
     QTimer m_tick;
     QStringList m_shownConditions;
     std::size_t m_lastBatchSize = 0;

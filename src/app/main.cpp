@@ -36,15 +36,15 @@ void onTermination(std::initializer_list<int> terminating, std::function<void()>
     action.sa_handler = onTerminate;
     for (const int signal : terminating)
         ::sigaction(signal, &action, nullptr);
-    auto* notifier =
-        new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, QCoreApplication::instance(),
-                     [end = std::move(end)] {
-                         char byte;
-                         while (::read(g_signalPipe[0], &byte, 1) > 0) {
-                         }
-                         end();
-                     });
+    // The core application object: qApp would cast it to a QApplication, which the headless one is not.
+    QCoreApplication* app = QCoreApplication::instance();
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, app);
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [end = std::move(end)] {
+        char byte;
+        while (::read(g_signalPipe[0], &byte, 1) > 0) {
+        }
+        end();
+    });
 }
 
 // The arguments without the display options that QApplication takes for itself.

@@ -14,6 +14,7 @@ namespace
 {
 
 constexpr std::size_t TAKE = 64;
+constexpr int ROUNDS = 64;
 // A failure is shown until sends have gone well for this long.
 constexpr qint64 FAILURE_SHOWN_MS = 2000;
 
@@ -108,7 +109,12 @@ void DatagramLink::send()
         return;
     mmsghdr headers[TAKE];
     iovec parts[TAKE];
-    for (;;) {
+    // A few thousand at a time, then the other collectors of the thread get their turn.
+    for (int round = 0;; ++round) {
+        if (round == ROUNDS) {
+            QMetaObject::invokeMethod(this, &DatagramLink::send, Qt::QueuedConnection);
+            return;
+        }
         m_batch.clear();
         take(m_batch, TAKE);
         if (m_batch.empty())

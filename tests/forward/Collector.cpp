@@ -64,38 +64,27 @@ quint16 freeLoopbackPort(bool tcp)
 
 bool makeTlsFiles(const QString& dir, TlsFiles& files)
 {
-    files.ca = dir + QStringLiteral("/ca.pem");
-    files.certificate = dir + QStringLiteral("/collector.pem");
-    files.key = dir + QStringLiteral("/collector.key");
-    const QString openssl = QStringLiteral("openssl");
-    const QStringList ec = {QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-    QFile extensions(dir + QStringLiteral("/collector.ext"));
+    files = {dir + "/ca.pem", dir + "/collector.pem", dir + "/collector.key"};
+    QFile extensions(dir + "/collector.ext");
     if (!extensions.open(QIODevice::WriteOnly))
         return false;
     extensions.write("subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n");
     extensions.close();
-    return run(openssl,
-               QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ec +
-                   QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
-                               files.ca, QStringLiteral("-days"), QStringLiteral("2"),
-                               QStringLiteral("-subj"), QStringLiteral("/CN=Sorvane Test CA"),
-                               QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
-                               QStringLiteral("-addext"),
-                               QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")},
+    const QStringList ec = {"-newkey", "ec",    "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                            "-nodes",  "-days", "2"};
+    return run("openssl",
+               QStringList{"req", "-x509", "-keyout", "ca.key", "-out", files.ca, "-subj",
+                           "/CN=Sorvane Test CA", "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
+                           "keyUsage=critical,keyCertSign,cRLSign"} +
+                   ec,
                dir) &&
-           run(openssl,
-               QStringList{QStringLiteral("req")} + ec +
-                   QStringList{QStringLiteral("-keyout"), files.key, QStringLiteral("-out"),
-                               QStringLiteral("collector.csr"), QStringLiteral("-subj"),
-                               QStringLiteral("/CN=collector")},
+           run("openssl",
+               QStringList{"req", "-keyout", files.key, "-out", "collector.csr", "-subj", "/CN=collector"} +
+                   ec,
                dir) &&
-           run(openssl,
-               {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-                QStringLiteral("collector.csr"), QStringLiteral("-CA"), files.ca, QStringLiteral("-CAkey"),
-                QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"), QStringLiteral("-days"),
-                QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("collector.ext"),
-                QStringLiteral("-out"), files.certificate},
+           run("openssl",
+               {"x509", "-req", "-in", "collector.csr", "-CA", files.ca, "-CAkey", "ca.key",
+                "-CAcreateserial", "-days", "2", "-extfile", "collector.ext", "-out", files.certificate},
                dir);
 }
 

@@ -3,6 +3,7 @@
 
 #include "app/Headless.h"
 
+#include <QDir>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -94,6 +95,15 @@ private slots:
             "sorvane: Listening for events on UDP port " + QByteArray::number(port) + "\n";
         QByteArray printed;
         QTRY_COMPARE_WITH_TIMEOUT(printed += monitor->readAllStandardError(), listening, 20000);
+        // Every thread, the forwarder's too, gave up whatever privilege the process started with.
+        const QDir tasks(QStringLiteral("/proc/%1/task").arg(monitor->processId()));
+        for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile status(tasks.filePath(task + "/status"));
+            QVERIFY(status.open(QIODevice::ReadOnly));
+            const QByteArray text = status.readAll();
+            const qsizetype at = text.indexOf("CapEff:");
+            QCOMPARE(text.mid(at, text.indexOf('\n', at) - at).simplified(), "CapEff: 0000000000000000");
+        }
 
         // Terminated at once: what arrived is still written and forwarded before the end.
         Firewall().send(port, 0, 200);
