@@ -228,7 +228,7 @@ wait_for 10 "answering simulator" eval \
 
 start_ms=$(now_ms)
 (cd "$WORK/monitor" && exec ip netns exec "$MON_NS" env QT_QPA_PLATFORM=offscreen \
-    XDG_RUNTIME_DIR="$WORK/runtime" "$SORVANE" --dump-views "$WORK/views.txt") \
+    XDG_RUNTIME_DIR="$WORK/runtime" XDG_CONFIG_HOME="$WORK/config" "$SORVANE" --dump-views "$WORK/views.txt") \
     >"$WORK/monitor.out" 2>"$WORK/monitor.err" &
 MONITOR_PID=$!
 PIDS+=("$MONITOR_PID")
