@@ -1,5 +1,6 @@
 #include "FuzzCheck.h"
 
+#include "common/LogRules.h"
 #include "log/LogReader.h"
 
 #include <algorithm>
@@ -19,7 +20,7 @@ namespace
 {
 
 constexpr std::size_t READER_BLOCK = 8 << 20; // the reader's block: long-line inputs straddle it
-constexpr std::size_t PIECE = 149;
+constexpr std::size_t PIECE = LOG_PIECE_LENGTH;
 
 constexpr std::uint8_t RAW_KEY = 0x01;
 constexpr std::uint8_t INTERRUPT = 0x02;
@@ -103,69 +104,6 @@ private:
     std::size_t m_next = 0;
     std::size_t m_pos = 0;
 };
-
-FUZZ_NO_COVERAGE bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-// The run of non-blank characters that comes `index`-th (from 0) in `text`, or empty.
-FUZZ_NO_COVERAGE std::string_view nthRun(std::string_view text, int index)
-{
-    std::size_t i = 0;
-    for (int run = 0;; ++run) {
-        while (i < text.size() && isBlank(text[i]))
-            ++i;
-        if (i == text.size())
-            return {};
-        const std::size_t start = i;
-        while (i < text.size() && !isBlank(text[i]))
-            ++i;
-        if (run == index)
-            return text.substr(start, i - start);
-    }
-}
-
-// The lines of the log with their line ends (LF, or CR LF): the last one may have none.
-struct RawLine {
-    std::string_view text;
-    std::string_view end;
-};
-
-FUZZ_NO_COVERAGE std::vector<RawLine> rawLines(std::string_view log)
-{
-    std::vector<RawLine> out;
-    std::size_t pos = 0;
-    while (pos < log.size()) {
-        const std::size_t lf = log.find('\n', pos);
-        if (lf == std::string_view::npos) {
-            out.push_back({log.substr(pos), {}});
-            break;
-        }
-        const std::size_t endStart = lf > pos && log[lf - 1] == '\r' ? lf - 1 : lf;
-        out.push_back({log.substr(pos, endStart - pos), log.substr(endStart, lf + 1 - endStart)});
-        pos = lf + 1;
-    }
-    return out;
-}
-
-// The reading rules applied line by line, piece by piece, as plainly as they read.
-FUZZ_NO_COVERAGE std::vector<std::string> referenceLines(std::string_view log, std::string_view key)
-{
-    std::vector<std::string> out;
-    for (const RawLine& line : rawLines(log)) {
-        std::size_t at = 0;
-        do {
-            const std::string_view piece = line.text.substr(at, PIECE);
-            at += piece.size();
-            const std::string_view date = nthRun(piece, 1);
-            const std::string_view shown = piece.substr(0, piece.find('#'));
-            if (!shown.empty() && !date.empty() && date == key)
-                out.emplace_back(shown);
-        } while (at < line.text.size());
-    }
-    return out;
-}
 
 // forEachLogLine hands out the lines in order, and they and their ends make up the whole log.
 void checkLines(std::string_view log)

@@ -1,6 +1,10 @@
 # Sourced by ./test and ./run: installs what is missing from Debian's packages, then configures and
 # builds the given preset. Quick when nothing changed.
-sorvane_packages=(cmake g++ make qt6-base-dev qt6-charts-dev fonts-dejavu-core iproute2)
+# Installing and packaging: manual pages, icons, the checks of the package and its port privilege;
+# rsyslog, rsyslog-gnutls and openssl: the forwarding tests run a collector of their own, with TLS.
+sorvane_packages=(cmake g++ make pkg-config qt6-base-dev qt6-charts-dev libcap-ng-dev fonts-dejavu-core iproute2
+    help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils appstream libcap2-bin systemd
+    rsyslog rsyslog-gnutls openssl)
 
 sorvane_install() {
     local missing=()

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace
 {
@@ -45,7 +46,23 @@ struct Option {
     // Takes a value; false when it makes no sense.
     std::function<bool(const QString&)> apply;
     const char* expected; // what a good value looks like, for the error
+    // Repeatable on the command line, a list in the settings file.
+    bool list = false;
+    // A bad value in the settings file stops the start too, rather than being ignored.
+    bool strict = false;
 };
+
+// A switch: set alone on the command line; "true" or "false" in the settings file.
+bool parseSwitch(const QString& value, bool& on)
+{
+    if (value.isEmpty() || value == QLatin1String("true") || value == QLatin1String("1"))
+        on = true;
+    else if (value == QLatin1String("false") || value == QLatin1String("0"))
+        on = false;
+    else
+        return false;
+    return true;
+}
 
 } // namespace
 
@@ -57,6 +74,7 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     QString logFile = QStringLiteral("userfile");
+    QString problem; // what is wrong with a value, where an option says more than its form
     EndpointSettings& endpoints = settings.endpoints;
     const Option options[] = {
         {{QStringLiteral("event-port"), QStringLiteral("UDP port on which events arrive (default 1023)."),
@@ -91,6 +109,19 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
              return ok && !v.isEmpty() && v.front().isDigit();
          },
          "a whole number"},
+        {{QStringLiteral("allow-from"),
+          QStringLiteral("Accept events and discovery replies only from these senders (default: from any)."),
+          QStringLiteral("A.B.C.D[/N],...")},
+         [&](const QString& v) {
+             QString bad;
+             if (endpoints.allowed.parse(v, &bad))
+                 return true;
+             problem = QStringLiteral("\"%1\" is not an IPv4 address or CIDR block").arg(bad);
+             return false;
+         },
+         "IPv4 addresses and CIDR blocks, comma-separated",
+         false,
+         true},
         {{QStringLiteral("dump-views"),
           QStringLiteral("Keep a text copy of the window's views in PATH (diagnostics)."),
           QStringLiteral("PATH")},
@@ -100,6 +131,34 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
              return !v.isEmpty();
          },
          "a file name"},
+        {{QStringLiteral("forward"),
+          QStringLiteral("Also send every event to the syslog collector at URL: udp://HOST:PORT, "
+                         "tcp://HOST:PORT or tls://HOST:PORT (repeatable)."),
+          QStringLiteral("URL")},
+         [&](const QString& v) {
+             const std::optional<ForwardTarget> target = parseForwardUrl(v);
+             if (target)
+                 settings.forward.targets.push_back(*target);
+             return target.has_value();
+         },
+         "udp://, tcp:// or tls://HOST:PORT",
+         true,
+         true},
+        {{QStringLiteral("forward-ca"),
+          QStringLiteral("Verify tls:// collectors against the CA certificates in FILE (PEM) instead of the "
+                         "system's."),
+          QStringLiteral("FILE")},
+         [&](const QString& v) {
+             settings.forward.caCertificates = readCaCertificates(v);
+             return !settings.forward.caCertificates.isEmpty();
+         },
+         "a readable file of PEM certificates",
+         false,
+         true},
+        {{QStringLiteral("headless"),
+          QStringLiteral("Run without a window or display: no discovery, status lines on standard error.")},
+         [&](const QString& v) { return parseSwitch(v, settings.headless); },
+         "true or false"},
     };
     for (const Option& o : options)
         parser.addOption(o.option);
@@ -134,19 +193,36 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
     settings.settingsPath = file || !QFileInfo::exists(settingsPath) ? settingsPath : QString();
     if (file)
         readWindowLayout(*file, settings.dialog.layout);
+    settings.forward.targets.clear();
     for (const Option& o : options) {
         const QString name = o.option.names().constFirst();
+        problem.clear();
         if (parser.isSet(o.option)) {
-            if (!o.apply(parser.value(o.option))) {
-                std::fprintf(stderr, "sorvane: --%s needs %s, not \"%s\"\n", qPrintable(name), o.expected,
-                             qPrintable(parser.value(o.option)));
-                return 2;
+            const QStringList values = o.list ? parser.values(o.option) : QStringList{parser.value(o.option)};
+            for (const QString& value : values) {
+                if (!o.apply(value)) {
+                    if (!problem.isEmpty())
+                        std::fprintf(stderr, "sorvane: --%s: %s\n", qPrintable(name), qPrintable(problem));
+                    else
+                        std::fprintf(stderr, "sorvane: --%s needs %s, not \"%s\"\n", qPrintable(name),
+                                     o.expected, qPrintable(value));
+                    return 2;
+                }
             }
         } else if (file && file->contains(name)) {
-            const QString value = file->value(name).toString();
-            if (!o.apply(value))
-                std::fprintf(stderr, "sorvane: %s in %s needs %s, not \"%s\"; it is ignored\n",
-                             qPrintable(name), qPrintable(file->fileName()), o.expected, qPrintable(value));
+            const QVariant setting = file->value(name);
+            // A single value with commas reads back as a list.
+            const QStringList values =
+                o.list ? setting.toStringList() : QStringList{setting.toStringList().join(QLatin1Char(','))};
+            for (const QString& value : values) {
+                if (o.apply(value))
+                    continue;
+                std::fprintf(stderr, "sorvane: %s in %s needs %s, not \"%s\"%s\n", qPrintable(name),
+                             qPrintable(file->fileName()), o.expected, qPrintable(value),
+                             o.strict ? "" : "; it is ignored");
+                if (o.strict)
+                    return 2;
+            }
         }
     }
     settings.dialog.userFilePath = QFile::encodeName(QFileInfo(logFile).absoluteFilePath());

@@ -1,11 +1,15 @@
 #include "app/Sorvane.h"
 
 #include "app/AboutDlg.h"
+#include "app/Privileges.h"
+#include "forward/Forwarder.h"
 #include "app/WindowSettings.h"
 
 #include <QFile>
 #include <QSaveFile>
+
 #include <QTimer>
+#include <cstdio>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -63,8 +67,19 @@ bool CSorvaneApp::InitInstance()
     intakeOptions.endpoint = m_settings.endpoints;
     intakeOptions.logPath = m_settings.dialog.userFilePath;
     EventIntake intake(intakeOptions);
+    // The one step that may need the port privilege comes first, and then no privilege is kept.
+    intake.bind();
+    if (dropCapabilities() != 0)
+        std::fprintf(stderr, "sorvane: could not give up the process's capabilities\n");
+    // Connected before the window, so the events are on their way while the window shows them.
+    Forwarder forwarder(m_settings.forward);
+    QObject::connect(&intake, &EventIntake::eventsArrived, &forwarder, &Forwarder::forwardEvents);
     DiscoveryEndpoint discovery(m_settings.endpoints, hostLookup);
     CSorvaneDlg dialog(m_settings.dialog, intake, discovery, m_boxes);
+    dialog.extraStatus = [&forwarder](StatusCounts& counts, QStringList& conditions) {
+        forwarder.addStatus(counts, conditions);
+    };
+    QObject::connect(&forwarder, &Forwarder::statusChanged, &dialog, &CSorvaneDlg::refreshStatus);
     QObject::connect(&dialog, &CSorvaneDlg::aboutRequested, &dialog, [&dialog] {
         CAboutDlg about(dialog.windowIcon(), &dialog);
         about.exec();
@@ -78,6 +93,7 @@ bool CSorvaneApp::InitInstance()
         dialog.exec();
     if (!m_settings.dumpViewsPath.isEmpty())
         writeViews(m_settings.dumpViewsPath, dialog.dumpViews());
+    forwarder.finish(FORWARD_FINISH_MS);
     if (!m_settings.settingsPath.isEmpty())
         saveWindowLayout(m_settings.settingsPath, dialog.windowLayout());
     return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "forward/ForwardTarget.h"
 #include "maindlg/SorvaneDlg.h"
 #include "net/Endpoint.h"
 #include "widgets/MessageBoxes.h"
@@ -14,10 +15,15 @@ struct AppSettings {
     EndpointSettings endpoints;
     DialogOptions dialog;
     QByteArray dumpViewsPath; // diagnostic: the views as text, rewritten as they change
+    ForwardOptions forward;   // the collectors every event goes on to
+    bool headless = false;    // no window, no display, no discovery
     // The settings file that keeps the window's layout when it closes; empty when there is none to
     // write (it could not be read, or held nonsense).
     QString settingsPath;
 };
+
+// What the forwarder may still send after the window closes or a termination signal.
+constexpr int FORWARD_FINISH_MS = 2000;
 
 // Reads the command line, and the settings file it names with --settings (by default
 // ~/.config/sorvane/sorvane.conf), into `settings`; an option on the command line wins over the

@@ -1,3 +1,4 @@
+#include "app/Headless.h"
 #include "app/Sorvane.h"
 #include "widgets/MessageBoxWindow.h"
 
@@ -8,6 +9,8 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
+#include <initializer_list>
 #include <unistd.h>
 
 namespace
@@ -21,24 +24,26 @@ void onTerminate(int)
     (void)!::write(g_signalPipe[1], &byte, 1);
 }
 
-// A session that ends, or a kill, closes the window as the operator would, rather than cutting
-// the process off.
-void closeWindowsOnTermination()
+// A session that ends, or a kill, ends the monitor as the operator would (the window closes, the
+// headless monitor writes and forwards what waits), rather than cutting the process off.
+void onTermination(std::initializer_list<int> terminating, std::function<void()> end)
 {
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     struct sigaction action {
     };
     action.sa_handler = onTerminate;
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+    for (const int signal : terminating)
         ::sigaction(signal, &action, nullptr);
-    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
-        char byte;
-        while (::read(g_signalPipe[0], &byte, 1) > 0) {
-        }
-        QApplication::closeAllWindows();
-    });
+    auto* notifier =
+        new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, QCoreApplication::instance(),
+                     [end = std::move(end)] {
+                         char byte;
+                         while (::read(g_signalPipe[0], &byte, 1) > 0) {
+                         }
+                         end();
+                     });
 }
 
 // The arguments without the display options that QApplication takes for itself.
@@ -84,8 +89,17 @@ int main(int argc, char* argv[])
         if (exitCode >= 0)
             return exitCode;
     }
+    if (settings.headless) {
+        // A core application only: no display, no platform plugin.
+        QCoreApplication core(argc, argv);
+        HeadlessMonitor monitor(settings);
+        onTermination({SIGTERM, SIGINT}, [&monitor] { monitor.stop(); });
+        if (!monitor.start())
+            return 1;
+        return QCoreApplication::exec();
+    }
     QApplication app(argc, argv);
-    closeWindowsOnTermination();
+    onTermination({SIGTERM, SIGINT, SIGHUP}, [] { QApplication::closeAllWindows(); });
     MessageBoxWindow boxes;
     CSorvaneApp theApp(settings, boxes);
     theApp.InitInstance();

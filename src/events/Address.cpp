@@ -98,3 +98,35 @@ bool parseAddressPort(QStringView text, quint32& hostOrder, quint16& port, quint
     port = number;
     return true;
 }
+
+bool AllowList::parse(QStringView text, QString* badEntry)
+{
+    std::vector<Block> blocks;
+    for (const QStringView raw : text.split(QLatin1Char(','))) {
+        const QStringView entry = raw.trimmed();
+        const qsizetype slash = entry.indexOf(QLatin1Char('/'));
+        quint32 address = 0;
+        quint32 bits = 32;
+        if (!parseIPv4(slash < 0 ? entry : entry.left(slash), address) ||
+            (slash >= 0 && (!parseDigits(entry.mid(slash + 1), 2, bits) || bits > 32))) {
+            if (badEntry)
+                *badEntry = entry.toString();
+            return false;
+        }
+        const quint32 mask = bits == 0 ? 0 : ~quint32(0) << (32 - bits);
+        blocks.push_back({address & mask, mask});
+    }
+    m_blocks = std::move(blocks);
+    return true;
+}
+
+bool AllowList::allows(quint32 hostOrder) const
+{
+    if (m_blocks.empty())
+        return true;
+    for (const Block& block : m_blocks) {
+        if ((hostOrder & block.mask) == block.network)
+            return true;
+    }
+    return false;
+}

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <vector>
+
 // The one home of IPv4 addresses and UDP ports as the monitor, the simulator and their files
 // write them.
 
@@ -31,3 +33,22 @@ bool parseAddressPort(QStringView text, quint32& hostOrder, quint16& port, quint
 
 // The address in datagram order of a host-order one, and back.
 quint32 datagramOrder(quint32 hostOrder);
+
+// The senders a monitor accepts: IPv4 addresses and CIDR blocks. Empty, it accepts every sender.
+class AllowList
+{
+public:
+    // "A.B.C.D" and "A.B.C.D/N" entries, comma-separated, blanks around them allowed. False, with
+    // the first entry that is neither in `badEntry`, when the list makes no sense; the list is then
+    // left as it was.
+    bool parse(QStringView text, QString* badEntry = nullptr);
+    bool isEmpty() const { return m_blocks.empty(); }
+    bool allows(quint32 hostOrder) const;
+
+private:
+    struct Block {
+        quint32 network;
+        quint32 mask;
+    };
+    std::vector<Block> m_blocks;
+};

@@ -13,13 +13,20 @@ EventIntake::EventIntake(const IntakeOptions& options, QObject* parent) : QObjec
 
 EventIntake::~EventIntake() = default;
 
+int EventIntake::bind()
+{
+    m_bindTried = true;
+    m_openError = InitializeSocket(0, m_socket, m_options.endpoint, HostLookup{});
+    return m_openError;
+}
+
 int EventIntake::open()
 {
-    int error = 0;
-    if (OpenEventSocket(
-            m_socket, m_options.endpoint, [this] { takeBatch(); }, &error, &m_openError) != 0 &&
-        m_openError == 0)
-        m_openError = error;
+    if (!m_bindTried)
+        bind();
+    if (m_openError == 0)
+        m_openError = RegisterReadNotification(
+            m_socket, [this] { takeBatch(); }, true);
     return m_openError;
 }
 
@@ -27,8 +34,13 @@ int EventIntake::ReceiveEvent(EventRecord& record, int& errorCode)
 {
     char buffer[MAX_DATAGRAM_SIZE];
     int error = 0;
-    const long received = receiveDatagram(m_socket, buffer, sizeof buffer, &error);
-    if (received < 0) {
+    quint32 source = 0;
+    const long received = receiveDatagram(m_socket, buffer, sizeof buffer, &error, &source);
+    if ((received >= 0 || error == EMSGSIZE) && !m_options.endpoint.allowed.allows(source)) {
+        ++m_refused;
+        error = EPERM;
+    }
+    if (received < 0 || error == EPERM) {
         errorCode = error;
         return -1;
     }
@@ -61,7 +73,7 @@ void EventIntake::takeBatch()
         EventRecord record;
         int errorCode = 0;
         ReceiveEvent(record, errorCode);
-        if (errorCode == EMSGSIZE)
+        if (errorCode == EMSGSIZE || errorCode == EPERM)
             continue; // consumed and refused; the next datagram may be fine
         if (errorCode != 0)
             break;

@@ -33,18 +33,24 @@ public:
     explicit EventIntake(const IntakeOptions& options, QObject* parent = nullptr);
     ~EventIntake() override;
 
-    // Binds the event socket and starts taking datagrams: 0, or errno of the failed step.
+    // Binds the event socket: 0, or errno. What arrives waits in the system until open().
+    int bind();
+    // Binds the event socket unless bind() was called, and starts taking datagrams: 0, or errno of
+    // the failed step (a failed bind is not tried again).
     int open();
     bool isOpen() const { return m_socket.isOpen(); }
     int openError() const { return m_openError; }
     quint16 port() const { return m_options.endpoint.eventPort; }
 
-    // Reads, decodes and queues the log line of one datagram: 0, or -1 with `errorCode` set.
+    // Reads, decodes and queues the log line of one datagram: 0, or -1 with `errorCode` set (EPERM
+    // for a sender outside the allowed list).
     int ReceiveEvent(EventRecord& record, int& errorCode);
     // Handles what waits, up to the batch limit; the socket's notification calls it.
     void takeBatch();
 
     quint64 lostLogLines() const { return m_lostLogLines; }
+    // Datagrams from senders outside the allowed list: neither logged nor handed on.
+    quint64 refusedSenders() const { return m_refused; }
     quint64 droppedBySystem() const;
 
 signals:
@@ -57,9 +63,11 @@ private:
     IntakeOptions m_options;
     UdpSocket m_socket;
     int m_openError = 0;
+    bool m_bindTried = false;
     EventBatch m_batch;
     QByteArray m_pendingLog; // lines of the batch being handled, not yet written
     quint64 m_pendingLines = 0;
     quint64 m_lostLogLines = 0;
+    quint64 m_refused = 0;
     QElapsedTimer m_monotonic;
 };

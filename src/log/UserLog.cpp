@@ -69,7 +69,7 @@ int appendLogText(const QByteArray& path, const QByteArray& lines, int* errorOut
 {
     if (writtenOut)
         *writtenOut = 0;
-    int fd = ::open(path.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int fd = ::open(path.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
     if (fd < 0 && errno == EACCES) // a file we may append to but not read: skip the end check
         fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0) {

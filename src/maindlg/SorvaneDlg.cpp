@@ -310,8 +310,12 @@ QString CSorvaneDlg::statusText() const
     StatusCounts counts;
     counts.lostLogLines = m_intake.lostLogLines();
     counts.droppedBySystem = m_intake.droppedBySystem();
+    counts.refusedSenders = m_intake.refusedSenders() + m_discovery.refusedReplies();
     counts.rowsNotShown = m_eventModel->rowsDropped();
-    return statusLineText(m_intake.port(), m_intake.isOpen() ? 0 : m_intake.openError(), counts);
+    QStringList conditions;
+    if (extraStatus)
+        extraStatus(counts, conditions);
+    return statusLineText(m_intake.port(), m_intake.isOpen() ? 0 : m_intake.openError(), counts, conditions);
 }
 
 void CSorvaneDlg::updateStatus()

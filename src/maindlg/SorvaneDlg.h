@@ -3,12 +3,15 @@
 #include "events/EventRecord.h"
 #include "events/OnlineUserTable.h"
 #include "intake/EventIntake.h"
+#include "intake/StatusLine.h"
 #include "widgets/MessageBoxes.h"
 #include "widgets/SavePathChooser.h"
 
 #include <QDialog>
 #include <QIcon>
+#include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <unordered_set>
@@ -110,6 +113,13 @@ public:
 
     // Where "Export to CSV..." asks for the file; tests put their own chooser here.
     SavePathChooser chooseExportPath = standardSavePathChooser();
+
+    // What parts beside the window add to its status line (the forwarder's count and conditions).
+    std::function<void(StatusCounts&, QStringList&)> extraStatus;
+
+public slots:
+    // Shows the status line anew, for a change that comes from outside the window.
+    void refreshStatus() { updateStatus(); }
 
 signals:
     void discoverySocketMessage();

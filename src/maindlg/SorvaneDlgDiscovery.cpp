@@ -65,6 +65,7 @@ bool CSorvaneDlg::CollectServerReply()
     // Keep the online users those of the server now shown above them.
     if (!first.isEmpty() && (!m_rebuiltServer || *m_rebuiltServer != first.toLatin1()))
         rebuildForSelectedServer();
+    updateStatus();
     return read;
 }
 

@@ -1,6 +1,7 @@
 #include "net/DatagramQueue.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <linux/sock_diag.h>
@@ -65,6 +66,8 @@ int DatagramQueue::receiveBatch(int most)
         messages[i] = {};
         messages[i].msg_hdr.msg_iov = &vectors[i];
         messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_hdr.msg_name = &m_sources[i];
+        messages[i].msg_hdr.msg_namelen = sizeof m_sources[i];
         messages[i].msg_hdr.msg_control = m_controls[i];
         messages[i].msg_hdr.msg_controllen = sizeof m_controls[i];
     }
@@ -82,8 +85,9 @@ int DatagramQueue::receiveBatch(int most)
             }
         }
         // A datagram longer than the kept bytes shows as KEPT bytes, which no reader accepts.
-        m_queue.emplace_back(m_buffers[i],
-                             static_cast<qsizetype>(std::min<std::size_t>(messages[i].msg_len, KEPT)));
+        m_queue.push_back({QByteArray(m_buffers[i], static_cast<qsizetype>(
+                                                        std::min<std::size_t>(messages[i].msg_len, KEPT))),
+                           ntohl(m_sources[i].sin_addr.s_addr)});
     }
     return n;
 }
@@ -137,7 +141,7 @@ void DatagramQueue::run()
     }
 }
 
-long DatagramQueue::pop(char* buffer, std::size_t capacity, int* error)
+long DatagramQueue::pop(char* buffer, std::size_t capacity, int* error, quint32* source)
 {
     if (m_taken.empty()) {
         // Take many at once, so the window and the reader meet at the lock seldom.
@@ -152,7 +156,9 @@ long DatagramQueue::pop(char* buffer, std::size_t capacity, int* error)
             m_queue.pop_front();
         }
     }
-    const QByteArray datagram = std::move(m_taken.front());
+    const QByteArray datagram = std::move(m_taken.front().bytes);
+    if (source)
+        *source = m_taken.front().source;
     m_taken.pop_front();
     if (m_taken.empty()) {
         const std::lock_guard<std::mutex> lock(m_mutex);

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QSocketNotifier>
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <deque>
 #include <functional>
@@ -29,8 +31,9 @@ public:
     void stop();
 
     // The oldest datagram: its length, or -1 with `*error` EWOULDBLOCK when none waits, or
-    // EMSGSIZE when it was longer than `capacity` (it is consumed all the same).
-    long pop(char* buffer, std::size_t capacity, int* error);
+    // EMSGSIZE when it was longer than `capacity` (it is consumed all the same). `*source`, when
+    // given, receives its sender's address (host order).
+    long pop(char* buffer, std::size_t capacity, int* error, quint32* source = nullptr);
 
     // Datagrams the kernel dropped on this socket for want of buffer space.
     quint32 droppedBySystem() const;
@@ -53,9 +56,14 @@ private:
     int m_stop = -1;    // eventfd: tells the reader to end
     std::thread m_reader;
     std::mutex m_mutex; // held for every read of the socket too, so the order is the arrival order
-    std::deque<QByteArray> m_queue;
-    std::deque<QByteArray> m_taken; // taken from the queue by the window's thread, not yet handed out
+    struct Datagram {
+        QByteArray bytes;
+        quint32 source; // host order
+    };
+    std::deque<Datagram> m_queue;
+    std::deque<Datagram> m_taken; // taken from the queue by the window's thread, not yet handed out
     char m_buffers[BATCH][KEPT];
+    sockaddr_in m_sources[BATCH];
     char m_controls[BATCH][64];
     std::atomic<quint32> m_dropped{0};
     std::unique_ptr<QSocketNotifier> m_notifier;

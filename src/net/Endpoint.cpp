@@ -142,7 +142,14 @@ int DiscoveryEndpoint::sendDiscoverPacket()
     return 0;
 }
 
-long DiscoveryEndpoint::readReply(char* buffer, std::size_t capacity, int* error) const
+long DiscoveryEndpoint::readReply(char* buffer, std::size_t capacity, int* error)
 {
-    return receiveDatagram(m_socket, buffer, capacity, error);
+    quint32 source = 0;
+    const long n = receiveDatagram(m_socket, buffer, capacity, error, &source);
+    if ((n >= 0 || *error == EMSGSIZE) && !m_settings.allowed.allows(source)) {
+        ++m_refused;
+        *error = EPERM;
+        return -1;
+    }
+    return n;
 }

@@ -17,6 +17,7 @@ struct EndpointSettings {
     quint16 eventPort = EVENT_PORT;
     quint32 discoveryAddress = INADDR_BROADCAST; // host order
     quint16 discoveryPort = DISCOVERY_PORT;
+    AllowList allowed; // the senders of events and replies accepted; empty: every one
 };
 
 // The host-name steps of a discovery open: the system's, or a test's.
@@ -59,8 +60,10 @@ public:
     int watch(std::function<void()> post);
     // 0, or errno of the failed send.
     int sendDiscoverPacket();
-    // One reply of at most `capacity` bytes, as receiveDatagram reads it.
-    long readReply(char* buffer, std::size_t capacity, int* error) const;
+    // One reply of at most `capacity` bytes, as receiveDatagram reads it; a reply from a sender
+    // outside the allowed list is dropped like a failed read (EPERM) and counted.
+    long readReply(char* buffer, std::size_t capacity, int* error);
+    quint64 refusedReplies() const { return m_refused; }
 
     const UdpSocket& socket() const { return m_socket; }
     const EndpointSettings& settings() const { return m_settings; }
@@ -70,4 +73,5 @@ private:
     EndpointSettings m_settings;
     HostLookup m_lookup;
     UdpSocket m_socket;
+    quint64 m_refused = 0;
 };

@@ -1,5 +1,6 @@
 #include "net/UdpSocket.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -39,12 +40,17 @@ int UdpSocket::watchQueued(std::function<void()> onReadable)
     return error;
 }
 
-long receiveDatagram(const UdpSocket& socket, char* buffer, std::size_t capacity, int* error)
+long receiveDatagram(const UdpSocket& socket, char* buffer, std::size_t capacity, int* error, quint32* source)
 {
     if (DatagramQueue* queue = socket.queue())
-        return queue->pop(buffer, capacity, error);
+        return queue->pop(buffer, capacity, error, source);
     for (;;) {
-        const ssize_t n = ::recv(socket.fd(), buffer, capacity, MSG_TRUNC | MSG_DONTWAIT);
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        const ssize_t n = ::recvfrom(socket.fd(), buffer, capacity, MSG_TRUNC | MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr*>(&from), &length);
+        if (source)
+            *source = ntohl(from.sin_addr.s_addr);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {

@@ -39,4 +39,6 @@ private:
 
 // Reads one datagram of at most `capacity` bytes. Returns its length, or -1 with `*error` set:
 // EWOULDBLOCK when none waits, EMSGSIZE when it was longer (it is consumed all the same).
-long receiveDatagram(const UdpSocket& socket, char* buffer, std::size_t capacity, int* error);
+// `*source`, when given, receives its sender's address (host order).
+long receiveDatagram(const UdpSocket& socket, char* buffer, std::size_t capacity, int* error,
+                     quint32* source = nullptr);

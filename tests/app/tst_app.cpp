@@ -71,6 +71,35 @@ private slots:
         QVERIFY(boxes.messages.isEmpty());
     }
 
+    void windowShowsWhatTheForwarderMisses()
+    {
+        // A collector that refuses: the window's status line says so, with the events it missed.
+        AppSettings settings = loopbackSettings();
+        const quint16 refused = freeUdpPort(); // the same number is as good as free for TCP here
+        settings.forward.targets.push_back(
+            *parseForwardUrl(QStringLiteral("tcp://127.0.0.1:%1").arg(refused)));
+        settings.forward.queueCapacity = 1;
+        RecordingBoxes boxes;
+        CSorvaneApp app(settings, boxes);
+        app.runWindow = [&](CSorvaneDlg& dialog) {
+            const QString condition =
+                QStringLiteral("; forwarding to tcp://127.0.0.1:%1 failed: Connection refused").arg(refused);
+            auto* status = dialog.findChild<QLabel*>("StatusLine");
+            QVERIFY(status);
+            QTRY_VERIFY_WITH_TIMEOUT(status->toolTip().endsWith(condition), 10000);
+            LoopbackPeer firewall;
+            for (int i = 0; i < 3; ++i)
+                firewall.sendTo(settings.endpoints.eventPort, eventDatagram(0, "alice"));
+            QTRY_COMPARE_WITH_TIMEOUT(
+                status->toolTip(),
+                QStringLiteral("Listening for events on UDP port %1, 2 events not forwarded")
+                        .arg(settings.endpoints.eventPort) +
+                    condition,
+                10000);
+        };
+        QVERIFY(!app.InitInstance());
+    }
+
     void commandLineChoosesPortsAndLogFile()
     {
         AppSettings settings;
@@ -96,6 +125,48 @@ private slots:
         QCOMPARE(parseCommandLine({"sorvane", "--bogus"}, settings), 2);
         QCOMPARE(parseCommandLine({"sorvane", "--max-event-rows", "-1"}, settings), 2);
         QCOMPARE(parseCommandLine({"sorvane", "extra"}, settings), 2);
+    }
+
+    void forwardingAndHeadlessFromCommandLineOrSettingsFile()
+    {
+        auto urls = [](const AppSettings& s) {
+            QStringList list;
+            for (const ForwardTarget& target : s.forward.targets)
+                list << target.url();
+            return list;
+        };
+        AppSettings settings;
+        QCOMPARE(parseCommandLine({"sorvane", "--forward", "udp://127.0.0.1:514", "--headless", "--forward",
+                                   "tls://Collector.example:6514"},
+                                  settings),
+                 -1);
+        QCOMPARE(urls(settings), QStringList({"udp://127.0.0.1:514", "tls://collector.example:6514"}));
+        QVERIFY(settings.headless);
+
+        // The settings file holds a list under the option's own name; the command line replaces it.
+        const QString file = m_dir.filePath("sorvane.conf");
+        QFile conf(file);
+        QVERIFY(conf.open(QIODevice::WriteOnly));
+        conf.write("forward=tcp://10.0.0.9:601, udp://10.0.0.9:514\nheadless=true\n");
+        conf.close();
+        settings = AppSettings();
+        QCOMPARE(parseCommandLine({"sorvane", "--settings", file}, settings), -1);
+        QCOMPARE(urls(settings), QStringList({"tcp://10.0.0.9:601", "udp://10.0.0.9:514"}));
+        QVERIFY(settings.headless);
+        QCOMPARE(
+            parseCommandLine({"sorvane", "--settings", file, "--forward", "tcp://127.0.0.1:601"}, settings),
+            -1);
+        QCOMPARE(urls(settings), QStringList({"tcp://127.0.0.1:601"}));
+
+        // A collector that cannot be meant stops the start, from either place.
+        QCOMPARE(parseCommandLine({"sorvane", "--forward", "tcp://collector"}, settings), 2);
+        QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        conf.write("forward=tcp://10.0.0.9:601, syslog://10.0.0.9:514\n");
+        conf.close();
+        QCOMPARE(parseCommandLine({"sorvane", "--settings", file}, settings), 2);
+        QCOMPARE(parseCommandLine({"sorvane", "--forward-ca", m_dir.filePath("none.pem")}, settings), 2);
+        QCOMPARE(parseCommandLine({"sorvane", "--forward-ca", file}, settings), 2);
+        QCOMPARE(parseCommandLine({"sorvane", "--headless", "--headless=no"}, settings), 2);
     }
 };
 

@@ -240,6 +240,12 @@ wait_for 20 "servers found by discovery in the views (is a message box open?)" e
 log "discovery listed the three servers after $(($(now_ms) - start_ms)) ms"
 [ "$(views_value Status)" = "Listening for events on UDP port 1023" ] ||
     fail "status line: $(views_value Status)"
+# Started as root: once it listens, the monitor holds no capability (the flood below shows it still
+# receives on port 1023).
+for cap in CapPrm CapEff CapAmb; do
+    value=$(awk -v key="$cap:" '$1 == key { print $2 }' "/proc/$MONITOR_PID/status")
+    [ "$value" = 0000000000000000 ] || fail "$cap of the monitor is $value once it listens"
+done
 [ -z "$(section OnlineUserList)$(section EventList)" ] || fail "the views show users or events before any event"
 [ ! -e "$WORK/monitor/userfile" ] || fail "a log file exists before any event"
 
@@ -281,6 +287,7 @@ flood_size=$(file_size "$WORK/flood.expected")
 wait_for 60 "complete flood in the log ($FLOOD_COUNT lines)" eval \
     'monitor_alive && size_at_least "$WORK/monitor/userfile" "$flood_size"'
 log "the log held the flood $(($(now_ms) - flood_ms)) ms after its first datagram"
+[ "$(stat -c %a "$WORK/monitor/userfile")" = 640 ] || fail "a new log has mode $(stat -c %a "$WORK/monitor/userfile"), not 640"
 lines=$(wc -l <"$WORK/monitor/userfile")
 [ "$lines" -eq "$FLOOD_COUNT" ] || fail "the log has $lines lines after the flood, not $FLOOD_COUNT"
 cmp "$WORK/monitor/userfile" "$WORK/flood.expected" ||

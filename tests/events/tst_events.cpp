@@ -1,59 +1,36 @@
+#include "common/Datagrams.h"
 #include "events/EventRecord.h"
 #include "events/OnlineUserTable.h"
 
 #include <QTest>
 
-#include <cstring>
-
 namespace
 {
-
-// A datagram built by offset, the way a firewall server lays it out.
-struct Datagram {
-    QByteArray bytes = QByteArray(157, '\0');
-    Datagram& at(int offset, const QByteArray& data)
-    {
-        std::memcpy(bytes.data() + offset, data.constData(), data.size());
-        return *this;
-    }
-    EventRecord decode() const { return decodeEvent(bytes.constData(), bytes.size()); }
-};
 
 // Every field of a record in one line, so that a mismatch shows all of them.
 QByteArray describe(const EventRecord& r)
 {
     return QByteArray::number(r.Header) + '|' + QByteArray::number(r.EventCode) + '|' + r.Username + '|' +
            r.Groupname + '|' + r.LoginTime + '|' + FormatIPAddress(r.IPAddress) + '|' +
-           FormatIPAddress(r.ServerIPAddress) + '|' + r.Date + '|' + r.EventTime;
+           FormatIPAddress(r.ServerIPAddress) + '|' + r.Date + '|' + r.EventTime + '|' +
+           eventKeyword(r.EventCode) + '|' + eventMessage(r.EventCode);
 }
 
-Datagram sample()
+const QByteArray SAMPLE = eventDatagram(4, "alice", "staff", ip(10, 0, 0, 1), ip(192, 168, 1, 10),
+                                        "12/05/1999", "08:15:02", "08:14:59", 5);
+
+QByteArray with(QByteArray bytes, int offset, const QByteArray& data)
 {
-    return Datagram()
-        .at(0, QByteArray::fromHex("AA05BB04"))
-        .at(4, "alice")
-        .at(44, "staff")
-        .at(84, "08:14:59")
-        .at(99, QByteArray::fromHex("0A000001C0A8010A"))
-        .at(107, "12/05/1999")
-        .at(132, "08:15:02");
+    return bytes.replace(offset, data.size(), data);
 }
 
-OnlineUser user(const char* address, const char* server = "192.168.1.1", const char* name = "u")
+OnlineUser user(const char* address, const char* server = "s1", const char* name = "u")
 {
     OnlineUser entry;
     setField(entry.Username, USERNAME_WIDTH, name);
     setField(entry.IPAddress, ADDRESS_FIELD_SIZE - 1, address);
     setField(entry.ServerIPAddress, ADDRESS_FIELD_SIZE - 1, server);
     return entry;
-}
-
-OnlineUserTable tableOf(const QByteArrayList& addresses)
-{
-    OnlineUserTable table;
-    for (const QByteArray& address : addresses)
-        table.AddOrUpdateUser(user(address.constData()));
-    return table;
 }
 
 // The walk order; marks any entry that a lookup by its key does not find.
@@ -74,232 +51,172 @@ class EventsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void fullDatagramYieldsEveryField();
-    void bytesZeroAndTwoHaveNoEffect();
-    void fullWidthTextsAreTakenWholeAndNeighboursKeepTheirs();
-    void bytesAfterNulInsideFieldAreIgnored();
-    void shortDatagramReadsMissingBytesAsZero();
-    void encodedRecordDecodesBack();
-    void addressIsDottedFirstByteFirst();
-    void codesPastTheTablesGiveEmptyKeywordAndUnknownText();
-    void addressesAndPortsAreReadStrictly_data();
-    void addressesAndPortsAreReadStrictly();
+    void datagramsDecodeFieldByField_data()
+    {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<int>("received");
+        QTest::addColumn<QByteArray>("record");
+        const QByteArray sample = "5|4|alice|staff|08:14:59|10.0.0.1|192.168.1.10|12/05/1999|08:15:02|"
+                                  "TryingInvalidPasswords| Trying invalid Passwords";
+        QTest::newRow("every field") << SAMPLE << 157 << sample;
+        QTest::newRow("longer datagram") << SAMPLE + QByteArray(355, 'x') << 512 << sample;
+        QTest::newRow("bytes 0 and 2 ignored")
+            << with(QByteArray(157, '\0'), 0, QByteArray::fromHex("01070100")) << 157
+            << QByteArray("7|0||||0.0.0.0|0.0.0.0|||LoggedOn| Logged on");
+        QTest::newRow("after a NUL") << with(with(SAMPLE, 4, QByteArray("bob\0junk", 8)), 107,
+                                             QByteArray("1\0#", 3))
+                                     << 157
+                                     << QByteArray("5|4|bob|staff|08:14:59|10.0.0.1|192.168.1.10|1|08:15:02|"
+                                                   "TryingInvalidPasswords| Trying invalid Passwords");
+        // What lies past the received length must not show up in the record.
+        QTest::newRow("cut short") << SAMPLE.left(46) + QByteArray(466, '\xEE') << 46
+                                   << QByteArray(
+                                          "5|4|alice|st||0.0.0.0|0.0.0.0|||TryingInvalidPasswords| Trying "
+                                          "invalid Passwords");
+        QTest::newRow("nothing") << QByteArray(512, '\xEE') << 0
+                                 << QByteArray("0|0||||0.0.0.0|0.0.0.0|||LoggedOn| Logged on");
+        QTest::newRow("full widths") << eventDatagram(9, QByteArray(40, 'u'), QByteArray(40, 'g'),
+                                                      ip(255, 0, 10, 1), ip(1, 2, 3, 4), QByteArray(25, 'd'),
+                                                      QByteArray(25, 't'), QByteArray(15, 'l'))
+                                     << 157
+                                     << "0|9|" + QByteArray(40, 'u') + '|' + QByteArray(40, 'g') + '|' +
+                                            QByteArray(15, 'l') + "|255.0.10.1|1.2.3.4|" +
+                                            QByteArray(25, 'd') + '|' + QByteArray(25, 't') +
+                                            "|AccessTimeExpired| Access time Expired";
+        for (const int code : {10, 128, 255})
+            QTest::addRow("code %d", code) << eventDatagram(quint8(code), "") << 157
+                                           << "0|" + QByteArray::number(code) +
+                                                  "||Staff|09:59|0.0.0.0|0.0.0.0|"
+                                                  "12/06/2026|10:00:00|| Unknown event " +
+                                                  QByteArray::number(code);
+    }
 
-    void arrivalOrderSurvivesUpdatesAndRemovals();
-    void removalsOfAbsentKeysChangeNothing();
-    void addressesDifferingInAnyByteAreTwoKeys();
-    void serverRebootRemovesOnlyThatServersEntries();
+    void datagramsDecodeFieldByField()
+    {
+        QFETCH(QByteArray, datagram);
+        QFETCH(int, received);
+        QFETCH(QByteArray, record);
+        const EventRecord decoded = decodeEvent(datagram.constData(), static_cast<std::size_t>(received));
+        QCOMPARE(describe(decoded), record);
+        // The encoder gives back a datagram that decodes to the same record.
+        const QByteArray encoded = encodeEvent(decoded);
+        QCOMPARE(encoded.size(), 157);
+        QCOMPARE(describe(decodeEvent(encoded.constData(), 157)), describe(decoded));
+    }
+
+    void addressesAndPortsAreReadStrictly_data()
+    {
+        // "ADDRESS[:PORT]" with a default port; 0 for none means the port is required.
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("defaultPort");
+        QTest::addColumn<QString>("read"); // "address:port" in host order, or empty when refused
+        const struct {
+            const char* text;
+            int defaultPort;
+            const char* read;
+        } rows[] = {
+            {"127.255.255.255:40000", 1019, "7fffffff:40000"},
+            {"255.255.255.255", 1019, "ffffffff:1019"},
+            {"10.0.0.1:1", 0, "a000001:1"},
+            {"0.0.0.0:65535", 0, "0:65535"},
+            {"10.0.0.1", 0, ""},
+            {"", 1019, ""},
+            {"junk", 1019, ""},
+            {"127.0.0", 1019, ""},
+            {"127.0.0.1.1", 1019, ""},
+            {"127.0.0.256", 1019, ""},
+            {"127.0.0.1000", 1019, ""},
+            {"127..0.1", 1019, ""},
+            {"127.0.0.1:", 1019, ""},
+            {"127.0.0.1:0", 1019, ""},
+            {"127.0.0.1:65536", 1019, ""},
+            {"127.0.0.1:1:2", 1019, ""},
+            {"127.0.0.1:x", 1019, ""},
+            {"127.0.0.1: 80", 1019, ""},
+            {"127.0.0.1:+80", 1019, ""},
+            {" 127.0.0.1", 1019, ""},
+            {"127.0.0.-1", 1019, ""},
+        };
+        for (const auto& row : rows)
+            QTest::newRow(row.text) << QString::fromLatin1(row.text) << row.defaultPort
+                                    << QString::fromLatin1(row.read);
+    }
+
+    void addressesAndPortsAreReadStrictly()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, defaultPort);
+        QFETCH(QString, read);
+        quint32 address = 0x01020304;
+        quint16 port = 7;
+        const bool ok = parseAddressPort(text, address, port, static_cast<quint16>(defaultPort));
+        QCOMPARE(ok ? QStringLiteral("%1:%2").arg(address, 0, 16).arg(port) : QString(), read);
+        if (!ok)
+            QCOMPARE(QStringLiteral("%1:%2").arg(address, 0, 16).arg(port), QStringLiteral("1020304:7"));
+        quint16 discoveryPort = 5;
+        QVERIFY(parsePort(QStringLiteral("0"), discoveryPort, 0) && discoveryPort == 0);
+        QVERIFY(!parsePort(QStringLiteral("0"), discoveryPort));
+        QCOMPARE(datagramOrder(0x0A000102), ip(10, 0, 1, 2));
+        QCOMPARE(ipAddressFromBytes(10, 0, 1, 2), ip(10, 0, 1, 2));
+    }
+
+    void allowedSendersAreAddressesAndBlocks()
+    {
+        AllowList list;
+        QVERIFY(list.allows(0x01020304)); // empty: every sender
+        QString bad;
+        for (const char* junk : {"", "10.0.0.0/33", "10.0.0.0/", "10.0.0.1,,10.0.0.2",
+                                 "10.0.0.0/8,10.0.0.300", "10.0.0.0/+8", "host"}) {
+            QVERIFY2(!list.parse(QString::fromLatin1(junk), &bad), junk);
+            QVERIFY(list.isEmpty());
+        }
+        QCOMPARE(bad, QStringLiteral("host"));
+        QVERIFY(list.parse(QStringLiteral(" 10.1.0.0/16 , 192.168.1.7,172.16.0.1/0")));
+        QVERIFY(list.allows(0xAC000000));
+        QVERIFY(list.parse(QStringLiteral("10.1.255.255/16,192.168.1.7")));
+        const QList<quint32> allowed{0x0A010000, 0x0A01FFFF, 0xC0A80107};
+        for (const quint32 address :
+             {0x0A010000u, 0x0A01FFFFu, 0xC0A80107u, 0x0A020000u, 0xC0A80106u, 0x0B010000u})
+            QCOMPARE(list.allows(address), allowed.contains(address));
+    }
+
+    void onlineTableKeepsArrivalOrderAndFindsEveryEntry()
+    {
+        OnlineUserTable table;
+        table.RemoveAllUsers();
+        table.RemoveUser("A");
+        QVERIFY(table.empty());
+        // Keys differing in any byte are two entries.
+        for (const char* address : {"A", "B", "C", "10.0.0.1", "10.0.0.12", "10.0.0.1 "})
+            table.AddOrUpdateUser(user(address));
+        QCOMPARE(walk(table), QByteArrayList({"A", "B", "C", "10.0.0.1", "10.0.0.12", "10.0.0.1 "}));
+
+        // An update keeps the place; a removal and a new log-on go to the end.
+        OnlineUser changed = user("B", "s2", "bob");
+        changed.EventCode = AccountMarkedForLockUp;
+        table.AddOrUpdateUser(changed);
+        QCOMPARE(QByteArray(table.find("B")->Username), QByteArray("bob"));
+        QCOMPARE(QByteArray(table.find("B")->ServerIPAddress), QByteArray("s2"));
+        QCOMPARE(table.find("B")->EventCode, quint32(AccountMarkedForLockUp));
+        table.RemoveUser("10.0.0.1");
+        table.RemoveUser("Z");
+        table.RemoveUser("A");
+        table.AddOrUpdateUser(user("A"));
+        QCOMPARE(walk(table), QByteArrayList({"B", "C", "10.0.0.12", "10.0.0.1 ", "A"}));
+        QVERIFY(!table.find("10.0.0.1"));
+
+        // A reboot removes only that server's entries, and the lookups keep up.
+        table.removeServerUsers("s1");
+        QCOMPARE(walk(table), QByteArrayList({"B"}));
+        table.removeServerUsers("s9");
+        table.AddOrUpdateUser(user("D", "s1"));
+        table.AddOrUpdateUser(user("B", "s2", "updated"));
+        QCOMPARE(walk(table), QByteArrayList({"B", "D"}));
+        QCOMPARE(QByteArray(table.find("B")->Username), QByteArray("updated"));
+        table.RemoveAllUsers();
+        QVERIFY(table.empty() && !table.find("B"));
+    }
 };
-
-void EventsTest::fullDatagramYieldsEveryField()
-{
-    const QByteArray expected = "5|4|alice|staff|08:14:59|10.0.0.1|192.168.1.10|12/05/1999|08:15:02";
-    QCOMPARE(describe(sample().decode()), expected);
-    const QByteArray longer = sample().bytes + QByteArray(512 - 157, 'x');
-    QCOMPARE(describe(decodeEvent(longer.constData(), longer.size())), expected);
-}
-
-void EventsTest::bytesZeroAndTwoHaveNoEffect()
-{
-    const EventRecord record = Datagram().at(0, QByteArray::fromHex("01070100")).decode();
-    QCOMPARE(record.Header, 7u);
-    QCOMPARE(record.EventCode, quint32(LoggedOn));
-}
-
-void EventsTest::fullWidthTextsAreTakenWholeAndNeighboursKeepTheirs()
-{
-    const int offsets[] = {4, 44, 84, 107, 132};
-    const int widths[] = {40, 40, 15, 25, 25};
-    for (int full = 0; full < 5; ++full) {
-        Datagram d;
-        d.at(99, QByteArray::fromHex("0102030405060708"));
-        QByteArray expected[] = {"u", "g", "l", "d", "t"};
-        expected[full] = QByteArray(widths[full], char('A' + full));
-        for (int i = 0; i < 5; ++i)
-            d.at(offsets[i], expected[i]);
-        QCOMPARE(describe(d.decode()), "0|0|" + expected[0] + '|' + expected[1] + '|' + expected[2] +
-                                           "|1.2.3.4|5.6.7.8|" + expected[3] + '|' + expected[4]);
-    }
-}
-
-void EventsTest::bytesAfterNulInsideFieldAreIgnored()
-{
-    const EventRecord r =
-        sample().at(4, QByteArray("bob\0junk", 8)).at(107, QByteArray("1\0\xFF#", 4)).decode();
-    QCOMPARE(QByteArray(r.Username), QByteArray("bob"));
-    QCOMPARE(QByteArray(r.Date), QByteArray("1"));
-}
-
-void EventsTest::shortDatagramReadsMissingBytesAsZero()
-{
-    // Whatever the buffer holds past the received length must not show up in the record.
-    QByteArray buffer(512, '\xEE');
-    std::memcpy(buffer.data(), sample().bytes.constData(), 46);
-    QCOMPARE(describe(decodeEvent(buffer.constData(), 46)), QByteArray("5|4|alice|st||0.0.0.0|0.0.0.0||"));
-    QCOMPARE(describe(decodeEvent(buffer.constData(), 0)), QByteArray("0|0||||0.0.0.0|0.0.0.0||"));
-}
-
-void EventsTest::encodedRecordDecodesBack()
-{
-    EventRecord record;
-    record.Header = 3;
-    record.EventCode = AccessTimeExpired;
-    setField(record.Username, USERNAME_WIDTH, QByteArray(40, 'n'));
-    setField(record.Groupname, GROUPNAME_WIDTH, "\xE9quipe #2");
-    setField(record.LoginTime, LOGINTIME_WIDTH, QByteArray(15, '9'));
-    record.IPAddress = ipAddressFromBytes(255, 0, 10, 1);
-    record.ServerIPAddress = ipAddressFromBytes(127, 0, 0, 1);
-    setField(record.Date, DATE_WIDTH, "01/31/2026");
-    setField(record.EventTime, EVENTTIME_WIDTH, QByteArray(25, 't'));
-
-    const QByteArray datagram = encodeEvent(record);
-    QCOMPARE(datagram.size(), 157);
-    QCOMPARE(describe(decodeEvent(datagram.constData(), datagram.size())), describe(record));
-}
-
-void EventsTest::addressIsDottedFirstByteFirst()
-{
-    const QList<QPair<QByteArray, QByteArray>> cases = {{"C0A8010A", "192.168.1.10"},
-                                                        {"FFFFFFFF", "255.255.255.255"},
-                                                        {"00000000", "0.0.0.0"},
-                                                        {"0A000007", "10.0.0.7"}};
-    for (const auto& [hex, dotted] : cases) {
-        const EventRecord r = Datagram().at(103, QByteArray::fromHex(hex)).decode();
-        QCOMPARE(FormatIPAddress(r.ServerIPAddress), dotted);
-    }
-}
-
-void EventsTest::codesPastTheTablesGiveEmptyKeywordAndUnknownText()
-{
-    QCOMPARE(QByteArray(eventKeyword(AccessTimeExpired)), QByteArray("AccessTimeExpired"));
-    for (int code : {10, 11, 128, 255}) {
-        const EventRecord r = Datagram().at(3, QByteArray(1, char(code))).decode();
-        QCOMPARE(r.EventCode, quint32(code));
-        QCOMPARE(QByteArray(eventKeyword(r.EventCode)), QByteArray());
-        QCOMPARE(eventMessage(r.EventCode), " Unknown event " + QByteArray::number(code));
-    }
-}
-
-void EventsTest::addressesAndPortsAreReadStrictly_data()
-{
-    // "ADDRESS[:PORT]" with a default port; 0 for none means the port is required.
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("defaultPort");
-    QTest::addColumn<QString>("read"); // "address:port" in host order, or empty when refused
-    const struct {
-        const char* text;
-        int defaultPort;
-        const char* read;
-    } rows[] = {
-        {"127.255.255.255:40000", 1019, "7fffffff:40000"},
-        {"255.255.255.255", 1019, "ffffffff:1019"},
-        {"10.0.0.1:1", 0, "a000001:1"},
-        {"0.0.0.0:65535", 0, "0:65535"},
-        {"10.0.0.1", 0, ""},
-        {"", 1019, ""},
-        {"junk", 1019, ""},
-        {"127.0.0", 1019, ""},
-        {"127.0.0.1.1", 1019, ""},
-        {"127.0.0.256", 1019, ""},
-        {"127.0.0.1000", 1019, ""},
-        {"127..0.1", 1019, ""},
-        {"127.0.0.1:", 1019, ""},
-        {"127.0.0.1:0", 1019, ""},
-        {"127.0.0.1:65536", 1019, ""},
-        {"127.0.0.1:1:2", 1019, ""},
-        {"127.0.0.1:x", 1019, ""},
-        {"127.0.0.1: 80", 1019, ""},
-        {"127.0.0.1:+80", 1019, ""},
-        {" 127.0.0.1", 1019, ""},
-        {"127.0.0.-1", 1019, ""},
-    };
-    for (const auto& row : rows)
-        QTest::newRow(row.text) << QString::fromLatin1(row.text) << row.defaultPort
-                                << QString::fromLatin1(row.read);
-}
-
-void EventsTest::addressesAndPortsAreReadStrictly()
-{
-    QFETCH(QString, text);
-    QFETCH(int, defaultPort);
-    QFETCH(QString, read);
-    quint32 address = 0x01020304;
-    quint16 port = 7;
-    const bool ok = parseAddressPort(text, address, port, static_cast<quint16>(defaultPort));
-    QCOMPARE(ok ? QStringLiteral("%1:%2").arg(address, 0, 16).arg(port) : QString(), read);
-    if (!ok)
-        QCOMPARE(QStringLiteral("%1:%2").arg(address, 0, 16).arg(port), QStringLiteral("1020304:7"));
-    quint16 discoveryPort = 5;
-    QVERIFY(parsePort(QStringLiteral("0"), discoveryPort, 0) && discoveryPort == 0);
-    QVERIFY(!parsePort(QStringLiteral("0"), discoveryPort));
-    QCOMPARE(datagramOrder(0x0A000102), ipAddressFromBytes(10, 0, 1, 2));
-}
-
-void EventsTest::arrivalOrderSurvivesUpdatesAndRemovals()
-{
-    OnlineUserTable table = tableOf({"A", "B", "C"});
-    QCOMPARE(walk(table), QByteArrayList({"A", "B", "C"}));
-
-    OnlineUser changed = user("B", "192.168.1.20", "bob");
-    changed.EventCode = AccountMarkedForLockUp;
-    table.AddOrUpdateUser(changed);
-    QCOMPARE(walk(table), QByteArrayList({"A", "B", "C"}));
-    QCOMPARE(QByteArray(table.find("B")->Username), QByteArray("bob"));
-    QCOMPARE(QByteArray(table.find("B")->ServerIPAddress), QByteArray("192.168.1.20"));
-    QCOMPARE(table.find("B")->EventCode, quint32(AccountMarkedForLockUp));
-
-    table.RemoveUser("B");
-    table.AddOrUpdateUser(user("B"));
-    QCOMPARE(walk(table), QByteArrayList({"A", "C", "B"}));
-
-    table.RemoveUser("A");
-    QCOMPARE(walk(table), QByteArrayList({"C", "B"}));
-    QVERIFY(!table.find("A"));
-}
-
-void EventsTest::removalsOfAbsentKeysChangeNothing()
-{
-    OnlineUserTable table;
-    table.RemoveAllUsers();
-    table.RemoveUser("A");
-    QVERIFY(table.empty());
-
-    table = tableOf({"A", "B"});
-    table.RemoveUser("Z");
-    table.removeServerUsers("10.9.9.9");
-    QCOMPARE(walk(table), QByteArrayList({"A", "B"}));
-    table.RemoveAllUsers();
-    QVERIFY(table.empty() && !table.find("A"));
-}
-
-void EventsTest::addressesDifferingInAnyByteAreTwoKeys()
-{
-    const QByteArrayList keys = {"10.0.0.1", "11.0.0.1", "10.0.0.2", "10.0.0.12", "10.0.0.1 "};
-    OnlineUserTable table = tableOf(keys);
-    QCOMPARE(walk(table), keys);
-    table.RemoveUser("10.0.0.1");
-    QCOMPARE(walk(table), keys.mid(1));
-}
-
-void EventsTest::serverRebootRemovesOnlyThatServersEntries()
-{
-    OnlineUserTable table;
-    for (const char* address : {"A", "B", "C", "D", "E"})
-        table.AddOrUpdateUser(user(address, address[0] % 2 ? "s1" : "s2"));
-    // The later event, from another server, owns the entry now.
-    table.AddOrUpdateUser(user("C", "s2"));
-
-    table.removeServerUsers("s1");
-    QCOMPARE(walk(table), QByteArrayList({"B", "C", "D"}));
-    QVERIFY(!table.find("A") && !table.find("E"));
-
-    // The lookups keep up with the changes that follow.
-    table.AddOrUpdateUser(user("A", "s1"));
-    table.AddOrUpdateUser(user("D", "s2", "updated"));
-    table.RemoveUser("B");
-    QCOMPARE(walk(table), QByteArrayList({"C", "D", "A"}));
-    QCOMPARE(QByteArray(table.find("D")->Username), QByteArray("updated"));
-}
 
 QTEST_MAIN(EventsTest)
 #include "tst_events.moc"

@@ -1,3 +1,5 @@
+#include "common/Datagrams.h"
+#include "common/LoopbackPeer.h"
 #include "intake/EventIntake.h"
 #include "intake/StatusLine.h"
 
@@ -6,55 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <arpa/inet.h>
 #include <cerrno>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace
 {
-
-// The firewalls' end: sends datagrams to a loopback port, or holds a port for itself.
-class Sender
-{
-public:
-    Sender() : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    ~Sender() { ::close(m_fd); }
-    quint16 bindAnyPort()
-    {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        socklen_t length = sizeof local;
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &length);
-        return ntohs(local.sin_port);
-    }
-    void send(quint16 port, const QByteArray& bytes) const
-    {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::sendto(m_fd, bytes.constData(), static_cast<std::size_t>(bytes.size()), 0,
-                 reinterpret_cast<sockaddr*>(&to), sizeof to);
-    }
-
-private:
-    int m_fd;
-};
-
-quint16 freePort()
-{
-    return Sender().bindAnyPort();
-}
-
-QByteArray eventFrom(const QByteArray& user, quint32 code = LoggedOn)
-{
-    EventRecord record;
-    record.EventCode = code;
-    setField(record.Username, USERNAME_WIDTH, user);
-    return encodeEvent(record);
-}
 
 QByteArray readFile(const QByteArray& path)
 {
@@ -73,7 +30,7 @@ class IntakeTest : public QObject
     IntakeOptions options(const QByteArray& logName = "userfile")
     {
         IntakeOptions o;
-        o.endpoint.eventPort = freePort();
+        o.endpoint.eventPort = freeUdpPort();
         o.logPath = QFile::encodeName(m_dir.filePath(QString::fromLatin1(logName)));
         return o;
     }
@@ -93,11 +50,11 @@ private slots:
                                                          ? QStringLiteral("logged")
                                                          : QStringLiteral("not logged"));
         });
-        const Sender firewall;
-        firewall.send(o.endpoint.eventPort, eventFrom("u1"));
-        firewall.send(o.endpoint.eventPort, eventFrom("u2", AccountLockedUp));
-        firewall.send(o.endpoint.eventPort, QByteArray(513, 'x')); // refused, and the next still read
-        firewall.send(o.endpoint.eventPort, eventFrom("u3", 42));
+        const LoopbackPeer firewall;
+        firewall.sendTo(o.endpoint.eventPort, eventDatagram(0, "u1"));
+        firewall.sendTo(o.endpoint.eventPort, eventDatagram(AccountLockedUp, "u2"));
+        firewall.sendTo(o.endpoint.eventPort, QByteArray(513, 'x')); // refused, and the next still read
+        firewall.sendTo(o.endpoint.eventPort, eventDatagram(42, "u3"));
         QTRY_COMPARE(heard, QStringList({"u1 logged", "u2 logged", "u3 logged"}));
         QCOMPARE(readFile(o.logPath).count("\r\n"), 3);
         QCOMPARE(intake.lostLogLines(), quint64(0));
@@ -109,18 +66,40 @@ private slots:
         EventIntake intake(options("missing-folder/userfile"));
         QCOMPARE(intake.open(), 0);
         QSignalSpy batches(&intake, &EventIntake::eventsArrived);
-        const Sender firewall;
-        firewall.send(intake.port(), eventFrom("alice"));
-        firewall.send(intake.port(), eventFrom("bob"));
+        const LoopbackPeer firewall;
+        firewall.sendTo(intake.port(), eventDatagram(0, "alice"));
+        firewall.sendTo(intake.port(), eventDatagram(0, "bob"));
         QTRY_COMPARE(intake.lostLogLines(), quint64(2));
         QVERIFY(!batches.isEmpty());
     }
 
+    void onlyListedSendersAreLoggedAndTheRestCounted()
+    {
+        IntakeOptions o = options("listed-only");
+        QVERIFY(o.endpoint.allowed.parse(QStringLiteral("10.0.0.0/8, 127.0.0.1")));
+        EventIntake intake(o);
+        QCOMPARE(intake.open(), 0);
+        QStringList heard;
+        connect(&intake, &EventIntake::eventsArrived, this, [&](const EventBatch& batch) {
+            for (const EventRecord& record : batch.events)
+                heard << QLatin1String(record.Username);
+        });
+        const LoopbackPeer listed(0, 0x7F000001);
+        const LoopbackPeer stranger(0, 0x7F000002);
+        stranger.sendTo(o.endpoint.eventPort, eventDatagram(0, "forged"));
+        stranger.sendTo(o.endpoint.eventPort, QByteArray(600, 'x'));
+        listed.sendTo(o.endpoint.eventPort, eventDatagram(0, "alice"));
+        QTRY_COMPARE(heard, QStringList{"alice"});
+        QCOMPARE(intake.refusedSenders(), quint64(2));
+        QVERIFY(!readFile(o.logPath).contains("forged"));
+        QCOMPARE(readFile(o.logPath).count("\r\n"), 1);
+    }
+
     void aTakenPortIsTheOpenError()
     {
-        Sender squatter;
+        const LoopbackPeer squatter(0, 0);
         IntakeOptions o = options();
-        o.endpoint.eventPort = squatter.bindAnyPort();
+        o.endpoint.eventPort = squatter.port();
         EventIntake intake(o);
         QCOMPARE(intake.open(), EADDRINUSE);
         QVERIFY(!intake.isOpen());

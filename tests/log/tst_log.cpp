@@ -1,3 +1,4 @@
+#include "common/LogRules.h"
 #include "log/LogReader.h"
 #include "log/UserLog.h"
 
@@ -45,26 +46,12 @@ QByteArrayList toList(const std::vector<QByteArray>& lines)
     return QByteArrayList(lines.begin(), lines.end());
 }
 
-// The reading rules applied one line at a time, as plainly as they read.
 QByteArrayList referenceSearch(const QByteArray& data, const QByteArray& key)
 {
     QByteArrayList found;
-    for (qsizetype start = 0, lf = 0; start < data.size(); start = lf + 1) {
-        lf = data.indexOf('\n', start);
-        if (lf < 0)
-            lf = data.size();
-        QByteArray line = data.mid(start, lf - start);
-        if (lf < data.size() && line.endsWith('\r'))
-            line.chop(1);
-        for (qsizetype at = 0; at == 0 || at < line.size(); at += 149) {
-            const QByteArray piece = line.mid(at, 149);
-            // simplified() takes exactly blank, tab, CR, LF, VT and FF for white space.
-            const QByteArrayList runs = piece.simplified().split(' ');
-            const QByteArray shown = piece.left(piece.indexOf('#') < 0 ? piece.size() : piece.indexOf('#'));
-            if (!shown.isEmpty() && runs.size() >= 2 && runs[1] == key)
-                found << shown;
-        }
-    }
+    for (const std::string& line : referenceLines(std::string_view(data.constData(), data.size()),
+                                                  std::string_view(key.constData(), key.size())))
+        found << QByteArray::fromStdString(line);
     return found;
 }
 
@@ -192,9 +179,15 @@ void LogTest::linesAreWrittenByteForByteIntoNewFile()
     QCOMPARE(AppendLogLine(name, record("08:16:40", "", "bob", AccountMarkedForLockUp, 0x0700000A)), 0);
     // No datagram may forge a second line; every other byte goes through as it came.
     QCOMPARE(AppendLogLine(name, record("08:17\r\n00", "12/05\r1999", "ev\nil#\xE9\xFF\x01", 200, 0)), 0);
+    // A log is readable by its owner and group only; one that exists keeps its mode.
+    QCOMPARE(QFile::permissions(file) & 0x0777, QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+    QVERIFY(QFile::setPermissions(file, QFile::permissions(file) | QFile::ReadOther));
+    QCOMPARE(AppendLogLine(name, record("08:18", KEY, "more")), 0);
+    QVERIFY(QFile::permissions(file) & QFile::ReadOther);
     QCOMPARE(readAll(file), QByteArray("08:15:02  12/05/1999  192.168.1.10  alice  LoggedOn\r\n"
                                        "08:16:40    10.0.0.7  bob  AccountMarkedForLockUp\r\n"
-                                       "08:17??00  12/05?1999  0.0.0.0  ev?il#\xE9\xFF\x01  \r\n"));
+                                       "08:17??00  12/05?1999  0.0.0.0  ev?il#\xE9\xFF\x01  \r\n"
+                                       "08:18  12/05/1999  192.168.1.10  more  LoggedOn\r\n"));
 }
 
 void LogTest::unopenablePathLosesOnlyThatLine()

@@ -13,25 +13,13 @@
 
 #include <cstring>
 
-namespace
-{
-
-QByteArray replyNaming(quint32 server, int size = 21)
-{
-    QByteArray reply = encodeDiscoveryReply(server, "fw");
-    reply.resize(size, '\0');
-    return reply;
-}
-
-} // namespace
-
 class DiscoveryTest : public QObject
 {
     Q_OBJECT
 
     std::unique_ptr<MonitorFixture> m_fixture;
     CSorvaneDlg* m_dialog = nullptr;
-    sockaddr_in m_monitor{}; // where the last Discover packet came from
+    quint16 m_monitorPort = 0; // where the last Discover packet came from
 
     template <typename T> T* child(const char* name) { return m_dialog->findChild<T*>(QLatin1String(name)); }
 
@@ -46,12 +34,12 @@ class DiscoveryTest : public QObject
     QByteArray awaitDiscoverPacket()
     {
         QByteArray packet;
-        if (!QTest::qWaitFor([&] { return m_fixture->firewall.receive(packet, &m_monitor); }))
+        if (!m_fixture->firewall.receive(packet, 5000, &m_monitorPort))
             return {};
         return packet;
     }
 
-    void reply(const QByteArray& bytes) { m_fixture->firewall.sendTo(bytes, ntohs(m_monitor.sin_port)); }
+    void reply(const QByteArray& bytes) { m_fixture->firewall.sendTo(m_monitorPort, bytes); }
 
     QStringList servers()
     {
@@ -75,14 +63,12 @@ private slots:
     {
         start();
         const QByteArray packet = awaitDiscoverPacket();
-        QCOMPARE(packet.toHex(' '),
-                 QByteArray("01 00 00 00 00 30 30 30 30 30 30 30 30 30 30 30 30 44 69 73 63 6f 76 "
-                            "65 72 20 50 61 63 6b 65 74 00"));
-        QVERIFY(ntohs(m_monitor.sin_port) != m_fixture->endpoints.eventPort);
+        QCOMPARE(packet, DISCOVER_PACKET);
+        QVERIFY(m_monitorPort != m_fixture->endpoints.eventPort);
         QVERIFY(child<QLineEdit>("SelectedServerField")->isEnabled());
 
         // The server is the one the reply names, not its sender; any first byte will do.
-        QByteArray first = replyNaming(ip(10, 0, 0, 3));
+        QByteArray first = discoveryReply(ip(10, 0, 0, 3));
         first[0] = char(0xFF);
         reply(first);
         QTRY_COMPARE(servers(), QStringList{QStringLiteral("10.0.0.3")});
@@ -90,16 +76,16 @@ private slots:
         QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.3"));
         QVERIFY(!child<QLineEdit>("SelectedServerField")->isEnabled());
 
-        reply(replyNaming(ip(10, 0, 0, 20), 512));
+        reply(discoveryReply(ip(10, 0, 0, 20), 512));
         QTRY_COMPARE(servers(), QString("10.0.0.20 10.0.0.3").split(' '));
         QCOMPARE(selected(), QStringLiteral("10.0.0.20"));
         QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.20"));
 
         // Too long, too short and a duplicate list nothing new; a later good one still arrives.
-        reply(replyNaming(ip(192, 168, 0, 1), 513));
+        reply(discoveryReply(ip(192, 168, 0, 1), 513));
         reply(QByteArray("\x02\xC0\xA8", 3));
-        reply(replyNaming(ip(10, 0, 0, 3)));
-        reply(replyNaming(ip(10, 0, 0, 7)));
+        reply(discoveryReply(ip(10, 0, 0, 3)));
+        reply(discoveryReply(ip(10, 0, 0, 7)));
         QTRY_COMPARE(servers(), QString("10.0.0.20 10.0.0.3 10.0.0.7").split(' '));
         QCOMPARE(m_dialog->OnDiscoverySocket(), 0); // nothing waits: still answered with 0
 
@@ -123,7 +109,7 @@ private slots:
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
         QCOMPARE(m_dialog->onlineUserModel().cellText(0, 3), QByteArray("bob"));
         QCOMPARE(child<QComboBox>("GroupFilter")->count(), 2);
-        reply(replyNaming(ip(10, 0, 0, 30)));
+        reply(discoveryReply(ip(10, 0, 0, 30)));
         QTRY_COMPARE(selected(), QStringLiteral("10.0.0.3"));
         QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.3"));
         QCOMPARE(m_dialog->onlineUserModel().rowCount(), 1);
@@ -139,7 +125,7 @@ private slots:
         filter->setFocus();
         QTest::keyClick(filter, Qt::Key_Down);
         QCOMPARE(filter->currentText(), QStringLiteral("Staff"));
-        reply(replyNaming(ip(10, 0, 0, 4)));
+        reply(discoveryReply(ip(10, 0, 0, 4)));
         QTRY_COMPARE(servers().size(), 3);
         QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
         QCOMPARE(filter->currentText(), QStringLiteral("Staff"));
@@ -205,6 +191,20 @@ private slots:
         QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
         QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.3"));
         QCOMPARE(m_dialog->onlineUserModel().rowCount(), 1);
+    }
+
+    void repliesFromUnlistedSendersAreDroppedAndCounted()
+    {
+        m_fixture = std::make_unique<MonitorFixture>(300);
+        QVERIFY(m_fixture->endpoints.allowed.parse(QStringLiteral("127.0.0.2")));
+        m_fixture->rebuild();
+        m_dialog = m_fixture->dialog.get();
+        m_dialog->OnInitDialog();
+        QVERIFY(!awaitDiscoverPacket().isEmpty());
+        reply(discoveryReply(ip(10, 0, 0, 3)));
+        QTRY_VERIFY(
+            m_dialog->statusText().endsWith(QStringLiteral(", 1 datagram from unlisted senders refused")));
+        QVERIFY(servers().isEmpty());
     }
 
     void failuresToStartShowTheirMessagesInOrderBeforeTheEventSocketOpens()

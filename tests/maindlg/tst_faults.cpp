@@ -83,20 +83,6 @@ private slots:
         QCOMPARE(readFile(path), QByteArray("10:00:00  12/06/2026  10.0.0.1  after  LoggedOn\r\n"));
     }
 
-    void aLineCutShortIsNotGluedToTheNext()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("userfile");
-        QFile cut(path);
-        QVERIFY(cut.open(QIODevice::WriteOnly));
-        cut.write("10:00:00  12/06/20"); // a line a full disk cut short
-        cut.close();
-        start(QFile::encodeName(path));
-        QVERIFY(sendAndWait("next"));
-        QCOMPARE(readFile(path),
-                 QByteArray("10:00:00  12/06/20\r\n10:00:00  12/06/2026  10.0.0.1  next  LoggedOn\r\n"));
-    }
-
     // Last: it moves this process into a network namespace of its own, with no route anywhere.
     void unreachableDiscoveryTargetFailsToStartAndNothingHangs()
     {

@@ -1,0 +1,116 @@
+#include "app/Headless.h"
+
+#include "app/Privileges.h"
+#include "net/DatagramQueue.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace
+{
+
+constexpr int STATUS_PERIOD_MS = 60000;
+
+IntakeOptions intakeOptions(const AppSettings& settings)
+{
+    IntakeOptions options;
+    options.endpoint = settings.endpoints;
+    options.logPath = settings.dialog.userFilePath;
+    return options;
+}
+
+void printToStandardError(const QString& line)
+{
+    std::fprintf(stderr, "sorvane: %s\n", line.toLocal8Bit().constData());
+}
+
+} // namespace
+
+HeadlessMonitor::HeadlessMonitor(const AppSettings& settings, std::function<void(const QString&)> print)
+    : m_print(print ? std::move(print) : printToStandardError), m_intake(intakeOptions(settings)),
+      m_forwarder(settings.forward)
+{
+    connect(&m_intake, &EventIntake::eventsArrived, &m_forwarder, &Forwarder::forwardEvents);
+    connect(&m_intake, &EventIntake::eventsArrived, this,
+            [this](const EventBatch& batch) { m_lastBatchSize = batch.events.size(); });
+    connect(&m_forwarder, &Forwarder::statusChanged, this, &HeadlessMonitor::onForwarderStatus);
+    connect(&m_tick, &QTimer::timeout, this, &HeadlessMonitor::onTick);
+    m_tick.setInterval(STATUS_PERIOD_MS);
+}
+
+HeadlessMonitor::~HeadlessMonitor() = default;
+
+bool HeadlessMonitor::start()
+{
+    // The one step that may need the port privilege comes first, and then no privilege is kept.
+    m_intake.bind();
+    if (dropCapabilities() != 0)
+        m_print(QStringLiteral("could not give up the process's capabilities"));
+    m_intake.open();
+    printStatus();
+    if (!m_intake.isOpen())
+        return false;
+    m_tick.start();
+    return true;
+}
+
+void HeadlessMonitor::stop()
+{
+    if (m_stopping)
+        return;
+    m_stopping = true;
+    m_tick.stop();
+    // What the reader took from the kernel is logged and forwarded; a flood that goes on is cut off
+    // once that much more has come.
+    const std::size_t rounds = DatagramQueue::CAPACITY / std::size_t(IntakeOptions().batchLimit) + 2;
+    for (std::size_t i = 0; i < rounds; ++i) {
+        m_lastBatchSize = 0;
+        m_intake.takeBatch();
+        if (m_lastBatchSize == 0)
+            break;
+    }
+    m_forwarder.finish(FORWARD_FINISH_MS);
+    StatusCounts counts;
+    QStringList conditions;
+    m_forwarder.addStatus(counts, conditions);
+    if (counts.notForwarded != 0 || m_intake.lostLogLines() != 0 || m_intake.droppedBySystem() != 0 ||
+        m_intake.refusedSenders() != 0)
+        printStatus();
+    QCoreApplication::exit(0);
+}
+
+QString HeadlessMonitor::statusText() const
+{
+    StatusCounts counts;
+    counts.lostLogLines = m_intake.lostLogLines();
+    counts.droppedBySystem = m_intake.droppedBySystem();
+    counts.refusedSenders = m_intake.refusedSenders();
+    QStringList conditions;
+    m_forwarder.addStatus(counts, conditions);
+    return statusLineText(m_intake.port(), m_intake.isOpen() ? 0 : m_intake.openError(), counts, conditions);
+}
+
+void HeadlessMonitor::printStatus()
+{
+    m_print(statusText());
+}
+
+void HeadlessMonitor::onTick()
+{
+    StatusCounts counts;
+    QStringList conditions;
+    m_forwarder.addStatus(counts, conditions);
+    if (counts.notForwarded != 0 || m_intake.lostLogLines() != 0 || m_intake.droppedBySystem() != 0 ||
+        m_intake.refusedSenders() != 0 || !conditions.isEmpty())
+        printStatus();
+}
+
+void HeadlessMonitor::onForwarderStatus()
+{
+    const QStringList conditions = m_forwarder.conditions();
+    if (conditions == m_shownConditions || m_stopping)
+        return;
+    m_shownConditions = conditions;
+    printStatus();
+}

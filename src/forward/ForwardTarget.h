@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QList>
+#include <QSslCertificate>
+#include <QString>
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+enum class Transport { Udp, Tcp, Tls };
+
+// One collector that every event goes to.
+struct ForwardTarget {
+    Transport transport = Transport::Udp;
+    QString host; // a name, or an address (IPv6 without its brackets)
+    quint16 port = 0;
+
+    // "udp://HOST:PORT", as the status line names it.
+    QString url() const;
+};
+
+// "udp://HOST:PORT", "tcp://HOST:PORT" or "tls://HOST:PORT", HOST a name, a dotted IPv4 address or
+// a bracketed IPv6 one; nothing else (no user, path, query or default port).
+std::optional<ForwardTarget> parseForwardUrl(const QString& text);
+
+// The PEM certificates of `path`; empty when it cannot be read or holds none.
+QList<QSslCertificate> readCaCertificates(const QString& path);
+
+struct ForwardOptions {
+    std::vector<ForwardTarget> targets;
+    // TLS collectors are verified against these when set, else against the system's.
+    QList<QSslCertificate> caCertificates;
+    // Messages waiting per target; past it they are counted as not forwarded.
+    std::size_t queueCapacity = 100000;
+};

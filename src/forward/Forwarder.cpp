@@ -1,0 +1,122 @@
+#include "forward/Forwarder.h"
+
+#include "forward/DatagramLink.h"
+#include "forward/StreamLink.h"
+
+#include <QDeadlineTimer>
+
+#include <chrono>
+
+Forwarder::Forwarder(const ForwardOptions& options, QObject* parent) : QObject(parent)
+{
+    m_thread.setObjectName(QStringLiteral("forwarder"));
+    for (const ForwardTarget& target : options.targets) {
+        std::unique_ptr<TargetLink> link;
+        if (target.transport == Transport::Udp)
+            link = std::make_unique<DatagramLink>(target, options.queueCapacity);
+        else
+            link = std::make_unique<StreamLink>(target, options.queueCapacity, options.caCertificates);
+        link->moveToThread(&m_thread);
+        connect(link.get(), &TargetLink::changed, this, &Forwarder::statusChanged);
+        m_links.push_back(std::move(link));
+    }
+    if (m_links.empty())
+        return;
+    m_thread.start();
+    for (const auto& link : m_links)
+        QMetaObject::invokeMethod(link.get(), &TargetLink::start, Qt::QueuedConnection);
+}
+
+Forwarder::~Forwarder()
+{
+    stop();
+}
+
+void Forwarder::forwardEvents(const EventBatch& batch)
+{
+    if (m_links.empty() || batch.events.empty())
+        return;
+    if (batch.arrivalMicros / 1000000 != m_stampedMicros / 1000000 || m_stampedMicros < 0)
+        m_stamp = rfc3339Timestamp(batch.arrivalMicros);
+    else
+        // Same second, same offset: only the fraction differs.
+        m_stamp.replace(20, 6, QByteArray::number(batch.arrivalMicros % 1000000).rightJustified(6, '0'));
+    m_stampedMicros = batch.arrivalMicros;
+    m_messages.clear();
+    m_messages.reserve(batch.events.size());
+    for (const EventRecord& record : batch.events)
+        m_messages.push_back(eventSyslogMessage(record, m_stamp));
+    post(m_messages);
+}
+
+void Forwarder::forwardMessage(SyslogFields fields)
+{
+    if (m_links.empty())
+        return;
+    if (fields.timestamp.isEmpty())
+        fields.timestamp = rfc3339Timestamp(std::chrono::duration_cast<std::chrono::microseconds>(
+                                                std::chrono::system_clock::now().time_since_epoch())
+                                                .count());
+    post({syslogMessage(fields)});
+}
+
+void Forwarder::post(const std::vector<QByteArray>& messages)
+{
+    if (m_stopped)
+        return;
+    for (const auto& link : m_links)
+        link->post(messages);
+}
+
+bool Forwarder::finish(int timeoutMs)
+{
+    if (m_links.empty() || m_stopped)
+        return true;
+    const QDeadlineTimer deadline(timeoutMs);
+    for (const auto& link : m_links)
+        QMetaObject::invokeMethod(link.get(), &TargetLink::finish, Qt::QueuedConnection);
+    bool drained = false;
+    while (!drained && !deadline.hasExpired()) {
+        QThread::msleep(5);
+        drained =
+            std::all_of(m_links.begin(), m_links.end(), [](const auto& link) { return link->drained(); });
+    }
+    stop();
+    return drained;
+}
+
+void Forwarder::stop()
+{
+    if (m_stopped || m_links.empty())
+        return;
+    m_stopped = true;
+    for (const auto& link : m_links)
+        QMetaObject::invokeMethod(link.get(), &TargetLink::shutdown, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+}
+
+quint64 Forwarder::notForwarded() const
+{
+    quint64 total = 0;
+    for (const auto& link : m_links)
+        total += link->notForwarded();
+    return total;
+}
+
+QStringList Forwarder::conditions() const
+{
+    QStringList list;
+    for (const auto& link : m_links) {
+        const QString condition = link->condition();
+        if (!condition.isEmpty())
+            list << condition;
+    }
+    return list;
+}
+
+void Forwarder::addStatus(StatusCounts& counts, QStringList& conditions) const
+{
+    counts.notForwarded += notForwarded();
+    conditions += this->conditions();
+}

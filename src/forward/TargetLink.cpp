@@ -1,0 +1,135 @@
+#include "forward/TargetLink.h"
+
+#include <QTimer>
+
+TargetLink::TargetLink(const ForwardTarget& target, std::size_t capacity)
+    : m_target(target), m_url(target.url()), m_capacity(capacity)
+{
+}
+
+TargetLink::~TargetLink() = default;
+
+std::size_t TargetLink::post(const std::vector<QByteArray>& messages)
+{
+    std::size_t refused = 0;
+    bool wake = false;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        const std::size_t room = m_queue.size() < m_capacity ? m_capacity - m_queue.size() : 0;
+        const std::size_t taken = std::min(room, messages.size());
+        m_queue.insert(m_queue.end(), messages.begin(), messages.begin() + std::ptrdiff_t(taken));
+        refused = messages.size() - taken;
+        if (taken != 0 && !m_wakePosted) {
+            m_wakePosted = true;
+            wake = true;
+        }
+    }
+    if (wake)
+        QMetaObject::invokeMethod(this, &TargetLink::onWake, Qt::QueuedConnection);
+    if (refused != 0) {
+        m_notForwarded.fetch_add(refused, std::memory_order_relaxed);
+        emit changed();
+    }
+    return refused;
+}
+
+QString TargetLink::condition() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_failure.isEmpty() ? QString()
+                               : QStringLiteral("forwarding to %1 failed: %2").arg(m_url, m_failure);
+}
+
+void TargetLink::onWake()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_wakePosted = false;
+    }
+    send();
+}
+
+void TargetLink::finish()
+{
+    m_finishing = true;
+    retryNow();
+    send();
+    // The kernel's acknowledgements come without a notification: look every few milliseconds.
+    m_drainCheck = std::make_unique<QTimer>();
+    connect(m_drainCheck.get(), &QTimer::timeout, this, &TargetLink::checkDrained);
+    m_drainCheck->start(5);
+    checkDrained();
+}
+
+void TargetLink::checkDrained()
+{
+    send();
+    bool empty = false;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        empty = m_queue.empty();
+    }
+    if (empty && idle()) {
+        m_drained = true;
+        m_drainCheck->stop();
+    }
+}
+
+void TargetLink::shutdown()
+{
+    m_drainCheck.reset();
+    std::deque<QByteArray> unsent = closeSocket(true);
+    std::size_t waiting = 0;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        waiting = m_queue.size();
+        m_queue.clear();
+    }
+    countNotForwarded(unsent.size() + waiting);
+}
+
+void TargetLink::take(std::vector<QByteArray>& out, std::size_t most)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const std::size_t count = std::min(most, m_queue.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        out.push_back(std::move(m_queue.front()));
+        m_queue.pop_front();
+    }
+}
+
+void TargetLink::putBack(std::deque<QByteArray>& messages)
+{
+    if (messages.empty())
+        return;
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_queue.insert(m_queue.begin(), std::make_move_iterator(messages.begin()),
+                   std::make_move_iterator(messages.end()));
+    messages.clear();
+}
+
+void TargetLink::countNotForwarded(quint64 count)
+{
+    if (count == 0)
+        return;
+    m_notForwarded.fetch_add(count, std::memory_order_relaxed);
+    emit changed();
+}
+
+void TargetLink::setFailure(const QString& reason)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_failure == reason)
+            return;
+        m_failure = reason;
+    }
+    emit changed();
+}
+
+std::chrono::milliseconds TargetLink::nextBackoff()
+{
+    const std::chrono::milliseconds wait = m_backoff;
+    m_backoff = std::min(m_backoff * 2, LAST_BACKOFF);
+    return wait;
+}

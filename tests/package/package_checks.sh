@@ -1,0 +1,222 @@
+#!/usr/bin/env bash
+# Installs the build into scratch roots and builds the Debian package from it, then checks both as a
+# distribution would: the desktop entry, the AppStream metainfo, the systemd unit, lintian, the
+# programs run from the unpacked package with no display, and the port privilege its postinst grants.
+# Usage: package_checks.sh BUILD_DIR
+set -uo pipefail
+
+build=$1
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+skipReason=""
+
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+pass() { echo "ok: $*"; }
+
+for tool in cmake cpack dpkg-deb lintian desktop-file-validate appstreamcli getcap setcap; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "FAIL: $tool is missing; scripts/setup.sh installs it"
+        exit 1
+    fi
+done
+
+# The programs run as a user would start them: no display at all.
+noDisplay() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ASAN_OPTIONS=detect_leaks=0 "$@"; }
+
+# Every installed file the other checks rely on, under ROOT with PREFIX.
+expectInstalled() {
+    local root=$1 prefix=$2
+    local files=(bin/sorvane bin/sorvane-fwsim
+        share/applications/org.sorvane.Sorvane.desktop
+        share/metainfo/org.sorvane.Sorvane.metainfo.xml
+        share/icons/hicolor/scalable/apps/org.sorvane.Sorvane.svg
+        share/man/man1/sorvane.1.gz share/man/man1/sorvane-fwsim.1.gz
+        lib/systemd/system/sorvane-headless.service)
+    for size in 16 22 24 32 48 64 128 256; do
+        files+=("share/icons/hicolor/${size}x${size}/apps/org.sorvane.Sorvane.png")
+    done
+    local missing=0
+    for f in "${files[@]}"; do
+        [ -s "$root$prefix/$f" ] || { fail "$prefix/$f not installed"; missing=1; }
+    done
+    [ $missing -eq 0 ] && pass "all ${#files[@]} files installed under $prefix"
+    for size in 16 22 24 32 48 64 128 256; do
+        local png="$root$prefix/share/icons/hicolor/${size}x${size}/apps/org.sorvane.Sorvane.png"
+        [ -f "$png" ] || continue
+        # A PNG's width and height are the two big-endian words at byte 16.
+        local dims
+        dims=$(od -An -tu1 -j16 -N8 "$png" | awk '{print $3*256+$4 "x" $7*256+$8}')
+        [ "$dims" = "${size}x${size}" ] || fail "the ${size} pixel icon is $dims"
+    done
+}
+
+checkUnit() {
+    local root=$1 prefix=$2
+    local unit="$root$prefix/lib/systemd/system/sorvane-headless.service"
+    [ -f "$unit" ] || return
+    # Whatever the unit starts, it starts the program installed beside it.
+    local exec
+    exec=$(sed -n 's/^ExecStart=[-@:+!]*\([^ ]*\).*/\1/p' "$unit")
+    [ "$exec" = "$prefix/bin/sorvane" ] || fail "the unit starts '$exec', not $prefix/bin/sorvane"
+    if ! command -v systemd-analyze >/dev/null; then
+        echo "note: systemd-analyze is not installed; the unit was not verified"
+        return
+    fi
+    # The targets every service depends on come from systemd itself, as on a real root.
+    mkdir -p "$root/usr/lib/systemd/system"
+    cp -a /lib/systemd/system/*.target "$root/usr/lib/systemd/system/"
+    local out
+    # Its Documentation= pages are looked up with man, which knows nothing of --root.
+    out=$(MANPATH="$root$prefix/share/man" systemd-analyze verify --root="$root" \
+        "$prefix/lib/systemd/system/sorvane-headless.service" 2>&1)
+    local rc=$?
+    # It warns of unknown keys and still exits 0: any word from it is a fault.
+    if [ $rc -ne 0 ] || [ -n "$out" ]; then
+        fail "systemd-analyze verify (exit $rc): $out"
+    else
+        pass "systemd-analyze verify --root accepts the unit under $prefix"
+    fi
+}
+
+# cmake --install: the usual prefix and the package's, each in a scratch root.
+for prefix in /usr/local /usr; do
+    root="$scratch/install$(echo "$prefix" | tr / _)"
+    if ! DESTDIR="$root" cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1; then
+        fail "cmake --install --prefix $prefix: $(cat "$scratch/install.log")"
+        continue
+    fi
+    expectInstalled "$root" "$prefix"
+    checkUnit "$root" "$prefix"
+    if [ "$prefix" = /usr/local ] && [ -e "$root$prefix/share/doc/sorvane/copyright" ]; then
+        fail "the Debian package's own documents are installed by cmake --install"
+    fi
+done
+
+root="$scratch/install_usr"
+if desktop-file-validate "$root/usr/share/applications/org.sorvane.Sorvane.desktop"; then
+    pass "desktop-file-validate"
+else
+    fail "desktop-file-validate"
+fi
+if appstreamcli validate --no-net "$root/usr/share/metainfo/org.sorvane.Sorvane.metainfo.xml"; then
+    pass "appstreamcli validate --no-net"
+else
+    fail "appstreamcli validate --no-net"
+fi
+# Each page carries its program's own name and an option only that program has.
+for page in "sorvane event" "sorvane-fwsim monitor"; do
+    read -r program option <<<"$page"
+    text=$(zcat "$root/usr/share/man/man1/$program.1.gz" 2>/dev/null)
+    case "$text" in
+    *".SH NAME"?"$program \\- "*".SH OPTIONS"*"\\-\\-$option"*) pass "the manual page of $program holds its --help" ;;
+    *) fail "the manual page of $program does not hold its --help" ;;
+    esac
+done
+
+# The package, from this build.
+if ! (cd "$scratch" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/packages") \
+    >"$scratch/cpack.log" 2>&1; then
+    cat "$scratch/cpack.log"
+    fail "cpack -G DEB"
+    echo "$failures failed"
+    exit 1
+fi
+deb=$(ls "$scratch"/packages/sorvane_*.deb)
+echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
+depends=$(dpkg-deb --field "$deb" Depends)
+echo "Depends: $depends"
+case "$depends" in
+*libqt6widgets6*libcap2-bin* | *libcap2-bin*libqt6widgets6*) pass "dpkg-shlibdeps found the Qt libraries; setcap's package is named" ;;
+*) fail "Depends lacks the Qt libraries or libcap2-bin: $depends" ;;
+esac
+
+lintian --fail-on error --display-info "$deb" >"$scratch/lintian.log" 2>&1
+lintianRc=$?
+cat "$scratch/lintian.log"
+if [ $lintianRc -eq 0 ]; then
+    pass "lintian reports no error ($(grep -c '^W:' "$scratch/lintian.log") warnings)"
+else
+    fail "lintian reports errors (exit $lintianRc)"
+fi
+
+unpacked="$scratch/unpacked"
+dpkg-deb -x "$deb" "$unpacked"
+dpkg-deb -e "$deb" "$scratch/control"
+expectInstalled "$unpacked" /usr
+[ -f "$unpacked/usr/share/doc/sorvane/copyright" ] || fail "no copyright file in the package"
+
+version=$(noDisplay "$unpacked/usr/bin/sorvane" --version 2>&1)
+[ "$version" = "Sorvane Version 1.0" ] && pass "sorvane --version with no display" ||
+    fail "sorvane --version with no display: $version"
+help=$(noDisplay "$unpacked/usr/bin/sorvane" --help 2>&1)
+case "$help" in
+*--event-port*--log-file*) pass "sorvane --help with no display" ;;
+*) fail "sorvane --help with no display: $help" ;;
+esac
+version=$(noDisplay "$unpacked/usr/bin/sorvane-fwsim" --version 2>&1)
+[ "$version" = "sorvane-fwsim 1.0" ] && pass "sorvane-fwsim --version" || fail "sorvane-fwsim --version: $version"
+
+# The port privilege: granted by postinst in DPKG_ROOT only, taken back by prerm only when it is
+# still exactly what postinst granted.
+binary="$unpacked/usr/bin/sorvane"
+if [ "$(id -u)" -ne 0 ]; then
+    skipReason="setcap needs root: the postinst and prerm were not run"
+elif ! setcap cap_net_bind_service=+ep "$binary" 2>/dev/null || ! setcap -r "$binary"; then
+    skipReason="the scratch folder's file system keeps no capabilities: the postinst and prerm were not run"
+else
+    out=$(DPKG_ROOT="$unpacked" sh "$scratch/control/postinst" configure 2>&1)
+    echo "postinst: $out"
+    caps=$(getcap "$binary")
+    if [ "$caps" = "$binary cap_net_bind_service=ep" ]; then
+        pass "postinst granted cap_net_bind_service=ep in DPKG_ROOT"
+    else
+        fail "after postinst, getcap says '$caps'"
+    fi
+    case "$out" in
+    *cap_net_bind_service*"$binary"*) pass "postinst says what it granted" ;;
+    *) fail "postinst does not say what it granted" ;;
+    esac
+    DPKG_ROOT="$unpacked" sh "$scratch/control/prerm" upgrade 1.0-1
+    [ -n "$(getcap "$binary")" ] || fail "prerm upgrade took the privilege away"
+    DPKG_ROOT="$unpacked" sh "$scratch/control/prerm" remove
+    [ -z "$(getcap "$binary")" ] && pass "prerm remove took back the privilege" ||
+        fail "prerm remove left: $(getcap "$binary")"
+    setcap cap_net_raw=+ep "$binary"
+    DPKG_ROOT="$unpacked" sh "$scratch/control/prerm" remove
+    [ "$(getcap "$binary")" = "$binary cap_net_raw=ep" ] && pass "prerm leaves capabilities it did not grant" ||
+        fail "prerm removed a capability it did not grant"
+
+    # The same through dpkg itself, into an empty root of its own: the scripts run outside a chroot
+    # with DPKG_ROOT set, as dpkg calls them on install, reinstall and removal.
+    droot="$scratch/dpkg-root"
+    mkdir -p "$droot/var/lib/dpkg/info" "$droot/var/lib/dpkg/updates"
+    touch "$droot/var/lib/dpkg/status" "$droot/var/lib/dpkg/available"
+    dpkgRoot() { dpkg --root="$droot" --force-script-chrootless --force-depends --log=/dev/null "$@"; }
+    for round in install reinstall; do
+        if dpkgRoot -i "$deb" >"$scratch/dpkg.log" 2>&1 &&
+            [ "$(getcap "$droot/usr/bin/sorvane")" = "$droot/usr/bin/sorvane cap_net_bind_service=ep" ]; then
+            pass "dpkg --root $round: the privilege is granted"
+        else
+            fail "dpkg --root $round: $(cat "$scratch/dpkg.log"; getcap "$droot/usr/bin/sorvane")"
+        fi
+    done
+    if dpkgRoot -r sorvane >"$scratch/dpkg.log" 2>&1 && [ -z "$(find "$droot/usr" -type f 2>/dev/null)" ]; then
+        pass "dpkg --root remove leaves no file behind"
+    else
+        fail "dpkg --root remove: $(cat "$scratch/dpkg.log"; find "$droot/usr" -type f)"
+    fi
+fi
+
+if [ $failures -ne 0 ]; then
+    echo "$failures failed"
+    exit 1
+fi
+if [ -n "$skipReason" ]; then
+    echo "skipped: $skipReason"
+    exit 77
+fi
+echo "all package checks passed"
