@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "maindlg/RowFilterModel.h"
 
-#include <algorithm>
+#include <vector>
 
 RowFilterModel::RowFilterModel(TextTableModel* source, QObject* parent)
     : QAbstractTableModel(parent), m_source(source), m_sourceRows(source->rowCount())
@@ -44,18 +44,29 @@ RowFilterModel::RowFilterModel(TextTableModel* source, QObject* parent)
         rebuild();
         endResetModel();
     });
-    connect(source, &QAbstractItemModel::dataChanged, this, [this] {
-        beginResetModel();
-        rebuild();
-        endResetModel();
-    });
+    connect(source, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) {
+                if (!m_filtering) {
+                    emit dataChanged(index(topLeft.row(), topLeft.column()),
+                                     index(bottomRight.row(), bottomRight.column()), roles);
+                    return;
+                }
+                // A changed row may now pass or fail the filter.
+                beginResetModel();
+                rebuild();
+                endResetModel();
+            });
     connect(source, &QAbstractItemModel::headerDataChanged, this, &QAbstractItemModel::headerDataChanged);
 }
 
 void RowFilterModel::setFilter(const QString& text, std::function<bool(int sourceRow)> accept)
 {
+    TextMatcher matcher(text);
+    // Unfiltered stays unfiltered: the view keeps its place and selection.
+    if (!m_filtering && matcher.isEmpty() && !accept)
+        return;
     beginResetModel();
-    m_matcher = TextMatcher(text);
+    m_matcher = std::move(matcher);
     m_accept = std::move(accept);
     m_filtering = !m_matcher.isEmpty() || m_accept;
     rebuild();
