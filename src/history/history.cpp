@@ -23,25 +23,11 @@
 #include <QSignalBlocker>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <vector>
 
 namespace
 {
-
-// Folds the upper-case letters of Latin-1 onto their lower-case ones.
-constexpr std::array<unsigned char, 256> makeFoldTable()
-{
-    std::array<unsigned char, 256> table{};
-    for (int c = 0; c < 256; ++c) {
-        const bool upper = (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7);
-        table[c] = static_cast<unsigned char>(upper ? c + 0x20 : c);
-    }
-    return table;
-}
-
-constexpr std::array<unsigned char, 256> FOLD = makeFoldTable();
 
 bool lessWithoutCase(const QByteArray& a, const QByteArray& b)
 {
@@ -49,8 +35,8 @@ bool lessWithoutCase(const QByteArray& a, const QByteArray& b)
     const auto* q = reinterpret_cast<const unsigned char*>(b.constData());
     const qsizetype n = std::min(a.size(), b.size());
     for (qsizetype i = 0; i < n; ++i) {
-        if (FOLD[p[i]] != FOLD[q[i]])
-            return FOLD[p[i]] < FOLD[q[i]];
+        if (foldLatin1(p[i]) != foldLatin1(q[i]))
+            return foldLatin1(p[i]) < foldLatin1(q[i]);
     }
     return a.size() < b.size();
 }

@@ -1,30 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "widgets/TextMatcher.h"
 
-#include <array>
-
-namespace
-{
-
-constexpr std::array<unsigned char, 256> makeFoldTable()
-{
-    std::array<unsigned char, 256> table{};
-    for (int c = 0; c < 256; ++c) {
-        const bool upper = (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7);
-        table[c] = static_cast<unsigned char>(upper ? c + 0x20 : c);
-    }
-    return table;
-}
-
-constexpr std::array<unsigned char, 256> FOLD = makeFoldTable();
-
-} // namespace
-
-unsigned char foldLatin1(unsigned char c)
-{
-    return FOLD[c];
-}
-
 TextMatcher::TextMatcher(const QString& text)
 {
     // Lower case first: a few letters outside Latin-1 (the Kelvin sign, capital Y with diaeresis)
@@ -34,7 +10,7 @@ TextMatcher::TextMatcher(const QString& text)
             m_never = true;
             return;
         }
-        m_needle.push_back(static_cast<char>(FOLD[c.unicode()]));
+        m_needle.push_back(static_cast<char>(LATIN1_FOLD[c.unicode()]));
     }
 }
 
@@ -52,10 +28,10 @@ bool TextMatcher::in(const char* data, std::size_t size) const
     const unsigned char first = needle[0];
     const std::size_t last = size - length;
     for (std::size_t i = 0; i <= last; ++i) {
-        if (FOLD[text[i]] != first)
+        if (LATIN1_FOLD[text[i]] != first)
             continue;
         std::size_t k = 1;
-        while (k < length && FOLD[text[i + k]] == needle[k])
+        while (k < length && LATIN1_FOLD[text[i + k]] == needle[k])
             ++k;
         if (k == length)
             return true;

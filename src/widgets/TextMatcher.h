@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <array>
+
 #include <QByteArray>
 #include <QString>
 
@@ -31,4 +33,18 @@ private:
 };
 
 // The byte that `c` folds to when case is ignored (Latin-1 capitals to their small letters).
-unsigned char foldLatin1(unsigned char c);
+constexpr std::array<unsigned char, 256> makeLatin1FoldTable()
+{
+    std::array<unsigned char, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        const bool upper = (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7);
+        table[c] = static_cast<unsigned char>(upper ? c + 0x20 : c);
+    }
+    return table;
+}
+inline constexpr std::array<unsigned char, 256> LATIN1_FOLD = makeLatin1FoldTable();
+
+inline unsigned char foldLatin1(unsigned char c)
+{
+    return LATIN1_FOLD[c];
+}
