@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "forward/SyslogMessage.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -24,14 +25,59 @@ void appendHeaderField(QByteArray& out, const QByteArray& value, qsizetype most)
     }
 }
 
-void appendLatin1Char(QByteArray& out, unsigned char c)
+// Writes on at a pointer, into room its caller made for the most it can write: every event's message
+// is made this way, as appending piece by piece to a QByteArray cost most of the time.
+class Writer
 {
-    if (c < 0x80) {
-        out += char(c);
-    } else {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
+public:
+    explicit Writer(char* at) : m_at(at) {}
+    char* end() const { return m_at; }
+    void put(char c) { *m_at++ = c; }
+    void put(const char* text, std::size_t length)
+    {
+        std::memcpy(m_at, text, length);
+        m_at += length;
     }
+    void put(const char* text) { put(text, std::strlen(text)); }
+    void put(const QByteArray& text) { put(text.constData(), std::size_t(text.size())); }
+    void number(quint32 value)
+    {
+        char digits[10];
+        int n = 0;
+        do {
+            digits[n++] = char('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        while (n > 0)
+            put(digits[--n]);
+    }
+    // Latin-1 as UTF-8; with `escape`, a backslash before '"', '\\' and ']'.
+    void latin1(const char* text, bool escape)
+    {
+        for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+            const unsigned char c = *p;
+            if (c >= 0x80) {
+                put(char(0xC0 | (c >> 6)));
+                put(char(0x80 | (c & 0x3F)));
+                continue;
+            }
+            if (escape && (c == '"' || c == '\\' || c == ']'))
+                put('\\');
+            put(char(c));
+        }
+    }
+
+private:
+    char* m_at;
+};
+
+void appendLatin1(QByteArray& out, const char* latin1, bool escape)
+{
+    const qsizetype start = out.size();
+    out.resize(start + 2 * qsizetype(std::strlen(latin1)));
+    Writer w(out.data() + start);
+    w.latin1(latin1, escape);
+    out.truncate(w.end() - out.constData());
 }
 
 } // namespace
@@ -80,17 +126,12 @@ QByteArray syslogMessage(const SyslogFields& fields)
 
 void appendParamValue(QByteArray& out, const char* latin1)
 {
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(latin1); *p; ++p) {
-        if (*p == '"' || *p == '\\' || *p == ']')
-            out += '\\';
-        appendLatin1Char(out, *p);
-    }
+    appendLatin1(out, latin1, true);
 }
 
 void appendUtf8(QByteArray& out, const char* latin1)
 {
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(latin1); *p; ++p)
-        appendLatin1Char(out, *p);
+    appendLatin1(out, latin1, false);
 }
 
 Severity eventSeverity(quint32 code)
@@ -118,42 +159,52 @@ QByteArray eventMsgId(quint32 code)
 QByteArray eventSyslogMessage(const EventRecord& record, const QByteArray& timestamp)
 {
     const QByteArray userAddress = FormatIPAddress(record.IPAddress);
-    QByteArray data;
-    data.reserve(256);
-    data += '[';
-    data += EVENT_SD_ID;
-    data += " code=\"";
-    data += QByteArray::number(record.EventCode);
-    data += "\" user=\"";
-    appendParamValue(data, record.Username);
-    data += "\" group=\"";
-    appendParamValue(data, record.Groupname);
-    data += "\" address=\"";
-    data += userAddress;
-    data += "\" loginTime=\"";
-    appendParamValue(data, record.LoginTime);
-    data += "\" date=\"";
-    appendParamValue(data, record.Date);
-    data += "\" time=\"";
-    appendParamValue(data, record.EventTime);
-    data += "\"]";
-
+    const QByteArray serverAddress = FormatIPAddress(record.ServerIPAddress);
+    const quint32 code = record.EventCode;
+    // Each 8-bit byte takes at most two: escaped, or in UTF-8.
+    constexpr std::size_t TEXT =
+        2 * (2 * USERNAME_WIDTH + GROUPNAME_WIDTH + LOGINTIME_WIDTH + DATE_WIDTH + EVENTTIME_WIDTH);
+    QByteArray out(qsizetype(256 + TEXT) + timestamp.size(), Qt::Uninitialized);
+    Writer w(out.data());
+    w.put('<');
+    w.number(quint32(FACILITY_AUTHPRIV * 8 + int(eventSeverity(code))));
+    w.put(">1 ");
+    w.put(timestamp);
+    w.put(' ');
+    w.put(serverAddress);
+    w.put(" sorvane - ");
+    w.put(code < EVENT_CODE_COUNT ? eventKeyword(code) : "Unknown");
+    w.put(" [");
+    w.put(EVENT_SD_ID);
+    w.put(" code=\"");
+    w.number(code);
+    w.put("\" user=\"");
+    w.latin1(record.Username, true);
+    w.put("\" group=\"");
+    w.latin1(record.Groupname, true);
+    w.put("\" address=\"");
+    w.put(userAddress);
+    w.put("\" loginTime=\"");
+    w.latin1(record.LoginTime, true);
+    w.put("\" date=\"");
+    w.latin1(record.Date, true);
+    w.put("\" time=\"");
+    w.latin1(record.EventTime, true);
+    w.put("\"] ");
+    w.put(BOM);
     // The display text without its leading blank.
-    const QByteArray message = eventMessage(record.EventCode);
-    QByteArray text;
-    text.reserve(96);
-    text += QByteArrayView(message).sliced(message.startsWith(' ') ? 1 : 0);
-    text += ": ";
-    appendUtf8(text, record.Username);
-    text += " from ";
-    text += userAddress;
-
-    SyslogFields fields;
-    fields.severity = eventSeverity(record.EventCode);
-    fields.timestamp = timestamp;
-    fields.hostname = FormatIPAddress(record.ServerIPAddress);
-    fields.msgId = eventMsgId(record.EventCode);
-    fields.structuredData = data;
-    fields.text = text;
-    return syslogMessage(fields);
+    if (code < EVENT_CODE_COUNT) {
+        const char* text = EventMessageTable[code];
+        w.put(text + (text[0] == ' ' ? 1 : 0));
+    } else {
+        w.put("Unknown event ");
+        w.number(code);
+    }
+    w.put(": ");
+    w.latin1(record.Username, false);
+    w.put(" from ");
+    w.put(userAddress);
+    Q_ASSERT(w.end() - out.constData() <= out.size());
+    out.truncate(w.end() - out.constData());
+    return out;
 }

@@ -167,6 +167,36 @@ private slots:
         QCOMPARE(stamp, text);
     }
 
+    void widestEventFitsItsMessage()
+    {
+        // Every text field full, every byte one that takes two: escaped or in UTF-8.
+        EventRecord record;
+        auto fill = [](char* field, std::size_t width) {
+            for (std::size_t i = 0; i < width; ++i)
+                field[i] = "\"\xFF]\\"[i % 4];
+            field[width] = 0;
+        };
+        fill(record.Username, USERNAME_WIDTH);
+        fill(record.Groupname, GROUPNAME_WIDTH);
+        fill(record.LoginTime, LOGINTIME_WIDTH);
+        fill(record.Date, DATE_WIDTH);
+        fill(record.EventTime, EVENTTIME_WIDTH);
+        record.EventCode = 0xFFFFFFFF;
+        record.IPAddress = record.ServerIPAddress = 0xFFFFFFFF;
+        auto value = [](const char* field) {
+            return QString::fromLatin1(field).replace("\\", "\\\\").replace("\"", "\\\"").replace("]", "\\]");
+        };
+        const QString message = QString::fromUtf8(eventSyslogMessage(record, ARRIVAL_TEXT));
+        QCOMPARE(message,
+                 QStringLiteral("<85>1 %1 255.255.255.255 sorvane - Unknown [event@32473 code=\"4294967295\" "
+                                "user=\"%2\" group=\"%3\" address=\"255.255.255.255\" loginTime=\"%4\" "
+                                "date=\"%5\" time=\"%6\"] \uFEFFUnknown event 4294967295: %7 from "
+                                "255.255.255.255")
+                     .arg(QLatin1String(ARRIVAL_TEXT), value(record.Username), value(record.Groupname),
+                          value(record.LoginTime), value(record.Date), value(record.EventTime),
+                          QString::fromLatin1(record.Username)));
+    }
+
     void everyFieldArrivesAsSent_data()
     {
         QTest::addColumn<QString>("scheme");
