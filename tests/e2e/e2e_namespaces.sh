@@ -4,7 +4,7 @@
 # second namespace joined to it by a veth pair. Watched from outside as a user would: its log file,
 # the simulator's record of the Discover packets it answered, and the window's views (--dump-views).
 #
-#   e2e_namespaces.sh SORVANE FWSIM CAPTURE
+#   e2e_namespaces.sh SORVANE FWSIM
 #
 # Exit codes: 0 passed, 1 failed, 77 skipped (network namespaces cannot be created here).
 #
@@ -15,7 +15,6 @@ set -u -o pipefail
 
 SORVANE=$1
 FWSIM=$2
-CAPTURE=$3
 
 SKIP=77
 FLOOD_COUNT=10000
@@ -88,7 +87,6 @@ cleanup() {
             show tail "$WORK/sim-discovery.err"
             show tail "$WORK/sim-flood.err"
             show tail "$WORK/sim-replay.err"
-            show tail "$WORK/capture.err"
             [ -e "$WORK/monitor/userfile" ] && log "the log has $(wc -l <"$WORK/monitor/userfile") lines"
         fi
         rm -rf "$WORK"
@@ -167,7 +165,7 @@ views_show_event_rows() { monitor_alive && [ "$(event_rows)" -eq "$1" ]; }
 
 [ "$(id -u)" -eq 0 ] || skip "network namespaces need root (this runs as uid $(id -u))"
 command -v ip >/dev/null || skip "iproute2's ip command is not installed"
-for program in "$SORVANE" "$FWSIM" "$CAPTURE"; do
+for program in "$SORVANE" "$FWSIM"; do
     [ -x "$program" ] || fail "$program is not an executable"
 done
 
@@ -263,15 +261,9 @@ check_one_discover() {
 check_one_discover
 
 # ---------------------------------------------------------------------------------------------
-# Flood: every datagram arrives whole in the log, in order. The expected lines are made from the
-# datagrams seen on the monitor's end of the pair, since their time fields come from the clock.
-
-ip netns exec "$MON_NS" "$CAPTURE" --interface e2e0 --port 1023 --count "$FLOOD_COUNT" \
-    --out "$WORK/flood.expected" 2>"$WORK/capture.err" &
-CAPTURE_PID=$!
-PIDS+=("$CAPTURE_PID")
-wait_for 10 "capture ready" eval \
-    'alive "$CAPTURE_PID" "the capture" && contains "$WORK/capture.err" "capturing UDP port 1023 on e2e0"'
+# Flood: every datagram arrives whole in the log, in order. The simulator stamps them with its clock,
+# so each line is checked against the log's format: time, date, server, user and keyword, two
+# blanks apart, CR LF at the end. The simulator numbers its users u0 to u9999 across the servers.
 
 flood_ms=$(now_ms)
 ip netns exec "$SIM_NS" "$FWSIM" flood --count "$FLOOD_COUNT" --rate "$FLOOD_RATE" --servers "$SERVERS" \
@@ -279,30 +271,27 @@ ip netns exec "$SIM_NS" "$FWSIM" flood --count "$FLOOD_COUNT" --rate "$FLOOD_RAT
 FLOOD_PID=$!
 PIDS+=("$FLOOD_PID")
 wait_exit 60 "$FLOOD_PID" "the flood" || fail "the flood simulator failed (exit code $?)"
-wait_exit 20 "$CAPTURE_PID" "the capture" || fail "the capture failed (exit code $?)"
 log "$(grep -o 'sent .*' "$WORK/sim-flood.err")"
-
-flood_size=$(file_size "$WORK/flood.expected")
-[ "$(wc -l <"$WORK/flood.expected")" -eq "$FLOOD_COUNT" ] || fail "the capture holds the wrong number of lines"
 # Lost datagrams would leave the log short for ever: the deadline reports them.
+line_count_at_least() { (($(cat "$1" 2>/dev/null | wc -l) >= $2)); }
 wait_for 60 "complete flood in the log ($FLOOD_COUNT lines)" eval \
-    'monitor_alive && size_at_least "$WORK/monitor/userfile" "$flood_size"'
+    'monitor_alive && line_count_at_least "$WORK/monitor/userfile" "$FLOOD_COUNT"'
 log "the log held the flood $(($(now_ms) - flood_ms)) ms after its first datagram"
 [ "$(stat -c %a "$WORK/monitor/userfile")" = 640 ] || fail "a new log has mode $(stat -c %a "$WORK/monitor/userfile"), not 640"
-lines=$(wc -l <"$WORK/monitor/userfile")
-[ "$lines" -eq "$FLOOD_COUNT" ] || fail "the log has $lines lines after the flood, not $FLOOD_COUNT"
-cmp "$WORK/monitor/userfile" "$WORK/flood.expected" ||
-    fail "the log differs from the datagrams sent: $(diff <(tr -d '\r' <"$WORK/monitor/userfile") \
-        <(tr -d '\r' <"$WORK/flood.expected") | head -5)"
-# The simulator numbers its datagrams: u0 to u9999, in order, across the three servers.
-awk -F'  ' -v n="$FLOOD_COUNT" -v servers="$SERVERS" '
+flood_size=$(file_size "$WORK/monitor/userfile")
+LC_ALL=C awk -v n="$FLOOD_COUNT" -v servers="$SERVERS" '
     BEGIN { split(servers, s, ",") }
-    { if ($4 != "u" (NR - 1) || $3 != s[(NR - 1) % 3 + 1] || $5 != "LoggedOn\r") bad++ }
-    END { exit (NR != n || bad) }' "$WORK/monitor/userfile" || fail "the flood's lines are not u0 to u$((FLOOD_COUNT - 1))"
+    {
+        want = "^[0-9][0-9]:[0-9][0-9]:[0-9][0-9]  [0-9][0-9]/[0-9][0-9]/[0-9][0-9][0-9][0-9]  "
+        want = want s[(NR - 1) % 3 + 1] "  u" (NR - 1) "  LoggedOn\r$"
+        if ($0 !~ want) { print "line " NR ": " $0; bad++ }
+    }
+    END { exit (NR != n || bad) }' "$WORK/monitor/userfile" ||
+    fail "the log is not the flood's $FLOOD_COUNT lines u0 to u$((FLOOD_COUNT - 1)), whole and in order"
 
 wait_for 20 "$FLOOD_COUNT rows in the event list" views_show_event_rows "$FLOOD_COUNT"
 # The event list shows the date before the time; its top row is the newest event.
-last=$(tail -n 1 "$WORK/flood.expected" | awk -F'  ' '{ printf "  %s\t%s\t%s\t%s\t Logged on", $2, $1, $3, $4 }')
+last=$(tail -n 1 "$WORK/monitor/userfile" | tr -d '\r' | awk -F'  ' '{ printf "  %s\t%s\t%s\t%s\t Logged on", $2, $1, $3, $4 }')
 top=$(section EventList | head -n 1)
 [ "$top" = "$last" ] || fail "the event list's top row is not the flood's last event: $top"
 # The users of the selected server 10.0.0.1: every third datagram, all logged on.
@@ -384,15 +373,13 @@ wait_exit 30 "$REPLAY_PID" "the replay" || fail "the replay simulator failed (ex
 datagrams=$(grep -c '' "$REPLAY")
 contains "$WORK/sim-replay.err" "replayed $datagrams datagrams" || fail "the replay did not send $datagrams datagrams"
 
-cat "$WORK/flood.expected" "$REPLAY_LOG" >"$WORK/all.expected"
 wait_for 30 "the replay's lines in the log" eval \
-    'monitor_alive && size_at_least "$WORK/monitor/userfile" "$(file_size "$WORK/all.expected")"'
+    'monitor_alive && size_at_least "$WORK/monitor/userfile" "$((flood_size + $(file_size "$REPLAY_LOG")))"'
 if ! cmp -s <(tail -c +"$((flood_size + 1))" "$WORK/monitor/userfile") "$REPLAY_LOG"; then
     diff -u --label expected --label logged <(cat -A "$REPLAY_LOG") \
         <(tail -c +"$((flood_size + 1))" "$WORK/monitor/userfile" | cat -A)
     fail "the replay's log lines differ (cat -A shows CR as ^M and the line end as \$)"
 fi
-cmp "$WORK/monitor/userfile" "$WORK/all.expected" || fail "the log differs from the expected one"
 
 replay_lines=$(wc -l <"$REPLAY_LOG")
 wait_for 20 "$((FLOOD_COUNT + replay_lines)) rows in the event list" \
