@@ -203,6 +203,10 @@ void LogTest::unopenablePathLosesOnlyThatLine()
     QCOMPARE(AppendLogLine(QFile::encodeName(path("good")), record("2", KEY, "kept")), 0);
     QCOMPARE(readAll(path("good")), QByteArray("2  12/05/1999  192.168.1.10  kept  LoggedOn\r\n"));
     QCOMPARE(readAll(path("plain")), QByteArray("x"));
+    // A log moved away by rotation starts again under its name.
+    QVERIFY(QFile::rename(path("good"), path("good.1")));
+    QCOMPARE(AppendLogLine(QFile::encodeName(path("good")), record("3", KEY, "new")), 0);
+    QCOMPARE(readAll(path("good")), QByteArray("3  12/05/1999  192.168.1.10  new  LoggedOn\r\n"));
 }
 
 void LogTest::lineCutShortIsEndedBeforeTheNextOne()

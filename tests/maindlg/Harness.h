@@ -4,13 +4,17 @@
 #include "common/Datagrams.h"
 #include "common/LoopbackPeer.h"
 #include "common/RecordingBoxes.h"
+#include "maindlg/EventListModel.h"
 #include "maindlg/SorvaneDlg.h"
 #include "net/Endpoint.h"
 
 #include <QByteArray>
 #include <QFile>
+#include <QListWidget>
 #include <QTemporaryDir>
+#include <QTest>
 
+#include <climits>
 #include <memory>
 
 // A monitor window on loopback ports of its own, with its log in a temporary folder. The
@@ -19,8 +23,8 @@
 struct MonitorFixture {
     QTemporaryDir dir;
     RecordingBoxes boxes;
-    LoopbackPeer firewall{0,
-                          INADDR_ANY}; // the firewall servers' end: discovery port, and the sender of events
+    // The firewall servers' end: discovery port, and the sender of events.
+    LoopbackPeer firewall{0, INADDR_ANY};
     EndpointSettings endpoints;
     DialogOptions options;
     // The host-name steps; resolving needs no name service.
@@ -28,6 +32,7 @@ struct MonitorFixture {
     std::unique_ptr<EventIntake> intake;
     std::unique_ptr<DiscoveryEndpoint> discovery;
     std::unique_ptr<CSorvaneDlg> dialog;
+    int sent = 0;
 
     explicit MonitorFixture(int selectPeriod = 3000, int detectionPeriod = 9000,
                             quint64 maxEventRows = 20000000)
@@ -54,6 +59,45 @@ struct MonitorFixture {
                        [this](const char* name) { return lookup.resolve(name); }});
         dialog = std::make_unique<CSorvaneDlg>(options, *intake, *discovery, boxes);
     }
+    // The window as the program starts it.
+    CSorvaneDlg* start()
+    {
+        dialog->OnInitDialog();
+        dialog->show();
+        return dialog.get();
+    }
+    template <typename T> T* child(const char* name) const
+    {
+        return dialog->findChild<T*>(QLatin1String(name));
+    }
     QByteArray logPath() const { return QFile::encodeName(dir.filePath(QStringLiteral("userfile"))); }
-    void send(const QByteArray& datagram) const { firewall.sendTo(endpoints.eventPort, datagram); }
+    void send(const QByteArray& datagram)
+    {
+        firewall.sendTo(endpoints.eventPort, datagram);
+        ++sent;
+    }
+    // Until the event list holds every event sent (or `cap` of them).
+    bool waitForEvents(int cap = INT_MAX) const
+    {
+        return QTest::qWaitFor([this, cap] { return dialog->eventModel().rowCount() == std::min(sent, cap); });
+    }
+    QStringList servers() const
+    {
+        QStringList texts;
+        const auto* list = child<QListWidget>("ServerList");
+        for (int i = 0; i < list->count(); ++i)
+            texts << list->item(i)->text();
+        return texts;
+    }
+    QString selected() const
+    {
+        const QList<QListWidgetItem*> items = child<QListWidget>("ServerList")->selectedItems();
+        return items.isEmpty() ? QString() : items.first()->text();
+    }
 };
+
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}

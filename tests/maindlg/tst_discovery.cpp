@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <cstring>
+#include <sched.h>
 
 class DiscoveryTest : public QObject
 {
@@ -22,14 +23,12 @@ class DiscoveryTest : public QObject
     CSorvaneDlg* m_dialog = nullptr;
     quint16 m_monitorPort = 0; // where the last Discover packet came from
 
-    template <typename T> T* child(const char* name) { return m_dialog->findChild<T*>(QLatin1String(name)); }
+    template <typename T> T* child(const char* name) { return m_fixture->child<T>(name); }
 
     void start(int selectPeriod = 3000, int detectionPeriod = 9000)
     {
         m_fixture = std::make_unique<MonitorFixture>(selectPeriod, detectionPeriod);
-        m_dialog = m_fixture->dialog.get();
-        m_dialog->OnInitDialog();
-        m_dialog->show();
+        m_dialog = m_fixture->start();
     }
 
     QByteArray awaitDiscoverPacket()
@@ -41,21 +40,8 @@ class DiscoveryTest : public QObject
     }
 
     void reply(const QByteArray& bytes) { m_fixture->firewall.sendTo(m_monitorPort, bytes); }
-
-    QStringList servers()
-    {
-        QStringList texts;
-        auto* list = child<QListWidget>("ServerList");
-        for (int i = 0; i < list->count(); ++i)
-            texts << list->item(i)->text();
-        return texts;
-    }
-
-    QString selected()
-    {
-        const QList<QListWidgetItem*> items = child<QListWidget>("ServerList")->selectedItems();
-        return items.isEmpty() ? QString() : items.first()->text();
-    }
+    QStringList servers() const { return m_fixture->servers(); }
+    QString selected() const { return m_fixture->selected(); }
 
 private slots:
     void cleanup() { m_fixture.reset(); }
@@ -241,6 +227,20 @@ private slots:
         QCOMPARE(m_fixture->boxes.messages,
                  QStringList({"StartAutoDetection failed", "Unable to proceed with autodetection...."}));
         QVERIFY(!m_fixture->discovery->socket().isOpen());
+    }
+    // Last of all: it moves this process into a network namespace of its own, with no route anywhere.
+    void unreachableDiscoveryTargetFailsToStartAndNothingHangs()
+    {
+        if (::unshare(CLONE_NEWNET) != 0)
+            QSKIP("cannot create a network namespace here (needs root)");
+        m_fixture = std::make_unique<MonitorFixture>();
+        m_fixture->endpoints.discoveryAddress = 0x0AFFFF01; // 10.255.255.1: no route in this namespace
+        m_fixture->rebuild();
+        m_fixture->dialog->OnInitDialog();
+        QCOMPARE(m_fixture->boxes.messages,
+                 QStringList({"StartAutoDetection failed", "Unable to proceed with autodetection...."}));
+        QVERIFY(!m_fixture->discovery->socket().isOpen());
+        QVERIFY(m_fixture->dialog->statusText().startsWith("Listening for events on UDP port"));
     }
 };
 

@@ -31,14 +31,6 @@ namespace
 const quint32 SERVER_A = ip(10, 0, 0, 3);
 const quint32 SERVER_B = ip(10, 0, 0, 20);
 
-QStringList listTexts(const QListWidget* list)
-{
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
-}
-
 QStringList comboTexts(const QComboBox* combo)
 {
     QStringList texts;
@@ -79,29 +71,21 @@ class MainWindowTest : public QObject
 
     std::unique_ptr<MonitorFixture> m_fixture;
     CSorvaneDlg* m_dialog = nullptr;
-    int m_sent = 0;
 
-    template <typename T> T* child(const char* name) { return m_dialog->findChild<T*>(QLatin1String(name)); }
+    template <typename T> T* child(const char* name) { return m_fixture->child<T>(name); }
 
     void start(quint64 maxEventRows = 20000000)
     {
         m_fixture = std::make_unique<MonitorFixture>(3000, 9000, maxEventRows);
-        m_dialog = m_fixture->dialog.get();
-        m_dialog->OnInitDialog();
-        m_dialog->show();
-        m_sent = 0;
+        m_dialog = m_fixture->start();
     }
 
     void send(quint32 code, const QByteArray& user, const QByteArray& group, quint32 address, quint32 server)
     {
         m_fixture->send(eventDatagram(code, user, group, address, server));
-        ++m_sent;
     }
 
-    bool waitForEvents()
-    {
-        return QTest::qWaitFor([this] { return m_dialog->eventModel().rowCount() == m_sent; });
-    }
+    bool waitForEvents() { return m_fixture->waitForEvents(); }
 
     // The operator clicks a server in the list.
     void pickServer(const QString& text)
@@ -128,7 +112,6 @@ private slots:
     {
         m_fixture.reset();
         m_dialog = nullptr;
-        m_sent = 0;
     }
 
     void windowAsTheTemplateHasIt()
@@ -206,16 +189,14 @@ private slots:
         QCOMPARE(events.cellText(2, 0) + '|' + events.cellText(2, 1) + '|' + events.cellText(2, 2),
                  QByteArray("12/06/2026|10:00:00|10.0.0.3"));
         // Addresses sort as text: "." before the digits.
-        QCOMPARE(listTexts(child<QListWidget>("ServerList")),
+        QCOMPARE(m_fixture->servers(),
                  QString("10.0.0.20 10.0.0.3 9.1.1.1").split(' '));
         // Nothing is selected, so nothing is shown; the table has every user.
         QVERIFY(onlineRows(*m_dialog).isEmpty());
         QCOMPARE(tableEntries(*m_dialog),
                  QString("10.1.0.5 0 10.0.0.3,10.1.0.6 4 10.0.0.20,10.1.0.7 12 9.1.1.1").split(','));
 
-        QFile log(QFile::decodeName(m_fixture->logPath()));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QCOMPARE(log.readAll(), QByteArray("10:00:00  12/06/2026  10.0.0.3  alice  LoggedOn\r\n"
+        QCOMPARE(readFile(QFile::decodeName(m_fixture->logPath())), QByteArray("10:00:00  12/06/2026  10.0.0.3  alice  LoggedOn\r\n"
                                            "10:00:00  12/06/2026  10.0.0.20  bob  TryingInvalidPasswords\r\n"
                                            "10:00:00  12/06/2026  9.1.1.1  carol  \r\n"));
         QCOMPARE(m_dialog->statusText(),
@@ -307,9 +288,7 @@ private slots:
         }
         QCOMPARE(noted, notes);
         // The field above the lists names the selected server.
-        const QList<QListWidgetItem*> selected = child<QListWidget>("ServerList")->selectedItems();
-        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(),
-                 selected.isEmpty() ? QString() : selected[0]->text());
+        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), m_fixture->selected());
     }
 
     void takenPortIsReportedOnTheStatusLine()
@@ -317,11 +296,9 @@ private slots:
         m_fixture = std::make_unique<MonitorFixture>();
         LoopbackPeer squatter(m_fixture->endpoints.eventPort, INADDR_ANY);
         QVERIFY(squatter.bound());
-        m_dialog = m_fixture->dialog.get();
-        m_dialog->OnInitDialog();
+        m_dialog = m_fixture->start();
         const QString status = QStringLiteral("Not receiving events: UDP port %1: Address already in use")
                                    .arg(m_fixture->endpoints.eventPort);
-        m_dialog->show();
         auto* line = child<QLabel>("StatusLine");
         QCOMPARE(line->text(), status);
         // Where the line is too narrow the text is cut, and a reader still gets all of it.
@@ -331,55 +308,6 @@ private slots:
         QCOMPARE(line->toolTip(), status);
         QCOMPARE(line->accessibleDescription(), status);
         QVERIFY(m_fixture->boxes.messages.isEmpty());
-    }
-
-    void enterAndEscapeCloseTheWindow()
-    {
-        start();
-        QTest::keyClick(m_dialog, Qt::Key_Return);
-        QVERIFY(!m_dialog->isVisible());
-        QCOMPARE(m_dialog->result(), int(QDialog::Accepted));
-        m_dialog->show();
-        QTest::keyClick(child<QListWidget>("ServerList"), Qt::Key_Escape);
-        QVERIFY(!m_dialog->isVisible());
-        QCOMPARE(m_dialog->result(), int(QDialog::Rejected));
-    }
-
-    void onlineRowsKeepTheirOrderThroughThousandsOfChanges()
-    {
-        // Against a plain list: top insertions, removals anywhere, lookups, in and out of batches.
-        OnlineUserModel model;
-        QTableView view;
-        view.setModel(&model);
-        std::vector<QByteArray> reference; // top first
-        std::srand(7);
-        for (int step = 0; step < 20000; ++step) {
-            const bool batch = step % 1000 < 300;
-            if (step % 1000 == 0 && batch)
-                model.beginBatch();
-            if (step % 1000 == 300)
-                model.endBatch();
-            const QByteArray address =
-                "10.0." + QByteArray::number(std::rand() % 40) + "." + QByteArray::number(std::rand() % 50);
-            const auto at = std::find(reference.begin(), reference.end(), address);
-            QCOMPARE(model.findAddress(address), at == reference.end() ? -1 : int(at - reference.begin()));
-            if (at != reference.end()) {
-                model.removeRowAt(int(at - reference.begin()));
-                reference.erase(at);
-            } else {
-                OnlineUser user;
-                setField(user.IPAddress, 15, address);
-                setField(user.Username, USERNAME_WIDTH, "u" + QByteArray::number(step));
-                model.insertTop(user);
-                reference.insert(reference.begin(), address);
-            }
-            if (step % 997 == 0 || step % 1000 == 999) {
-                QCOMPARE(model.rowCount(), int(reference.size()));
-                for (int row = 0; row < model.rowCount(); ++row)
-                    QCOMPARE(model.cellText(row, 2), reference[std::size_t(row)]);
-            }
-        }
-        QCOMPARE(view.model()->rowCount(), int(reference.size()));
     }
 
     void historyOpensOverTheWindowAndEventsGoOnMeanwhile()
@@ -487,9 +415,7 @@ private slots:
         QCOMPARE(m_dialog->statusText(),
                  QStringLiteral("Listening for events on UDP port %1, 2 oldest rows no longer shown")
                      .arg(m_fixture->endpoints.eventPort));
-        QFile log(QFile::decodeName(m_fixture->logPath()));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QCOMPARE(log.readAll().count('\n'), 5);
+        QCOMPARE(readFile(QFile::decodeName(m_fixture->logPath())).count('\n'), 5);
     }
 
     void rowsStayRightPastFourGibibytesOfText()
