@@ -37,23 +37,8 @@ CREATED_ETC_PARENT=0
 
 log() { printf '%s\n' "$*"; }
 
-fail() {
-    log "FAIL: $*"
-    exit 1
-}
-
-skip() {
-    log "SKIP: $*"
-    exit "$SKIP"
-}
-
-# Shows a file's end when something went wrong, so a CI log tells what happened.
-show() {
-    local end=$1 file=$2
-    [ -s "$file" ] || return 0
-    log "---- ${file#"$WORK"/} ($end) ----"
-    "$end" -n 15 "$file" | cat -v
-}
+fail() { log "FAIL: $*"; exit 1; }
+skip() { log "SKIP: $*"; exit "$SKIP"; }
 
 cleanup() {
     local rc=$?
@@ -81,12 +66,10 @@ cleanup() {
     fi
     if [ -n "$WORK" ]; then
         if ((rc != 0 && rc != SKIP)); then
-            show tail "$WORK/monitor.err"
-            show head "$WORK/views.txt"
-            show tail "$WORK/discovery.rec"
-            show tail "$WORK/sim-discovery.err"
-            show tail "$WORK/sim-flood.err"
-            show tail "$WORK/sim-replay.err"
+            # What each program said, so a CI log tells what happened.
+            for f in monitor.err views.txt discovery.rec sim-discovery.err sim-flood.err sim-replay.err; do
+                [ -s "$WORK/$f" ] && { log "---- $f ----"; tail -n 15 "$WORK/$f" | cat -v; }
+            done
             [ -e "$WORK/monitor/userfile" ] && log "the log has $(wc -l <"$WORK/monitor/userfile") lines"
         fi
         rm -rf "$WORK"
