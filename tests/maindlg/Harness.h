@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QAbstractItemView>
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -93,6 +94,48 @@ struct MonitorFixture {
     {
         const QList<QListWidgetItem*> items = child<QListWidget>("ServerList")->selectedItems();
         return items.isEmpty() ? QString() : items.first()->text();
+    }
+};
+
+const quint32 SERVER_A = ip(10, 0, 0, 3);
+const quint32 SERVER_B = ip(10, 0, 0, 20);
+
+// What the window tests share: a started window and the firewall that sends to it.
+class WindowTest : public QObject
+{
+protected:
+    std::unique_ptr<MonitorFixture> m_fixture;
+    CSorvaneDlg* m_dialog = nullptr;
+
+    template <typename T> T* child(const char* name) const { return m_fixture->child<T>(name); }
+
+    // Shown and active, so that its shortcuts reach it.
+    void start(quint64 maxEventRows = 20000000, int selectPeriod = 3000, int detectionPeriod = 9000)
+    {
+        m_fixture = std::make_unique<MonitorFixture>(selectPeriod, detectionPeriod, maxEventRows);
+        m_dialog = m_fixture->start();
+        m_dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_dialog));
+    }
+
+    // An event; without an address, each event has its own.
+    void send(quint32 code, const QByteArray& user, quint32 server = SERVER_A, const QByteArray& group = "Staff",
+              quint32 address = 0)
+    {
+        if (address == 0)
+            address = ip(10, 1, 0, quint8(5 + m_fixture->sent % 200));
+        m_fixture->send(eventDatagram(quint8(code), user, group, address, server));
+    }
+
+    bool waitForEvents(int cap = INT_MAX) const { return m_fixture->waitForEvents(cap); }
+
+    // The column of each row of a view, top first.
+    static QStringList column(const QAbstractItemView* view, int column)
+    {
+        QStringList texts;
+        for (int row = 0; row < view->model()->rowCount(); ++row)
+            texts << view->model()->index(row, column).data().toString();
+        return texts;
     }
 };
 

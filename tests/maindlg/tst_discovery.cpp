@@ -15,20 +15,15 @@
 #include <cstring>
 #include <sched.h>
 
-class DiscoveryTest : public QObject
+class DiscoveryTest : public WindowTest
 {
     Q_OBJECT
 
-    std::unique_ptr<MonitorFixture> m_fixture;
-    CSorvaneDlg* m_dialog = nullptr;
     quint16 m_monitorPort = 0; // where the last Discover packet came from
-
-    template <typename T> T* child(const char* name) { return m_fixture->child<T>(name); }
 
     void start(int selectPeriod = 3000, int detectionPeriod = 9000)
     {
-        m_fixture = std::make_unique<MonitorFixture>(selectPeriod, detectionPeriod);
-        m_dialog = m_fixture->start();
+        WindowTest::start(20000000, selectPeriod, detectionPeriod);
     }
 
     QByteArray awaitDiscoverPacket()
@@ -77,8 +72,8 @@ private slots:
         QCOMPARE(m_dialog->OnDiscoverySocket(), 0); // nothing waits: still answered with 0
 
         // A server known from discovery that also sends events is listed once.
-        m_fixture->send(eventDatagram(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), ip(10, 0, 0, 7)));
-        m_fixture->send(eventDatagram(LoggedOn, "bob", "Staff", ip(10, 1, 0, 6), ip(10, 0, 0, 9)));
+        send(LoggedOn, "alice", ip(10, 0, 0, 7), "Staff", ip(10, 1, 0, 5));
+        send(LoggedOn, "bob", ip(10, 0, 0, 9), "Staff", ip(10, 1, 0, 6));
         QTRY_COMPARE(servers(), QString("10.0.0.20 10.0.0.3 10.0.0.7 10.0.0.9").split(' '));
     }
 
@@ -86,8 +81,8 @@ private slots:
     {
         start();
         QVERIFY(!awaitDiscoverPacket().isEmpty());
-        m_fixture->send(eventDatagram(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), ip(10, 0, 0, 3)));
-        m_fixture->send(eventDatagram(LoggedOn, "bob", "Admins", ip(10, 1, 0, 6), ip(10, 0, 0, 30)));
+        send(LoggedOn, "alice", ip(10, 0, 0, 3), "Staff", ip(10, 1, 0, 5));
+        send(LoggedOn, "bob", ip(10, 0, 0, 30), "Admins", ip(10, 1, 0, 6));
         QTRY_COMPARE(servers().size(), 2);
 
         // The operator picks 10.0.0.30; a late reply moves the selection back to the first entry,
@@ -104,7 +99,7 @@ private slots:
         QCOMPARE(child<QComboBox>("GroupFilter")->itemText(1), QStringLiteral("Staff"));
 
         // Log-ons of the newly selected server join its own list.
-        m_fixture->send(eventDatagram(LoggedOn, "carol", "Staff", ip(10, 1, 0, 7), ip(10, 0, 0, 3)));
+        send(LoggedOn, "carol", ip(10, 0, 0, 3), "Staff", ip(10, 1, 0, 7));
         QTRY_COMPARE(m_dialog->onlineUserModel().rowCount(), 2);
 
         // The same server selected again: nothing is rebuilt, and the chosen group stays.
@@ -131,7 +126,7 @@ private slots:
         QVERIFY(!child<QLineEdit>("SelectedServerField")->isEnabled());
 
         fired.clear();
-        m_fixture->send(eventDatagram(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), ip(10, 0, 0, 3)));
+        send(LoggedOn, "alice", ip(10, 0, 0, 3), "Staff", ip(10, 1, 0, 5));
         QTRY_COMPARE(servers().size(), 1);
         auto* refresh = child<QPushButton>("Refresh Server List");
         QTest::mouseClick(refresh, Qt::LeftButton);
@@ -158,14 +153,14 @@ private slots:
         QTest::mouseClick(child<QPushButton>("Refresh Server List"), Qt::LeftButton);
         QCOMPARE(fired.size(), 1);
         QCOMPARE(m_fixture->boxes.messages.first(), QStringLiteral("Auto5"));
-        m_fixture->send(eventDatagram(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), ip(10, 0, 0, 3)));
+        send(LoggedOn, "alice", ip(10, 0, 0, 3), "Staff", ip(10, 1, 0, 5));
         QTRY_COMPARE(servers(), QStringList{QStringLiteral("10.0.0.3")});
     }
 
     void theOperatorCannotEmptyTheServerSelection()
     {
         start();
-        m_fixture->send(eventDatagram(LoggedOn, "alice", "Staff", ip(10, 1, 0, 5), ip(10, 0, 0, 3)));
+        send(LoggedOn, "alice", ip(10, 0, 0, 3), "Staff", ip(10, 1, 0, 5));
         QTRY_COMPARE(servers().size(), 1);
         auto* list = child<QListWidget>("ServerList");
         const QPoint item = list->visualItemRect(list->item(0)).center();

@@ -27,9 +27,6 @@
 namespace
 {
 
-const quint32 SERVER_A = ip(10, 0, 0, 3);
-const quint32 SERVER_B = ip(10, 0, 0, 20);
-
 struct Sent {
     quint32 code;
     const char* user;
@@ -51,47 +48,17 @@ const Sent SEQUENCE[] = {{LoggedOn, "alice", SERVER_A},
 
 } // namespace
 
-class FilterTest : public QObject
+class FilterTest : public WindowTest
 {
     Q_OBJECT
 
-    std::unique_ptr<MonitorFixture> m_fixture;
-    CSorvaneDlg* m_dialog = nullptr;
     int m_cap = 1 << 30;
-
-    template <typename T> T* child(const char* name) { return m_fixture->child<T>(name); }
-
-    void start(quint64 maxEventRows = 20000000)
-    {
-        m_fixture = std::make_unique<MonitorFixture>(3000, 9000, maxEventRows);
-        m_dialog = m_fixture->start();
-        // Ctrl+F reaches the window only when it is the active one.
-        m_dialog->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_dialog));
-    }
-
-    void send(quint32 code, const QByteArray& user, quint32 server = SERVER_A)
-    {
-        const int n = m_fixture->sent;
-        m_fixture->send(eventDatagram(code, user, "Staff", ip(10, 1, 0, quint8(5 + n % 200)), server));
-    }
-
-    bool waitForEvents() { return m_fixture->waitForEvents(m_cap); }
 
     void sendSequence()
     {
         for (const Sent& s : SEQUENCE)
             send(s.code, s.user, s.server);
-        QVERIFY(waitForEvents());
-    }
-
-    // The column of each row of a view, top first.
-    static QStringList column(const QTableView* view, int column)
-    {
-        QStringList texts;
-        for (int row = 0; row < view->model()->rowCount(); ++row)
-            texts << view->model()->index(row, column).data().toString();
-        return texts;
+        QVERIFY(waitForEvents(m_cap));
     }
 
     void pickKind(int entry)
@@ -201,7 +168,7 @@ private slots:
         send(AccountIsDisabled, "carl", SERVER_B);
         send(LoggedOn, "bob", SERVER_A);
         send(AccountLockedUp, "Bob", SERVER_A);
-        QVERIFY(waitForEvents());
+        QVERIFY(waitForEvents(m_cap));
         QCOMPARE(column(view, 3), QString("Bob,bobby,bob,bob").split(u','));
         QCOMPARE(child<QLabel>("EventCount")->text(), QStringLiteral("4 of 15 events"));
 
@@ -222,18 +189,25 @@ private slots:
         QVERIFY(m_dialog->dumpViews().endsWith(unfiltered.mid(unfiltered.indexOf("EventList:\n") + 11)));
     }
 
-    void oldestRowsLeaveTheFilteredListUnderTheCap()
+    void theNewestRowsStayUnderTheCapFilteredOrNot()
     {
         start(4);
         m_cap = 4;
         typeFilter("keep");
         for (const char* user : {"keep1", "x1", "keep2", "x2", "keep3", "x3", "x4"})
             send(LoggedOn, user);
-        QVERIFY(waitForEvents());
+        QVERIFY(waitForEvents(m_cap));
         QTRY_COMPARE(m_dialog->eventModel().cellText(0, 3), QByteArray("x4"));
         // The list holds keep3, x2, x3, x4: keep1 and keep2 left with the oldest rows.
-        QCOMPARE(column(child<QTableView>("EventList"), 3), QStringList{"keep3"});
+        auto* view = child<QTableView>("EventList");
+        QCOMPARE(column(view, 3), QStringList{"keep3"});
         QCOMPARE(child<QLabel>("EventCount")->text(), QStringLiteral("1 of 4 events"));
+        typeFilter("");
+        QCOMPARE(column(view, 3), QString("x4,x3,keep3,x2").split(u','));
+        QCOMPARE(m_dialog->statusText(), QStringLiteral("Listening for events on UDP port %1, 3 oldest rows no "
+                                                        "longer shown")
+                                             .arg(m_fixture->endpoints.eventPort));
+        QCOMPARE(readFile(QFile::decodeName(m_fixture->logPath())).count('\n'), 7);
     }
 
     void onlineUsersFilterByText()
@@ -242,7 +216,7 @@ private slots:
         send(LoggedOn, "alice", SERVER_A);
         send(LoggedOn, "bob", SERVER_A);
         send(LoggedOn, "Alina", SERVER_A);
-        QVERIFY(waitForEvents());
+        QVERIFY(waitForEvents(m_cap));
         child<QListWidget>("ServerList")->setCurrentRow(0);
         auto* users = child<QTableView>("OnlineUserList");
         QCOMPARE(column(users, 3), QString("Alina,bob,alice").split(u','));
@@ -252,7 +226,7 @@ private slots:
         QCOMPARE(column(users, 3), QString("Alina,alice").split(u','));
         send(LoggedOn, "malik", SERVER_A);
         send(LoggedOff, "alice", SERVER_A);
-        QVERIFY(waitForEvents());
+        QVERIFY(waitForEvents(m_cap));
         // The log-off came from another address: alice stays; malik is new at the top.
         QCOMPARE(column(users, 3), QString("malik,Alina,alice").split(u','));
     }
@@ -291,13 +265,13 @@ private slots:
         }
     }
 
-    void exportWritesQuotedUtf8OfTheShownRows()
+    void exportWritesQuotedUtf8OfTheShownRowsOrSaysWhyNot()
     {
         start();
         send(LoggedOn, "plain", SERVER_B);
         send(LoggedOn, "say \"hi\", then\rgo");
         send(LoggedOn, "J\xF6rg");
-        QVERIFY(waitForEvents());
+        QVERIFY(waitForEvents(m_cap));
         QTemporaryDir dir;
         const QString path = dir.filePath("events.csv");
         QStringList asked;
@@ -322,18 +296,15 @@ private slots:
         };
         triggerEntry(child<QTableView>("OnlineUserList"), "Export to CSV...");
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"events.csv"});
-    }
 
-    void failedExportSaysWhyAndLeavesNoPartialFile()
-    {
-        start();
+        // A failed export says why, and leaves no partial file.
+        typeFilter("");
         for (int i = 0; i < 400; ++i)
             send(LoggedOn, "user" + QByteArray::number(i));
-        QVERIFY(waitForEvents());
-        QTemporaryDir dir;
-        QString path = dir.filePath("missing/events.csv");
+        QVERIFY(waitForEvents(m_cap));
+        QString failing = dir.filePath("missing/events.csv");
         m_dialog->chooseExportPath = [&](QWidget*, const QString&, const QString&, const QString&) {
-            return path;
+            return failing;
         };
         triggerEntry(child<QTableView>("EventList"), "Export to CSV...");
         QCOMPARE(m_fixture->boxes.messages.size(), 1);
@@ -341,11 +312,8 @@ private slots:
                  qPrintable(m_fixture->boxes.messages.last()));
 
         // A file-size limit stops the write part-way: the file of that name keeps what it held.
-        path = dir.filePath("events.csv");
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("earlier export\n");
-        old.close();
+        failing = path;
+        const QByteArray earlier = readFile(path);
         rlimit saved{};
         ::getrlimit(RLIMIT_FSIZE, &saved);
         const auto previous = std::signal(SIGXFSZ, SIG_IGN);
@@ -359,7 +327,7 @@ private slots:
         QVERIFY2(m_fixture->boxes.messages.last().contains(QString::fromLocal8Bit(std::strerror(EFBIG))),
                  qPrintable(m_fixture->boxes.messages.last()));
         QCOMPARE(m_fixture->boxes.icons.back(), MessageBoxes::Icon::Critical);
-        QCOMPARE(readFile(path), QByteArray("earlier export\n"));
+        QCOMPARE(readFile(path), earlier);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"events.csv"});
     }
 
