@@ -186,10 +186,10 @@ CHistoryDlg::CHistoryDlg(QWidget* parent, const QByteArray& userFilePath, Messag
     m_ok->setDefault(true);
     m_commands = new ListCommands(HistoryList, QStringLiteral("&Export..."), [this] { OnExport(); });
 
-    // The design's size is the first and the smallest; the list takes any extra room.
-    m_designSize = QSize(du.x(326), du.y(304));
-    setMinimumSize(m_designSize);
-    resize(m_designSize);
+    // The layout's size is the first and the smallest; the list takes any extra room.
+    m_baseSize = QSize(du.x(326), du.y(304));
+    setMinimumSize(m_baseSize);
+    resize(m_baseSize);
 
     auto* find = new QShortcut(QKeySequence::Find, this);
     connect(find, &QShortcut::activated, this, [this] {
@@ -334,8 +334,8 @@ void CHistoryDlg::resizeEvent(QResizeEvent* event)
 void CHistoryDlg::layOut()
 {
     const DialogUnits du(font());
-    const int dx = std::max(0, width() - m_designSize.width());
-    const int dy = std::max(0, height() - m_designSize.height());
+    const int dx = std::max(0, width() - m_baseSize.width());
+    const int dy = std::max(0, height() - m_baseSize.height());
     const auto wider = [dx](QRect r) { return r.adjusted(0, 0, dx, 0); };
     m_filter->setGeometry(wider(du.rect(20, 36, 285, 14)));
     m_chart->setGeometry(wider(du.rect(20, 54, 285, 100)));

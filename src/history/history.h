@@ -73,7 +73,7 @@ private:
     FilterField* m_filter;
     HourlyChart* m_chart;
     ListCommands* m_commands;
-    QSize m_designSize;
+    QSize m_baseSize;
     QByteArray m_userFilePath;
     MessageBoxes& m_boxes;
     std::function<QDate()> m_today;

@@ -85,20 +85,20 @@ CSorvaneDlg::~CSorvaneDlg()
     m_discovery.CloseDiscoverySocket();
 }
 
-void CSorvaneDlg::place(QWidget* widget, const QRect& design, int grows)
+void CSorvaneDlg::place(QWidget* widget, const QRect& base, int grows)
 {
-    widget->setGeometry(design);
-    m_placements.push_back({widget, design, grows});
+    widget->setGeometry(base);
+    m_placements.push_back({widget, base, grows});
 }
 
 void CSorvaneDlg::createControls()
 {
     const DialogUnits units(font());
-    // The design's size is the first and the smallest; extra room goes to the lists.
-    m_designSize = QSize(units.x(380), units.y(280));
-    setMinimumSize(m_designSize);
-    resize(m_designSize);
-    // A combo box keeps its own height; the design gives only where it starts.
+    // The layout's size is the first and the smallest; extra room goes to the lists.
+    m_baseSize = QSize(units.x(380), units.y(280));
+    setMinimumSize(m_baseSize);
+    resize(m_baseSize);
+    // A combo box keeps its own height; the layout gives only where it starts.
     auto comboRect = [&units](QComboBox* combo, int x, int y, int w) {
         const QRect r = units.rect(x, y, w, 0);
         return QRect(r.x(), r.y(), r.width(), combo->sizeHint().height());

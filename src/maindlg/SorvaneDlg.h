@@ -45,7 +45,7 @@ constexpr char ALL_GROUPS[] = "All";
 enum class WindowCommand { Minimize, Close, About };
 
 // The window's size and place (as QWidget::saveGeometry() has them) and the pixel widths of the
-// lists' columns; empty for the design's own.
+// lists' columns; empty for the layout's own.
 struct WindowLayout {
     QByteArray geometry;
     std::vector<int> eventColumns;
@@ -136,7 +136,7 @@ private:
     void routeMessages();
     void createColumns();
     void restoreLayout(const WindowLayout& layout);
-    void place(QWidget* widget, const QRect& design, int grows);
+    void place(QWidget* widget, const QRect& base, int grows);
     void layOut();
     void updateEventCount();
     void rebuildForSelectedServer();
@@ -179,7 +179,7 @@ private:
     ListCommands* m_eventCommands = nullptr;
     ListCommands* m_onlineUserCommands = nullptr;
 
-    // How a control follows a window larger than the design: the extra width, and the extra height
+    // How a control follows a window larger than its first size: the extra width, and the extra height
     // of the upper part (a third) or the lower part (the rest), moves or widens it.
     enum Grow {
         Fixed = 0,
@@ -190,14 +190,14 @@ private:
         MoveDownAll = 16,
         TallerLower = 32
     };
-    // Where each control sits at the design's size, and how it follows a larger window.
+    // Where each control sits at the first size, and how it follows a larger window.
     struct Placement {
         QWidget* widget;
-        QRect design;
+        QRect base;
         int grows; // Grow flags
     };
     std::vector<Placement> m_placements;
-    QSize m_designSize;
+    QSize m_baseSize;
     OnlineUserTable m_onlineUsers;
     std::unordered_set<QByteArray> m_listedServers;
     std::unique_ptr<HelpWindow> m_helpWindow;

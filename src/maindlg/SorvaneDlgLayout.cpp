@@ -11,13 +11,13 @@ void CSorvaneDlg::resizeEvent(QResizeEvent* event)
 
 void CSorvaneDlg::layOut()
 {
-    const int dx = std::max(0, width() - m_designSize.width());
-    const int dy = std::max(0, height() - m_designSize.height());
+    const int dx = std::max(0, width() - m_baseSize.width());
+    const int dy = std::max(0, height() - m_baseSize.height());
     // The event list takes two thirds of the extra height; the online users and the servers the rest.
     const int upper = dy / 3;
     const int lower = dy - upper;
     for (const Placement& p : m_placements) {
-        QRect r = p.design;
+        QRect r = p.base;
         r.translate((p.grows & MoveRight) ? dx : 0, (p.grows & MoveDownAll)     ? dy
                                                     : (p.grows & MoveDownUpper) ? upper
                                                                                 : 0);
@@ -30,7 +30,7 @@ void CSorvaneDlg::layOut()
 
 void CSorvaneDlg::restoreLayout(const WindowLayout& layout)
 {
-    // Each part on its own: widths that do not fit this window's lists leave the design's.
+    // Each part on its own: widths that do not fit this window's lists leave the layout's.
     const std::pair<QTableView*, const std::vector<int>*> lists[] = {
         {EventList, &layout.eventColumns}, {OnlineUserList, &layout.onlineUserColumns}};
     for (const auto& [view, widths] : lists) {

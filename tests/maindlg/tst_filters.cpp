@@ -172,7 +172,7 @@ private slots:
         QCOMPARE(column(view, 3), QString("Bob,bobby,bob,bob").split(u','));
         QCOMPARE(child<QLabel>("EventCount")->text(), QStringLiteral("4 of 15 events"));
 
-        // Escape empties the field, and "All events" with it shows the design's list, row for row.
+        // Escape empties the field, and "All events" with it shows the whole list, row for row.
         auto* field = child<QLineEdit>("EventFilter");
         field->setFocus();
         QTest::keyClick(field, Qt::Key_Escape);
