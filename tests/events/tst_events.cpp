@@ -20,11 +20,6 @@ QByteArray describe(const EventRecord& r)
 const QByteArray SAMPLE = eventDatagram(4, "alice", "staff", ip(10, 0, 0, 1), ip(192, 168, 1, 10),
                                         "12/05/1999", "08:15:02", "08:14:59", 5);
 
-QByteArray with(QByteArray bytes, int offset, const QByteArray& data)
-{
-    return bytes.replace(offset, data.size(), data);
-}
-
 OnlineUser user(const QByteArray& address, const char* server = "s1", const char* name = "u")
 {
     OnlineUser entry;
@@ -65,8 +60,11 @@ private slots:
         const QByteArray sample =
             "5|4|alice|staff|08:14:59|10.0.0.1|192.168.1.10|12/05/1999|08:15:02" + code4;
         row("every field", SAMPLE, 157, sample);
-        row("after a NUL", with(with(SAMPLE, 4, QByteArray("bob\0junk", 8)), 107, QByteArray("1\0#", 3)), 157,
-            "5|4|bob|staff|08:14:59|10.0.0.1|192.168.1.10|1|08:15:02" + code4);
+        row("after a NUL",
+            QByteArray(SAMPLE)
+                .replace(4, 8, QByteArray("bob\0junk", 8))
+                .replace(107, 3, QByteArray("1\0#", 3)),
+            157, "5|4|bob|staff|08:14:59|10.0.0.1|192.168.1.10|1|08:15:02" + code4);
         // What lies past the received length must not show up in the record. (The fuzz corpus replay
         // checks the other layouts: longer datagrams, bytes 0 and 2 set, nothing received.)
         row("cut short", SAMPLE.left(46) + QByteArray(466, '\xEE'), 46,
@@ -130,11 +128,7 @@ private slots:
     {
         AllowList list;
         QVERIFY(list.allows(0x01020304)); // empty: every sender
-        quint16 discoveryPort = 5;
-        QVERIFY(parsePort(QStringLiteral("0"), discoveryPort, 0) && discoveryPort == 0);
-        QVERIFY(!parsePort(QStringLiteral("0"), discoveryPort));
         QCOMPARE(datagramOrder(0x0A000102), ip(10, 0, 1, 2));
-        QCOMPARE(ipAddressFromBytes(10, 0, 1, 2), ip(10, 0, 1, 2));
         QString bad;
         for (const char* junk : {"", "10.0.0.0/33", "10.0.0.0/", "10.0.0.1,,10.0.0.2",
                                  "10.0.0.0/8,10.0.0.300", "10.0.0.0/+8", "host"}) {
@@ -181,9 +175,7 @@ private slots:
         QCOMPARE(walk(table), QByteArrayList({"B"}));
         table.removeServerUsers("s9");
         table.AddOrUpdateUser(user("D", "s1"));
-        table.AddOrUpdateUser(user("B", "s2", "updated"));
         QCOMPARE(walk(table), QByteArrayList({"B", "D"}));
-        QCOMPARE(QByteArray(table.find("B")->Username), QByteArray("updated"));
         table.RemoveAllUsers();
         QVERIFY(table.empty() && !table.find("B"));
     }
