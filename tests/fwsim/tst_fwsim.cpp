@@ -150,7 +150,8 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("read"); // the options read, or the error's telling part
         const auto row = [](const char* arguments, const char* read) {
-            QTest::newRow(arguments) << QString::fromLatin1(arguments).split(' ', Qt::SkipEmptyParts) << read;
+            QTest::newRow(*arguments ? arguments : "nothing")
+                << QString::fromLatin1(arguments).split(' ', Qt::SkipEmptyParts) << read;
         };
         row("demo", "demo 3 servers, last 10.0.0.3; 127.0.0.1:1023; 1019");
         row("flood --rate 250000 --count 7 --monitor 127.1.2.3:40000 --discovery-port 0",
