@@ -27,11 +27,11 @@ LoopbackPeer::~LoopbackPeer()
     ::close(m_fd);
 }
 
-quint16 LoopbackPeer::port() const
+quint16 boundPort(int fd)
 {
     sockaddr_in local{};
     socklen_t length = sizeof local;
-    return ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 ? ntohs(local.sin_port) : 0;
+    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 ? ntohs(local.sin_port) : 0;
 }
 
 bool LoopbackPeer::sendTo(quint16 port, const QByteArray& bytes, quint32 address) const

@@ -6,6 +6,9 @@
 
 #include <netinet/in.h>
 
+// The local port a socket is bound to, or 0.
+quint16 boundPort(int fd);
+
 // The test's own end of a UDP conversation: a firewall, a collector or another program. It sends to
 // the loopback range only.
 class LoopbackPeer
@@ -19,7 +22,7 @@ public:
 
     bool bound() const { return m_bound; }
     int fd() const { return m_fd; }
-    quint16 port() const;
+    quint16 port() const { return boundPort(m_fd); }
     // To `address` (host order, 127.0.0.0/8 only):`port`.
     bool sendTo(quint16 port, const QByteArray& bytes, quint32 address = INADDR_LOOPBACK) const;
     // One datagram within `timeoutMs` (0: only one already waiting), with its source port.

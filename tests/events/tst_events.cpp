@@ -20,12 +20,7 @@ QByteArray describe(const EventRecord& r)
 const QByteArray SAMPLE = eventDatagram(4, "alice", "staff", ip(10, 0, 0, 1), ip(192, 168, 1, 10),
                                         "12/05/1999", "08:15:02", "08:14:59", 5);
 
-QByteArray with(QByteArray bytes, int offset, const QByteArray& data)
-{
-    return bytes.replace(offset, data.size(), data);
-}
-
-OnlineUser user(const char* address, const char* server = "s1", const char* name = "u")
+OnlineUser user(const QByteArray& address, const char* server = "s1", const char* name = "u")
 {
     OnlineUser entry;
     setField(entry.Username, USERNAME_WIDTH, name);
@@ -57,39 +52,32 @@ private slots:
         QTest::addColumn<QByteArray>("datagram");
         QTest::addColumn<int>("received");
         QTest::addColumn<QByteArray>("record");
-        const QByteArray sample = "5|4|alice|staff|08:14:59|10.0.0.1|192.168.1.10|12/05/1999|08:15:02|"
-                                  "TryingInvalidPasswords| Trying invalid Passwords";
-        QTest::newRow("every field") << SAMPLE << 157 << sample;
-        QTest::newRow("longer datagram") << SAMPLE + QByteArray(355, 'x') << 512 << sample;
-        QTest::newRow("bytes 0 and 2 ignored")
-            << with(QByteArray(157, '\0'), 0, QByteArray::fromHex("01070100")) << 157
-            << QByteArray("7|0||||0.0.0.0|0.0.0.0|||LoggedOn| Logged on");
-        QTest::newRow("after a NUL") << with(with(SAMPLE, 4, QByteArray("bob\0junk", 8)), 107,
-                                             QByteArray("1\0#", 3))
-                                     << 157
-                                     << QByteArray("5|4|bob|staff|08:14:59|10.0.0.1|192.168.1.10|1|08:15:02|"
-                                                   "TryingInvalidPasswords| Trying invalid Passwords");
-        // What lies past the received length must not show up in the record.
-        QTest::newRow("cut short") << SAMPLE.left(46) + QByteArray(466, '\xEE') << 46
-                                   << QByteArray(
-                                          "5|4|alice|st||0.0.0.0|0.0.0.0|||TryingInvalidPasswords| Trying "
-                                          "invalid Passwords");
-        QTest::newRow("nothing") << QByteArray(512, '\xEE') << 0
-                                 << QByteArray("0|0||||0.0.0.0|0.0.0.0|||LoggedOn| Logged on");
-        QTest::newRow("full widths") << eventDatagram(9, QByteArray(40, 'u'), QByteArray(40, 'g'),
-                                                      ip(255, 0, 10, 1), ip(1, 2, 3, 4), QByteArray(25, 'd'),
-                                                      QByteArray(25, 't'), QByteArray(15, 'l'))
-                                     << 157
-                                     << "0|9|" + QByteArray(40, 'u') + '|' + QByteArray(40, 'g') + '|' +
-                                            QByteArray(15, 'l') + "|255.0.10.1|1.2.3.4|" +
-                                            QByteArray(25, 'd') + '|' + QByteArray(25, 't') +
-                                            "|AccessTimeExpired| Access time Expired";
-        for (const int code : {10, 128, 255})
-            QTest::addRow("code %d", code) << eventDatagram(quint8(code), "") << 157
-                                           << "0|" + QByteArray::number(code) +
-                                                  "||Staff|09:59|0.0.0.0|0.0.0.0|"
-                                                  "12/06/2026|10:00:00|| Unknown event " +
-                                                  QByteArray::number(code);
+        const auto row = [](const char* name, const QByteArray& datagram, int received,
+                            const QByteArray& record) {
+            QTest::newRow(name) << datagram << received << record;
+        };
+        const QByteArray code4 = "|TryingInvalidPasswords| Trying invalid Passwords";
+        const QByteArray sample =
+            "5|4|alice|staff|08:14:59|10.0.0.1|192.168.1.10|12/05/1999|08:15:02" + code4;
+        row("every field", SAMPLE, 157, sample);
+        row("after a NUL",
+            QByteArray(SAMPLE)
+                .replace(4, 8, QByteArray("bob\0junk", 8))
+                .replace(107, 3, QByteArray("1\0#", 3)),
+            157, "5|4|bob|staff|08:14:59|10.0.0.1|192.168.1.10|1|08:15:02" + code4);
+        // What lies past the received length must not show up in the record. (The fuzz corpus replay
+        // checks the other layouts: longer datagrams, bytes 0 and 2 set, nothing received.)
+        row("cut short", SAMPLE.left(46) + QByteArray(466, '\xEE'), 46,
+            "5|4|alice|st||0.0.0.0|0.0.0.0||" + code4);
+        const QByteArray u(40, 'u'), g(40, 'g'), d(25, 'd'), t(25, 't'), l(15, 'l');
+        row("full widths", eventDatagram(9, u, g, ip(255, 0, 10, 1), ip(1, 2, 3, 4), d, t, l), 157,
+            "0|9|" + u + '|' + g + '|' + l + "|255.0.10.1|1.2.3.4|" + d + '|' + t +
+                "|AccessTimeExpired| Access time Expired");
+        for (const int code : {10, 255})
+            row(qPrintable(QString::number(code)), eventDatagram(quint8(code), ""), 157,
+                "0|" + QByteArray::number(code) +
+                    "||Staff|09:59|0.0.0.0|0.0.0.0|12/06/2026|10:00:00|| Unknown event " +
+                    QByteArray::number(code));
     }
 
     void datagramsDecodeFieldByField()
@@ -100,9 +88,7 @@ private slots:
         const EventRecord decoded = decodeEvent(datagram.constData(), static_cast<std::size_t>(received));
         QCOMPARE(describe(decoded), record);
         // The encoder gives back a datagram that decodes to the same record.
-        const QByteArray encoded = encodeEvent(decoded);
-        QCOMPARE(encoded.size(), 157);
-        QCOMPARE(describe(decodeEvent(encoded.constData(), 157)), describe(decoded));
+        QCOMPARE(describe(decodeEvent(encodeEvent(decoded).constData(), 157)), record);
     }
 
     void addressesAndPortsAreReadStrictly_data()
@@ -111,36 +97,19 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("defaultPort");
         QTest::addColumn<QString>("read"); // "address:port" in host order, or empty when refused
-        const struct {
-            const char* text;
-            int defaultPort;
-            const char* read;
-        } rows[] = {
-            {"127.255.255.255:40000", 1019, "7fffffff:40000"},
-            {"255.255.255.255", 1019, "ffffffff:1019"},
-            {"10.0.0.1:1", 0, "a000001:1"},
-            {"0.0.0.0:65535", 0, "0:65535"},
-            {"10.0.0.1", 0, ""},
-            {"", 1019, ""},
-            {"junk", 1019, ""},
-            {"127.0.0", 1019, ""},
-            {"127.0.0.1.1", 1019, ""},
-            {"127.0.0.256", 1019, ""},
-            {"127.0.0.1000", 1019, ""},
-            {"127..0.1", 1019, ""},
-            {"127.0.0.1:", 1019, ""},
-            {"127.0.0.1:0", 1019, ""},
-            {"127.0.0.1:65536", 1019, ""},
-            {"127.0.0.1:1:2", 1019, ""},
-            {"127.0.0.1:x", 1019, ""},
-            {"127.0.0.1: 80", 1019, ""},
-            {"127.0.0.1:+80", 1019, ""},
-            {" 127.0.0.1", 1019, ""},
-            {"127.0.0.-1", 1019, ""},
+        const auto row = [](const char* text, int defaultPort, const char* read = "") {
+            QTest::newRow(text) << QString::fromLatin1(text) << defaultPort << QString::fromLatin1(read);
         };
-        for (const auto& row : rows)
-            QTest::newRow(row.text) << QString::fromLatin1(row.text) << row.defaultPort
-                                    << QString::fromLatin1(row.read);
+        row("127.255.255.255:40000", 1019, "7fffffff:40000");
+        row("255.255.255.255", 1019, "ffffffff:1019");
+        row("10.0.0.1:1", 0, "a000001:1");
+        row("0.0.0.0:65535", 0, "0:65535");
+        row("10.0.0.1", 0);
+        for (const char* refused :
+             {"", "junk", "127.0.0", "127.0.0.1.1", "127.0.0.256", "127.0.0.1000", "127..0.1",
+              "127.0.0.1:", "127.0.0.1:0", "127.0.0.1:65536", "127.0.0.1:1:2", "127.0.0.1: 80",
+              "127.0.0.1:+80", " 127.0.0.1", "127.0.0.-1"})
+            row(refused, 1019);
     }
 
     void addressesAndPortsAreReadStrictly()
@@ -150,21 +119,16 @@ private slots:
         QFETCH(QString, read);
         quint32 address = 0x01020304;
         quint16 port = 7;
-        const bool ok = parseAddressPort(text, address, port, static_cast<quint16>(defaultPort));
-        QCOMPARE(ok ? QStringLiteral("%1:%2").arg(address, 0, 16).arg(port) : QString(), read);
-        if (!ok)
-            QCOMPARE(QStringLiteral("%1:%2").arg(address, 0, 16).arg(port), QStringLiteral("1020304:7"));
-        quint16 discoveryPort = 5;
-        QVERIFY(parsePort(QStringLiteral("0"), discoveryPort, 0) && discoveryPort == 0);
-        QVERIFY(!parsePort(QStringLiteral("0"), discoveryPort));
-        QCOMPARE(datagramOrder(0x0A000102), ip(10, 0, 1, 2));
-        QCOMPARE(ipAddressFromBytes(10, 0, 1, 2), ip(10, 0, 1, 2));
+        // A refused text leaves both untouched.
+        QCOMPARE(parseAddressPort(text, address, port, static_cast<quint16>(defaultPort)), !read.isEmpty());
+        QCOMPARE(QStringLiteral("%1:%2").arg(address, 0, 16).arg(port), read.isEmpty() ? "1020304:7" : read);
     }
 
     void allowedSendersAreAddressesAndBlocks()
     {
         AllowList list;
         QVERIFY(list.allows(0x01020304)); // empty: every sender
+        QCOMPARE(datagramOrder(0x0A000102), ip(10, 0, 1, 2));
         QString bad;
         for (const char* junk : {"", "10.0.0.0/33", "10.0.0.0/", "10.0.0.1,,10.0.0.2",
                                  "10.0.0.0/8,10.0.0.300", "10.0.0.0/+8", "host"}) {
@@ -188,20 +152,20 @@ private slots:
         table.RemoveUser("A");
         QVERIFY(table.empty());
         // Keys differing in any byte are two entries.
-        for (const char* address : {"A", "B", "C", "10.0.0.1", "10.0.0.12", "10.0.0.1 "})
-            table.AddOrUpdateUser(user(address));
-        QCOMPARE(walk(table), QByteArrayList({"A", "B", "C", "10.0.0.1", "10.0.0.12", "10.0.0.1 "}));
+        const QByteArrayList keys{"A", "B", "C", "10.0.0.1", "10.0.0.12", "10.0.0.1 "};
+        for (const QByteArray& key : keys)
+            table.AddOrUpdateUser(user(key));
+        QCOMPARE(walk(table), keys);
 
         // An update keeps the place; a removal and a new log-on go to the end.
         OnlineUser changed = user("B", "s2", "bob");
         changed.EventCode = AccountMarkedForLockUp;
         table.AddOrUpdateUser(changed);
-        QCOMPARE(QByteArray(table.find("B")->Username), QByteArray("bob"));
-        QCOMPARE(QByteArray(table.find("B")->ServerIPAddress), QByteArray("s2"));
-        QCOMPARE(table.find("B")->EventCode, quint32(AccountMarkedForLockUp));
-        table.RemoveUser("10.0.0.1");
-        table.RemoveUser("Z");
-        table.RemoveUser("A");
+        const OnlineUser* b = table.find("B");
+        QCOMPARE(QByteArray(b->Username) + ' ' + b->ServerIPAddress + ' ' + QByteArray::number(b->EventCode),
+                 "bob s2 8");
+        for (const char* gone : {"10.0.0.1", "Z", "A"})
+            table.RemoveUser(gone);
         table.AddOrUpdateUser(user("A"));
         QCOMPARE(walk(table), QByteArrayList({"B", "C", "10.0.0.12", "10.0.0.1 ", "A"}));
         QVERIFY(!table.find("10.0.0.1"));
@@ -211,9 +175,7 @@ private slots:
         QCOMPARE(walk(table), QByteArrayList({"B"}));
         table.removeServerUsers("s9");
         table.AddOrUpdateUser(user("D", "s1"));
-        table.AddOrUpdateUser(user("B", "s2", "updated"));
         QCOMPARE(walk(table), QByteArrayList({"B", "D"}));
-        QCOMPARE(QByteArray(table.find("B")->Username), QByteArray("updated"));
         table.RemoveAllUsers();
         QVERIFY(table.empty() && !table.find("B"));
     }

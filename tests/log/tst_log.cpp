@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "common/Files.h"
 #include "common/LogRules.h"
+#include "common/MemorySource.h"
 #include "log/LogReader.h"
 #include "log/UserLog.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace
 {
@@ -30,18 +29,6 @@ EventRecord record(const QByteArray& time, const QByteArray& date, const QByteAr
     return r;
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
 QByteArrayList toList(const std::vector<QByteArray>& lines)
 {
     return QByteArrayList(lines.begin(), lines.end());
@@ -55,36 +42,6 @@ QByteArrayList referenceSearch(const QByteArray& data, const QByteArray& key)
         found << QByteArray::fromStdString(line);
     return found;
 }
-
-// Serves bytes in chunks of varying size; fails with EIO after `failAfter` bytes when that is set.
-class MemorySource : public LogSource
-{
-public:
-    MemorySource(const QByteArray& data, quint32 seed, qsizetype failAfter = -1)
-        : m_data(data), m_random(seed), m_end(failAfter < 0 ? data.size() : failAfter),
-          m_fails(failAfter >= 0)
-    {
-    }
-    long read(char* buffer, std::size_t size) override
-    {
-        if (m_pos == m_end && m_fails) {
-            errno = EIO;
-            return -1;
-        }
-        const qsizetype chunk =
-            std::min<qsizetype>({qsizetype(size), m_end - m_pos, m_random.bounded(1, 300000)});
-        std::memcpy(buffer, m_data.constData() + m_pos, chunk);
-        m_pos += chunk;
-        return long(chunk);
-    }
-
-private:
-    QByteArray m_data;
-    QRandomGenerator m_random;
-    qsizetype m_end;
-    bool m_fails;
-    qsizetype m_pos = 0;
-};
 
 // A log of several blocks: writer lines mixed with every kind of line the rules treat specially,
 // matches cut by the block ends that a file read sees, and one line longer than a block.
@@ -138,182 +95,144 @@ QByteArray generatedLog()
     return data + "last  " + KEY + "  without line end";
 }
 
-// Compares long results at their first differing line, so that a failure shows that line.
-void compareLines(const std::vector<QByteArray>& actual, const QByteArrayList& expected)
-{
-    const QByteArrayList got = toList(actual);
-    const auto [a, e] = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
-    if (a != got.end() && e != expected.end())
-        QCOMPARE(*a, *e);
-    QCOMPARE(got.size(), expected.size());
-}
-
 } // namespace
 
 class LogTest : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
-    void linesAreWrittenByteForByteIntoNewFile();
-    void unopenablePathLosesOnlyThatLine();
-    void lineCutShortIsEndedBeforeTheNextOne();
-
-    void handMadeFileReadsByTheRules_data();
-    void handMadeFileReadsByTheRules();
-    void linesArePiecesOf149AndEmptyOnesAreSkipped();
-    void searchAgreesWithLineByLineRules();
-    void readErrorKeepsLinesFoundBefore();
-
-private:
     QString path(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
     QTemporaryDir m_dir;
-};
 
-void LogTest::linesAreWrittenByteForByteIntoNewFile()
-{
-    const QString file = path("userfile");
-    QVERIFY(!QFile::exists(file));
-    const QByteArray name = QFile::encodeName(file);
-    QCOMPARE(AppendLogLine(name, record("08:15:02", KEY, "alice", LoggedOn)), 0);
-    QCOMPARE(AppendLogLine(name, record("08:16:40", "", "bob", AccountMarkedForLockUp, 0x0700000A)), 0);
-    // No datagram may forge a second line; every other byte goes through as it came.
-    QCOMPARE(AppendLogLine(name, record("08:17\r\n00", "12/05\r1999", "ev\nil#\xE9\xFF\x01", 200, 0)), 0);
-    // A log is readable by its owner and group only; one that exists keeps its mode.
-    QCOMPARE(QFile::permissions(file) & 0x0777, QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
-    QVERIFY(QFile::setPermissions(file, QFile::permissions(file) | QFile::ReadOther));
-    QCOMPARE(AppendLogLine(name, record("08:18", KEY, "more")), 0);
-    QVERIFY(QFile::permissions(file) & QFile::ReadOther);
-    QCOMPARE(readAll(file), QByteArray("08:15:02  12/05/1999  192.168.1.10  alice  LoggedOn\r\n"
-                                       "08:16:40    10.0.0.7  bob  AccountMarkedForLockUp\r\n"
-                                       "08:17??00  12/05?1999  0.0.0.0  ev?il#\xE9\xFF\x01  \r\n"
-                                       "08:18  12/05/1999  192.168.1.10  more  LoggedOn\r\n"));
-}
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-void LogTest::unopenablePathLosesOnlyThatLine()
-{
-    // Below a regular file, so that it fails even for root.
-    QVERIFY(writeFile(path("plain"), "x"));
-    int error = 0;
-    QCOMPARE(appendLogText(QFile::encodeName(path("plain")) + "/userfile", "lost\r\n", &error), -1);
-    QCOMPARE(error, ENOTDIR);
-    QCOMPARE(AppendLogLine(QFile::encodeName(path("plain")) + "/userfile", record("1", KEY, "lost")), -1);
-
-    QCOMPARE(AppendLogLine(QFile::encodeName(path("good")), record("2", KEY, "kept")), 0);
-    QCOMPARE(readAll(path("good")), QByteArray("2  12/05/1999  192.168.1.10  kept  LoggedOn\r\n"));
-    QCOMPARE(readAll(path("plain")), QByteArray("x"));
-    // A log moved away by rotation starts again under its name.
-    QVERIFY(QFile::rename(path("good"), path("good.1")));
-    QCOMPARE(AppendLogLine(QFile::encodeName(path("good")), record("3", KEY, "new")), 0);
-    QCOMPARE(readAll(path("good")), QByteArray("3  12/05/1999  192.168.1.10  new  LoggedOn\r\n"));
-}
-
-void LogTest::lineCutShortIsEndedBeforeTheNextOne()
-{
-    const QList<QPair<QByteArray, QByteArray>> cases = {{"1  12/05/1999  ali", "1  12/05/1999  ali\r\n"},
-                                                        {"1  12/05/1999  ali\r", "1  12/05/1999  ali\r\n"},
-                                                        {"written elsewhere\n", "written elsewhere\n"}};
-    for (const auto& [before, mended] : cases) {
-        QVERIFY(writeFile(path("cut"), before));
-        QCOMPARE(appendLogText(QFile::encodeName(path("cut")), "next\r\n"), 0);
-        QCOMPARE(readAll(path("cut")), mended + "next\r\n");
+    void linesAreWrittenByteForByteIntoNewFile()
+    {
+        const QString file = path("userfile");
+        QVERIFY(!QFile::exists(file));
+        const QByteArray name = QFile::encodeName(file);
+        QCOMPARE(AppendLogLine(name, record("08:15:02", KEY, "alice", LoggedOn)), 0);
+        QCOMPARE(AppendLogLine(name, record("08:16:40", "", "bob", AccountMarkedForLockUp, 0x0700000A)), 0);
+        // No datagram may forge a second line; every other byte goes through as it came.
+        QCOMPARE(AppendLogLine(name, record("08:17\r\n00", "12/05\r1999", "ev\nil#\xE9\xFF\x01", 200, 0)), 0);
+        // A log is readable by its owner and group only; one that exists keeps its mode.
+        QCOMPARE(QFile::permissions(file) & 0x0777, QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+        QVERIFY(QFile::setPermissions(file, QFile::permissions(file) | QFile::ReadOther));
+        QCOMPARE(AppendLogLine(name, record("08:18", KEY, "more")), 0);
+        QVERIFY(QFile::permissions(file) & QFile::ReadOther);
+        QCOMPARE(fileBytes(file), QByteArray("08:15:02  12/05/1999  192.168.1.10  alice  LoggedOn\r\n"
+                                             "08:16:40    10.0.0.7  bob  AccountMarkedForLockUp\r\n"
+                                             "08:17??00  12/05?1999  0.0.0.0  ev?il#\xE9\xFF\x01  \r\n"
+                                             "08:18  12/05/1999  192.168.1.10  more  LoggedOn\r\n"));
     }
-}
 
-void LogTest::handMadeFileReadsByTheRules_data()
-{
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<QByteArrayList>("found");
-    const QByteArray w135 = "t  " + KEY + ' ' + QByteArray(121, 'w');
-    const QByteArray w149 = "t  " + KEY + ' ' + QByteArray(135, 'w');
+    void badPathsRotationAndCutLines()
+    {
+        // Below a regular file, so that it fails even for root.
+        QVERIFY(writeFileBytes(path("plain"), "x"));
+        int error = 0;
+        QCOMPARE(appendLogText(QFile::encodeName(path("plain")) + "/userfile", "lost\r\n", &error), -1);
+        QCOMPARE(error, ENOTDIR);
+        QCOMPARE(AppendLogLine(QFile::encodeName(path("plain")) + "/userfile", record("1", KEY, "lost")), -1);
 
-    QTest::newRow("CR LF and lone LF end lines")
-        << QByteArray("a  12/05/1999  x\r\nb  12/05/1999  y\nc  12/05/1999  z")
-        << QByteArrayList{"a  12/05/1999  x", "b  12/05/1999  y", "c  12/05/1999  z"};
-    QTest::newRow("135 characters in one piece") << w135 + "\r\n" << QByteArrayList{w135};
-    QTest::newRow("150 characters in two pieces") << w149 + "x\r\n" << QByteArrayList{w149};
-    QTest::newRow("rest of a long line has its own date") << w149 + "u  12/05/1999  rest\r\n"
-                                                          << QByteArrayList{w149, "u  12/05/1999  rest"};
-    QTest::newRow("line feed inside a field")
-        << QByteArray("08:15  12/05/1999  1.2.3.4  al\nice  12/05/1999  LoggedOn\r\n")
-        << QByteArrayList{"08:15  12/05/1999  1.2.3.4  al", "ice  12/05/1999  LoggedOn"};
-    QTest::newRow("any white space parts runs")
-        << QByteArray("a\t12/05/1999\r\nb\v12/05/1999\nc\f12/05/1999\nd\r12/05/1999\n \t e \t 12/05/1999 \r\n"
-                      "f  12/05/19990\ng  x  12/05/1999\n12/05/1999\n")
-        << QByteArrayList{"a\t12/05/1999", "b\v12/05/1999", "c\f12/05/1999", "d\r12/05/1999",
-                          " \t e \t 12/05/1999 "};
-    QTest::newRow("hash cuts the shown text, not the date")
-        << QByteArray("08:15  12/05/1999  1.2.3.4 #bob\r\n08:16#x  12/05/1999  y\r\n"
-                      "08:17  12/05/1999#  touching\r\n#08:18  12/05/1999  comment\r\n")
-        << QByteArrayList{"08:15  12/05/1999  1.2.3.4 ", "08:16"};
-    QTest::newRow("blank in or empty first field")
-        << formatLogLine(record("08 15", KEY, "u")) + formatLogLine(record("", KEY, "u")) +
-               formatLogLine(record("08:15", KEY, "blank in name"))
-        << QByteArrayList{"08:15  12/05/1999  192.168.1.10  blank in name  LoggedOn"};
-}
+        QCOMPARE(AppendLogLine(QFile::encodeName(path("good")), record("2", KEY, "kept")), 0);
+        QCOMPARE(fileBytes(path("good")), QByteArray("2  12/05/1999  192.168.1.10  kept  LoggedOn\r\n"));
+        // A log moved away by rotation starts again under its name.
+        QVERIFY(QFile::rename(path("good"), path("good.1")));
+        QCOMPARE(AppendLogLine(QFile::encodeName(path("good")), record("3", KEY, "new")), 0);
+        QCOMPARE(fileBytes(path("good")), QByteArray("3  12/05/1999  192.168.1.10  new  LoggedOn\r\n"));
+        // A line cut short is ended before the next one.
+        const QList<QPair<QByteArray, QByteArray>> cases = {
+            {"1  12/05/1999  ali", "1  12/05/1999  ali\r\n"},
+            {"1  12/05/1999  ali\r", "1  12/05/1999  ali\r\n"},
+            {"written elsewhere\n", "written elsewhere\n"}};
+        for (const auto& [before, mended] : cases) {
+            QVERIFY(writeFileBytes(path("cut"), before));
+            QCOMPARE(appendLogText(QFile::encodeName(path("cut")), "next\r\n"), 0);
+            QCOMPARE(fileBytes(path("cut")), mended + "next\r\n");
+        }
+    }
 
-void LogTest::handMadeFileReadsByTheRules()
-{
-    QFETCH(QByteArray, contents);
-    QFETCH(QByteArrayList, found);
-    QVERIFY(writeFile(path("handmade"), contents));
-    bool opened = false;
-    const LogSearchResult result = findDateLinesInFile(QFile::encodeName(path("handmade")), KEY, &opened);
-    QVERIFY(opened);
-    QCOMPARE(result.error, 0);
-    QCOMPARE(toList(result.lines), found);
-}
+    void handMadeFileReadsByTheRules_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<QByteArrayList>("found");
+        const QByteArray w149 = "t  " + KEY + ' ' + QByteArray(135, 'w');
 
-void LogTest::linesArePiecesOf149AndEmptyOnesAreSkipped()
-{
-    QByteArray longest = formatLogLine(record(QByteArray(25, 't'), QByteArray(25, 'd'), QByteArray(40, 'u'),
-                                              TryingInvalidUserNames, 0xFFFFFFFF));
-    longest.chop(2);
-    QCOMPARE(longest.size(), 135);
-    const QByteArray data = "\r\n\n#only a comment\r\n" + longest + "\r\n\r\n" + QByteArray(150, 'x');
-    QByteArrayList shown;
-    forEachLogLine(std::string_view(data.constData(), data.size()), [&](std::string_view line) {
-        splitLogLine(line, [&](const LogPiece& piece) {
-            shown << QByteArray(piece.shown.data(), piece.shown.size());
-        });
-    });
-    QCOMPARE(shown, QByteArrayList({longest, QByteArray(149, 'x'), "x"}));
-}
+        QTest::newRow("CR LF and lone LF end lines")
+            << QByteArray("a  12/05/1999  x\r\nb  12/05/1999  y\nc  12/05/1999  z")
+            << QByteArrayList{"a  12/05/1999  x", "b  12/05/1999  y", "c  12/05/1999  z"};
+        QTest::newRow("150 characters in two pieces") << w149 + "x\r\n" << QByteArrayList{w149};
+        QTest::newRow("rest of a long line has its own date") << w149 + "u  12/05/1999  rest\r\n"
+                                                              << QByteArrayList{w149, "u  12/05/1999  rest"};
+        QTest::newRow("line feed inside a field")
+            << QByteArray("08:15  12/05/1999  1.2.3.4  al\nice  12/05/1999  LoggedOn\r\n")
+            << QByteArrayList{"08:15  12/05/1999  1.2.3.4  al", "ice  12/05/1999  LoggedOn"};
+        QTest::newRow("any white space parts runs")
+            << QByteArray(
+                   "a\t12/05/1999\r\nb\v12/05/1999\nc\f12/05/1999\nd\r12/05/1999\n \t e \t 12/05/1999 \r\n"
+                   "f  12/05/19990\ng  x  12/05/1999\n12/05/1999\n")
+            << QByteArrayList{"a\t12/05/1999", "b\v12/05/1999", "c\f12/05/1999", "d\r12/05/1999",
+                              " \t e \t 12/05/1999 "};
+        QTest::newRow("hash cuts the shown text, not the date")
+            << QByteArray("08:15  12/05/1999  1.2.3.4 #bob\r\n08:16#x  12/05/1999  y\r\n"
+                          "08:17  12/05/1999#  touching\r\n#08:18  12/05/1999  comment\r\n")
+            << QByteArrayList{"08:15  12/05/1999  1.2.3.4 ", "08:16"};
+        QTest::newRow("blank in or empty first field")
+            << formatLogLine(record("08 15", KEY, "u")) + formatLogLine(record("", KEY, "u")) +
+                   formatLogLine(record("08:15", KEY, "blank in name"))
+            << QByteArrayList{"08:15  12/05/1999  192.168.1.10  blank in name  LoggedOn"};
+    }
 
-void LogTest::searchAgreesWithLineByLineRules()
-{
-    const QByteArray data = generatedLog();
-    const QByteArrayList expected = referenceSearch(data, KEY);
-    QVERIFY(expected.size() > 60000);
+    void handMadeFileReadsByTheRules()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(QByteArrayList, found);
+        QVERIFY(writeFileBytes(path("handmade"), contents));
+        bool opened = false;
+        const LogSearchResult result = findDateLinesInFile(QFile::encodeName(path("handmade")), KEY, &opened);
+        QVERIFY(opened);
+        QCOMPARE(result.error, 0);
+        QCOMPARE(toList(result.lines), found);
+    }
 
-    QVERIFY(writeFile(path("generated"), data));
-    bool opened = false;
-    const LogSearchResult fromFile = findDateLinesInFile(QFile::encodeName(path("generated")), KEY, &opened);
-    QCOMPARE(fromFile.error, 0);
-    compareLines(fromFile.lines, expected);
+    void searchAgreesWithLineByLineRules()
+    {
+        const QByteArray data = generatedLog();
+        const QByteArrayList expected = referenceSearch(data, KEY);
+        QVERIFY(expected.size() > 60000);
 
-    MemorySource ragged(data, 1);
-    const LogSearchResult fromChunks = findDateLines(ragged, KEY);
-    QCOMPARE(fromChunks.error, 0);
-    compareLines(fromChunks.lines, expected);
-}
+        QVERIFY(writeFileBytes(path("generated"), data));
+        bool opened = false;
+        const LogSearchResult fromFile =
+            findDateLinesInFile(QFile::encodeName(path("generated")), KEY, &opened);
+        QCOMPARE(fromFile.error, 0);
+        QCOMPARE(toList(fromFile.lines), expected);
 
-void LogTest::readErrorKeepsLinesFoundBefore()
-{
-    bool opened = true;
-    QVERIFY(findDateLinesInFile(QFile::encodeName(path("absent")), KEY, &opened).lines.empty());
-    QVERIFY(!opened);
+        MemorySource ragged(data, 1);
+        const LogSearchResult fromChunks = findDateLines(ragged, KEY);
+        QCOMPARE(fromChunks.error, 0);
+        QCOMPARE(toList(fromChunks.lines), expected);
+    }
 
-    QByteArray data;
-    for (int i = 0; i < 20000; ++i)
-        data += formatLogLine(record(QByteArray::number(i), KEY, "u"));
-    const qsizetype failAt = data.size() / 2;
-    MemorySource failing(data, 7, failAt);
-    const LogSearchResult result = findDateLines(failing, KEY);
-    QCOMPARE(result.error, EIO);
-    QCOMPARE(toList(result.lines), referenceSearch(data.left(data.lastIndexOf('\n', failAt - 1) + 1), KEY));
-}
+    void readErrorKeepsLinesFoundBefore()
+    {
+        bool opened = true;
+        QVERIFY(findDateLinesInFile(QFile::encodeName(path("absent")), KEY, &opened).lines.empty());
+        QVERIFY(!opened);
+
+        QByteArray data;
+        for (int i = 0; i < 20000; ++i)
+            data += formatLogLine(record(QByteArray::number(i), KEY, "u"));
+        const qsizetype failAt = data.size() / 2;
+        MemorySource failing(data, 7, failAt);
+        const LogSearchResult result = findDateLines(failing, KEY);
+        QCOMPARE(result.error, EIO);
+        QCOMPARE(toList(result.lines),
+                 referenceSearch(data.left(data.lastIndexOf('\n', failAt - 1) + 1), KEY));
+    }
+};
 
 QTEST_MAIN(LogTest)
 #include "tst_log.moc"
