@@ -97,7 +97,7 @@ private slots:
     {
         start();
         QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Sorvane"));
-        // The first size is and the smallest; the window grows and maximises.
+        // The first size is the smallest; the window grows and maximises.
         const DialogUnits units(m_dialog->font());
         QCOMPARE(m_dialog->size(), QSize(units.x(380), units.y(280)));
         QCOMPARE(m_dialog->minimumSize(), m_dialog->size());
