@@ -18,8 +18,7 @@ namespace
 bool bound(const char* file, quint16 port)
 {
     QFile table(QStringLiteral("/proc/net/") + QLatin1String(file));
-    if (!table.open(QIODevice::ReadOnly))
-        return false;
+    table.open(QIODevice::ReadOnly);
     const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
     for (const QByteArray& line : table.readAll().split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
@@ -41,11 +40,8 @@ quint16 freeLoopbackPort(bool tcp)
 {
     QTcpServer server;
     QUdpSocket socket;
-    if (tcp)
-        server.listen(QHostAddress::LocalHost);
-    else
-        socket.bind(QHostAddress::LocalHost);
-    return tcp ? server.serverPort() : socket.localPort();
+    return tcp ? (server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0)
+               : (socket.bind(QHostAddress::LocalHost) ? socket.localPort() : 0);
 }
 
 Collector::Collector(const QString& dir)
@@ -102,13 +98,11 @@ openssl x509 -req -in collector.csr -CA ca.pem -CAkey ca.key -CAcreateserial -da
     const QDeadlineTimer deadline(20000);
     while (!bound("udp", udpPort) || !bound("tcp", tcpPort) || !bound("tcp", tlsPort)) {
         if (m_process->state() == QProcess::NotRunning || deadline.hasExpired()) {
+            stop();
             QFile out(m_dir + "/rsyslog.out");
             out.open(QIODevice::ReadOnly);
-            const QString error =
-                "rsyslogd did not start (scripts/setup.sh installs it): " + m_process->errorString() + "\n" +
-                QString::fromLocal8Bit(out.readAll());
-            stop();
-            return error;
+            return "rsyslogd did not start (scripts/setup.sh installs it): " +
+                   QString::fromLocal8Bit(out.readAll());
         }
         QTest::qWait(20);
     }
@@ -143,15 +137,18 @@ QByteArray Collector::written() const
 QList<QJsonObject> Collector::messages() const
 {
     QList<QJsonObject> list;
-    for (const QByteArray& line : written().split('\n')) {
-        if (!line.isEmpty())
-            list << parseMessage(line);
-    }
+    for (const QByteArray& line : written().split('\n'))
+        list << parseMessage(line);
+    list.removeLast(); // what follows the last line's end: nothing, or a line still being written
     return list;
 }
 
-QJsonObject Collector::last() const
+QList<int> Collector::numbers(const QString& input) const
 {
-    const QByteArray text = written().trimmed();
-    return parseMessage(text.mid(text.lastIndexOf('\n') + 1));
+    QList<int> list;
+    for (const QJsonObject& message : messages()) {
+        if (input.isEmpty() || message.value("inputname").toString() == input)
+            list << message.value("msg").toString().section(' ', 2, 2).mid(1).toInt();
+    }
+    return list;
 }

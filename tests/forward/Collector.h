@@ -9,11 +9,9 @@
 #include <csignal>
 #include <memory>
 
-// A real rsyslogd of the test's own, never the system's: its own configuration, pid file and work
-// directory under `dir`, listening on free loopback ports only (UDP, TCP, and TCP with TLS by a
-// CA of its own), no /dev/log. Each message it takes becomes one line of JSON (rsyslog's
-// %jsonmesg%) in a file. Stopped, and killed if need be, on every way out: a killed test takes it
-// along.
+// A real rsyslogd of the test's own, never the system's: its files under `dir`, free loopback ports
+// only (UDP, TCP, TLS with a CA of its own), no /dev/log. Each message it takes becomes one line of
+// JSON (%jsonmesg%). Stopped, and killed if need be, on every way out: a killed test takes it along.
 class Collector
 {
 public:
@@ -30,10 +28,11 @@ public:
     const quint16 udpPort, tcpPort, tlsPort;
     QString caFile() const { return m_dir + "/ca.pem"; }
 
-    // What it wrote so far: the messages, parsed, their count, and the last one (empty when none).
+    // What it wrote so far: the messages, parsed, and their count.
     QList<QJsonObject> messages() const;
     int count() const { return int(written().count('\n')); }
-    QJsonObject last() const;
+    // The N of each user uN in the messages (from `input` only, when named), in the order written.
+    QList<int> numbers(const QString& input = {}) const;
 
 private:
     QByteArray written() const;

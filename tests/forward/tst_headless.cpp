@@ -70,9 +70,7 @@ private slots:
         for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
             QFile status(tasks.filePath(task + "/status"));
             QVERIFY(status.open(QIODevice::ReadOnly));
-            const QByteArray text = status.readAll();
-            const qsizetype at = text.indexOf("CapEff:");
-            QCOMPARE(text.mid(at, text.indexOf('\n', at) - at).simplified(), "CapEff: 0000000000000000");
+            QVERIFY2(status.readAll().contains("\nCapEff:\t0000000000000000\n"), qPrintable(task));
         }
 
         // Terminated at once: what arrived is still written and forwarded before the end.
@@ -84,14 +82,10 @@ private slots:
         QCOMPARE(monitor->readAllStandardError(), QByteArray());
         QCOMPARE(lines(log), 200);
         QTRY_COMPARE_WITH_TIMEOUT(collector.count(), 400, 10000);
-        QMap<QString, QList<int>> numbers; // by input, in the order written
-        for (const QJsonObject& message : collector.messages())
-            numbers[message.value("inputname").toString()]
-                << message.value("msg").toString().section(' ', 2, 2).mid(1).toInt();
         QList<int> expected(200);
         std::iota(expected.begin(), expected.end(), 0);
-        QCOMPARE(numbers.value("imtcp"), expected);
-        QCOMPARE(numbers.value("imudp"), expected);
+        QCOMPARE(collector.numbers("imtcp"), expected);
+        QCOMPARE(collector.numbers("imudp"), expected);
     }
 
     void startsThatCannotWorkEndAtOnce()
