@@ -2,9 +2,7 @@
 #pragma once
 
 #include <QJsonObject>
-#include <QList>
 #include <QProcess>
-#include <QString>
 
 #include <csignal>
 #include <memory>

@@ -6,11 +6,8 @@
 #include "common/LoopbackPeer.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <csignal>
 
 namespace
 {
