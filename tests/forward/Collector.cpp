@@ -5,196 +5,24 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QTcpServer>
 #include <QTest>
+#include <QUdpSocket>
 
-#include <arpa/inet.h>
-#include <csignal>
-#include <netinet/in.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace
 {
 
-const char RSYSLOGD[] = "/usr/sbin/rsyslogd";
-
-bool run(const QString& program, const QStringList& arguments, const QString& dir)
-{
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    if (!process.waitForFinished(30000) || process.exitCode() != 0) {
-        qWarning("%s failed: %s", qPrintable(program), process.readAll().constData());
-        return false;
-    }
-    return true;
-}
-
-// Whether /proc/net/FILE lists a socket bound to 127.0.0.1:port (TCP: listening).
-bool bound(const char* file, quint16 port, bool listen)
+// Whether /proc/net/FILE lists a socket on 127.0.0.1:port with no peer, in `state` (TCP listening: 0A).
+bool bound(const char* file, quint16 port, const char* state)
 {
     QFile table(QStringLiteral("/proc/net/") + QLatin1String(file));
-    if (!table.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    for (const QByteArray& line : table.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 3 && fields[1] == local && (!listen || fields[3] == "0A"))
-            return true;
-    }
-    return false;
+    table.open(QIODevice::ReadOnly);
+    return table.readAll().contains(
+        ": 0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0') + " 00000000:0000 " +
+        state);
 }
-
-} // namespace
-
-quint16 freeLoopbackPort(bool tcp)
-{
-    const int fd = ::socket(AF_INET, (tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof local;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-    ::close(fd);
-    return ntohs(local.sin_port);
-}
-
-bool makeTlsFiles(const QString& dir, TlsFiles& files)
-{
-    files = {dir + "/ca.pem", dir + "/collector.pem", dir + "/collector.key"};
-    QFile extensions(dir + "/collector.ext");
-    if (!extensions.open(QIODevice::WriteOnly))
-        return false;
-    extensions.write("subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n");
-    extensions.close();
-    const QStringList ec = {"-newkey", "ec",    "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                            "-nodes",  "-days", "2"};
-    return run("openssl",
-               QStringList{"req", "-x509", "-keyout", "ca.key", "-out", files.ca, "-subj",
-                           "/CN=Sorvane Test CA", "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
-                           "keyUsage=critical,keyCertSign,cRLSign"} +
-                   ec,
-               dir) &&
-           run("openssl",
-               QStringList{"req", "-keyout", files.key, "-out", "collector.csr", "-subj", "/CN=collector"} +
-                   ec,
-               dir) &&
-           run("openssl",
-               {"x509", "-req", "-in", "collector.csr", "-CA", files.ca, "-CAkey", "ca.key",
-                "-CAcreateserial", "-days", "2", "-extfile", "collector.ext", "-out", files.certificate},
-               dir);
-}
-
-Collector::Collector(const QString& dir, const TlsFiles* tls) : m_dir(dir), m_tls(tls != nullptr)
-{
-    QDir().mkpath(m_dir + QStringLiteral("/work"));
-    m_udpPort = freeLoopbackPort(false);
-    m_tcpPort = freeLoopbackPort(true);
-    m_tlsPort = m_tls ? freeLoopbackPort(true) : 0;
-    QString global =
-        QStringLiteral("global(workDirectory=\"%1/work\" processInternalMessages=\"on\"").arg(m_dir);
-    if (m_tls)
-        global += QStringLiteral(
-                      "\n       defaultNetstreamDriverCAFile=\"%1\" defaultNetstreamDriverCertFile=\"%2\""
-                      "\n       defaultNetstreamDriverKeyFile=\"%3\"")
-                      .arg(tls->ca, tls->certificate, tls->key);
-    QString config =
-        global + QStringLiteral(")\n"
-                                // One worker: messages are written in the order taken.
-                                "main_queue(queue.workerThreads=\"1\")\n"
-                                "module(load=\"imudp\")\n"
-                                "module(load=\"imtcp\")\n"
-                                "input(type=\"imudp\" address=\"127.0.0.1\" port=\"%1\" ruleset=\"in\")\n"
-                                "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"%2\" ruleset=\"in\")\n")
-                     .arg(m_udpPort)
-                     .arg(m_tcpPort);
-    if (m_tls)
-        config += QStringLiteral("input(type=\"imtcp\" address=\"127.0.0.1\" port=\"%1\" ruleset=\"in\"\n"
-                                 "      streamDriver.name=\"gtls\" streamDriver.mode=\"1\" "
-                                 "streamDriver.authMode=\"anon\")\n")
-                      .arg(m_tlsPort);
-    config += QStringLiteral("template(name=\"json\" type=\"string\" string=\"%jsonmesg%\\n\")\n"
-                             "ruleset(name=\"in\") {\n"
-                             "    action(type=\"omfile\" file=\"%1/messages.json\" template=\"json\")\n"
-                             "}\n"
-                             "*.* action(type=\"omfile\" file=\"%1/rsyslog-internal.log\")\n")
-                  .arg(m_dir);
-    QFile file(m_dir + QStringLiteral("/rsyslog.conf"));
-    if (file.open(QIODevice::WriteOnly))
-        file.write(config.toUtf8());
-}
-
-Collector::~Collector()
-{
-    stop();
-}
-
-bool Collector::start()
-{
-    if (!QFile::exists(QLatin1String(RSYSLOGD))) {
-        m_error = QStringLiteral("rsyslogd is not installed (scripts/setup.sh installs it)");
-        return false;
-    }
-    m_process = std::make_unique<QProcess>();
-    m_process->setWorkingDirectory(m_dir);
-    m_process->setProcessChannelMode(QProcess::MergedChannels);
-    m_process->setStandardOutputFile(m_dir + QStringLiteral("/rsyslog.out"), QIODevice::Append);
-    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    m_process->start(QLatin1String(RSYSLOGD),
-                     {QStringLiteral("-n"), QStringLiteral("-f"), m_dir + QStringLiteral("/rsyslog.conf"),
-                      QStringLiteral("-i"), m_dir + QStringLiteral("/rsyslog.pid")});
-    const QDeadlineTimer deadline(20000);
-    while (!listening()) {
-        if (m_process->state() == QProcess::NotRunning || deadline.hasExpired()) {
-            QFile out(m_dir + QStringLiteral("/rsyslog.out"));
-            out.open(QIODevice::ReadOnly);
-            m_error = QStringLiteral("rsyslogd did not start: ") + QString::fromLocal8Bit(out.readAll());
-            stop();
-            return false;
-        }
-        QTest::qWait(20);
-    }
-    return true;
-}
-
-bool Collector::listening() const
-{
-    return bound("udp", m_udpPort, false) && bound("tcp", m_tcpPort, true) &&
-           (!m_tls || bound("tcp", m_tlsPort, true));
-}
-
-void Collector::stop(int signal)
-{
-    if (!m_process)
-        return;
-    if (m_process->state() != QProcess::NotRunning) {
-        resume();
-        ::kill(pid_t(m_process->processId()), signal);
-        if (!m_process->waitForFinished(10000)) {
-            m_process->kill();
-            m_process->waitForFinished();
-        }
-    }
-    m_process.reset();
-}
-
-void Collector::pause()
-{
-    if (m_process && m_process->state() == QProcess::Running)
-        ::kill(pid_t(m_process->processId()), SIGSTOP);
-}
-
-void Collector::resume()
-{
-    if (m_process && m_process->state() == QProcess::Running)
-        ::kill(pid_t(m_process->processId()), SIGCONT);
-}
-
-namespace
-{
 
 QJsonObject parseMessage(const QByteArray& line)
 {
@@ -204,31 +32,117 @@ QJsonObject parseMessage(const QByteArray& line)
 
 } // namespace
 
+quint16 freeLoopbackPort(bool tcp)
+{
+    QTcpServer server;
+    QUdpSocket socket;
+    return tcp ? (server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0)
+               : (socket.bind(QHostAddress::LocalHost) ? socket.localPort() : 0);
+}
+
+Collector::Collector(const QString& dir)
+    : udpPort(freeLoopbackPort(false)), tcpPort(freeLoopbackPort(true)), tlsPort(freeLoopbackPort(true)),
+      m_dir(dir)
+{
+    QDir().mkpath(m_dir + "/work");
+    QFile file(m_dir + "/rsyslog.conf");
+    if (file.open(QIODevice::WriteOnly))
+        file.write(
+            QString(R"(global(workDirectory="%1/work" processInternalMessages="on"
+       defaultNetstreamDriverCAFile="%1/ca.pem" defaultNetstreamDriverCertFile="%1/collector.pem"
+       defaultNetstreamDriverKeyFile="%1/collector.key")
+# One worker: messages are written in the order taken.
+main_queue(queue.workerThreads="1")
+module(load="imudp")
+module(load="imtcp")
+# Room for a burst of datagrams: UDP has no flow control.
+input(type="imudp" address="127.0.0.1" port="%2" ruleset="in" rcvbufSize="4m")
+input(type="imtcp" address="127.0.0.1" port="%3" ruleset="in")
+input(type="imtcp" address="127.0.0.1" port="%4" ruleset="in"
+      streamDriver.name="gtls" streamDriver.mode="1" streamDriver.authMode="anon")
+template(name="json" type="string" string="%jsonmesg%\n")
+ruleset(name="in") { action(type="omfile" file="%1/messages.json" template="json") }
+*.* action(type="omfile" file="%1/rsyslog-internal.log")
+)")
+                .arg(m_dir, QString::number(udpPort), QString::number(tcpPort), QString::number(tlsPort))
+                .toUtf8());
+}
+
+QString Collector::start()
+{
+    if (!QFile::exists(caFile())) {
+        // A CA, and a certificate it issued for the address 127.0.0.1 only (no host name).
+        QProcess openssl;
+        openssl.setWorkingDirectory(m_dir);
+        openssl.setProcessChannelMode(QProcess::MergedChannels);
+        openssl.start("sh", {"-ec", R"(ec="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+openssl req -x509 $ec -days 2 -keyout ca.key -out ca.pem -subj "/CN=Sorvane Test CA" \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
+openssl req $ec -keyout collector.key -out collector.csr -subj /CN=collector
+printf 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n' >collector.ext
+openssl x509 -req -in collector.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
+    -extfile collector.ext -out collector.pem)"});
+        if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
+            return "openssl failed: " + QString::fromLocal8Bit(openssl.readAll());
+    }
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->setStandardOutputFile(m_dir + "/rsyslog.out", QIODevice::Append);
+    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    m_process->start("/usr/sbin/rsyslogd",
+                     {"-n", "-f", m_dir + "/rsyslog.conf", "-i", m_dir + "/rsyslog.pid"});
+    const QDeadlineTimer deadline(20000);
+    while (!bound("udp", udpPort, "07") || !bound("tcp", tcpPort, "0A") || !bound("tcp", tlsPort, "0A")) {
+        if (m_process->state() == QProcess::NotRunning || deadline.hasExpired()) {
+            stop();
+            QFile out(m_dir + "/rsyslog.out");
+            out.open(QIODevice::ReadOnly);
+            return "rsyslogd did not start (scripts/setup.sh installs it): " +
+                   QString::fromLocal8Bit(out.readAll());
+        }
+        QTest::qWait(20);
+    }
+    return {};
+}
+
+void Collector::stop(int signal)
+{
+    kill(SIGCONT);
+    kill(signal);
+    if (m_process && !m_process->waitForFinished(10000)) {
+        m_process->kill();
+        m_process->waitForFinished();
+    }
+    m_process.reset();
+}
+
+void Collector::kill(int signal) const
+{
+    if (m_process && m_process->state() == QProcess::Running)
+        ::kill(pid_t(m_process->processId()), signal);
+}
+
+QByteArray Collector::written() const
+{
+    QFile file(m_dir + "/messages.json");
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QList<QJsonObject> Collector::messages() const
 {
     QList<QJsonObject> list;
-    QFile file(m_dir + QStringLiteral("/messages.json"));
-    if (!file.open(QIODevice::ReadOnly))
-        return list;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (!line.isEmpty())
-            list << parseMessage(line);
-    }
+    for (const QByteArray& line : written().split('\n'))
+        list << parseMessage(line);
+    list.removeLast(); // what follows the last line's end: nothing, or a line still being written
     return list;
 }
 
-int Collector::count() const
+QList<int> Collector::numbers(const QString& input) const
 {
-    QFile file(m_dir + QStringLiteral("/messages.json"));
-    return file.open(QIODevice::ReadOnly) ? int(file.readAll().count('\n')) : 0;
-}
-
-QJsonObject Collector::last() const
-{
-    QFile file(m_dir + QStringLiteral("/messages.json"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray text = file.readAll();
-    const qsizetype end = text.lastIndexOf('\n');
-    return end < 0 ? QJsonObject() : parseMessage(text.mid(text.lastIndexOf('\n', end - 1) + 1, end));
+    QList<int> list;
+    for (const QJsonObject& message : messages()) {
+        if (input.isEmpty() || message.value("inputname").toString() == input)
+            list << message.value("msg").toString().section(' ', 2, 2).mid(1).toInt();
+    }
+    return list;
 }
