@@ -252,17 +252,6 @@ private slots:
         QApplication::clipboard()->clear();
         triggerEntry(view, "Copy");
         QCOMPARE(QApplication::clipboard()->text(), expected);
-
-        // The menu opens from the keyboard too.
-        for (const auto& [key, modifiers] :
-             {std::pair{Qt::Key_Menu, Qt::KeyboardModifiers()},
-              std::pair{Qt::Key_F10, Qt::KeyboardModifiers(Qt::ShiftModifier)}}) {
-            QTest::keyClick(view, key, modifiers);
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            QVERIFY(menu);
-            QCOMPARE(menu->parentWidget(), view);
-            menu->close();
-        }
     }
 
     void exportWritesQuotedUtf8OfTheShownRowsOrSaysWhyNot()
