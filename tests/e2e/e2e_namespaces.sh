@@ -43,16 +43,10 @@ skip() { log "SKIP: $*"; exit "$SKIP"; }
 cleanup() {
     local rc=$?
     trap - EXIT INT TERM HUP
-    local pid
+    local pid tries
+    for pid in "${PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null; done
     for pid in "${PIDS[@]}"; do
-        kill -TERM "$pid" 2>/dev/null
-    done
-    for pid in "${PIDS[@]}"; do
-        local tries=0
-        while kill -0 "$pid" 2>/dev/null && ((tries < 100)); do
-            sleep 0.05
-            tries=$((tries + 1))
-        done
+        for ((tries = 0; tries < 100; tries++)); do kill -0 "$pid" 2>/dev/null && sleep 0.05 || break; done
         kill -KILL "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     done
@@ -152,30 +146,25 @@ for program in "$SORVANE" "$FWSIM"; do
     [ -x "$program" ] || fail "$program is not an executable"
 done
 
-if ! error=$(ip netns add "$MON_NS" 2>&1); then
-    skip "cannot create a network namespace: $error"
-fi
-CREATED_NS+=("$MON_NS")
-if ! error=$(ip netns add "$SIM_NS" 2>&1); then
-    skip "cannot create a second network namespace: $error"
-fi
-CREATED_NS+=("$SIM_NS")
+for ns in "$MON_NS" "$SIM_NS"; do
+    error=$(ip netns add "$ns" 2>&1) || skip "cannot create a network namespace: $error"
+    CREATED_NS+=("$ns")
+done
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/sorvane-e2e.XXXXXX") || fail "cannot make a temporary directory"
 mkdir -m 700 "$WORK/monitor" "$WORK/runtime"
 
 # The pair is made inside the monitor's namespace and its far end moved at once: it never exists in
 # the machine's own namespace.
-ip -n "$MON_NS" link add e2e0 type veth peer name e2e1 netns "$SIM_NS" || fail "cannot create the veth pair"
-ip -n "$MON_NS" addr add "$MON_ADDRESS/24" dev e2e0 || fail "cannot address e2e0"
-ip -n "$SIM_NS" addr add "$SIM_ADDRESS/24" dev e2e1 || fail "cannot address e2e1"
-for ns in "$MON_NS" "$SIM_NS"; do
-    ip -n "$ns" link set lo up || fail "cannot bring up lo in $ns"
+must() { "$@" || fail "could not: $*"; }
+must ip -n "$MON_NS" link add e2e0 type veth peer name e2e1 netns "$SIM_NS"
+must ip -n "$MON_NS" addr add "$MON_ADDRESS/24" dev e2e0
+must ip -n "$SIM_NS" addr add "$SIM_ADDRESS/24" dev e2e1
+for link in "$MON_NS lo" "$SIM_NS lo" "$MON_NS e2e0" "$SIM_NS e2e1"; do
+    must ip -n "${link% *}" link set "${link#* }" up
 done
-ip -n "$MON_NS" link set e2e0 up || fail "cannot bring up e2e0"
-ip -n "$SIM_NS" link set e2e1 up || fail "cannot bring up e2e1"
 # The limited broadcast needs a route; this one keeps it on the veth.
-ip -n "$MON_NS" route add 255.255.255.255/32 dev e2e0 || fail "cannot add the broadcast route"
+must ip -n "$MON_NS" route add 255.255.255.255/32 dev e2e0
 
 link_up() { ip -n "$1" link show "$2" | grep -q 'LOWER_UP'; }
 wait_for 10 "carrier on e2e0" link_up "$MON_NS" e2e0
