@@ -18,55 +18,62 @@ GuessKey makeGuessKey(int rule, quint32 server, quint32 address, const char* nam
     return key;
 }
 
-GuessTracker::GuessTracker(std::size_t maxKeys) : m_maxKeys(std::max<std::size_t>(maxKeys, 1))
+// The names come from outside: the process's random hash seed keeps them from being chosen to collide.
+GuessTracker::GuessTracker(std::size_t maxKeys)
+    : m_maxKeys(std::clamp<std::size_t>(maxKeys, 1, NONE - 1)), m_seed(qGlobalQHashSeed())
 {
     // At most 40% full, so a probe seldom goes past a few places.
     std::size_t capacity = 8;
     while (capacity < m_maxKeys * 5 / 2)
         capacity *= 2;
-    m_index.assign(capacity, NONE);
+    m_index.assign(capacity, Entry{NONE, 0});
 }
 
 std::size_t GuessTracker::bytesUsed() const
 {
-    return m_slots.capacity() * sizeof(Slot) + m_index.size() * sizeof(quint32);
+    return m_slots.capacity() * sizeof(Slot) + m_links.capacity() * sizeof(Link) +
+           m_index.size() * sizeof(Entry);
 }
 
 void GuessTracker::clear()
 {
     m_slots.clear();
-    std::fill(m_index.begin(), m_index.end(), NONE);
+    m_links.clear();
+    std::fill(m_index.begin(), m_index.end(), Entry{NONE, 0});
     m_newest = m_oldest = NONE;
 }
 
-std::size_t GuessTracker::home(const GuessKey& key) const
+quint32 GuessTracker::hashOf(const GuessKey& key) const
 {
-    return qHashBits(&key, sizeof key) & (m_index.size() - 1);
+    // Only the bytes in use: the rest of the name is zero.
+    const std::size_t used = offsetof(GuessKey, name) + key.nameLength;
+    return static_cast<quint32>(qHashBits(&key, used, m_seed));
 }
 
-std::size_t GuessTracker::probe(const GuessKey& key) const
+std::size_t GuessTracker::probe(const GuessKey& key, quint32 hash) const
 {
     const std::size_t mask = m_index.size() - 1;
-    for (std::size_t i = home(key);; i = (i + 1) & mask) {
-        const quint32 s = m_index[i];
-        if (s == NONE || std::memcmp(&m_slots[s].key, &key, sizeof key) == 0)
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Entry& e = m_index[i];
+        if (e.slot == NONE ||
+            (e.hash == hash && std::memcmp(&m_slots[e.slot].key, &key, sizeof key) == 0))
             return i;
     }
 }
 
 void GuessTracker::unlink(quint32 slot)
 {
-    Slot& s = m_slots[slot];
-    (s.older == NONE ? m_oldest : m_slots[s.older].newer) = s.newer;
-    (s.newer == NONE ? m_newest : m_slots[s.newer].older) = s.older;
+    Link& l = m_links[slot];
+    (l.older == NONE ? m_oldest : m_links[l.older].newer) = l.newer;
+    (l.newer == NONE ? m_newest : m_links[l.newer].older) = l.older;
 }
 
 void GuessTracker::pushNewest(quint32 slot)
 {
-    Slot& s = m_slots[slot];
-    s.older = m_newest;
-    s.newer = NONE;
-    (m_newest == NONE ? m_oldest : m_slots[m_newest].newer) = slot;
+    Link& l = m_links[slot];
+    l.older = m_newest;
+    l.newer = NONE;
+    (m_newest == NONE ? m_oldest : m_links[m_newest].newer) = slot;
     m_newest = slot;
 }
 
@@ -77,24 +84,33 @@ void GuessTracker::forgetOldest()
     // Removal from linear probing: later entries of the run move back over the hole, unless
     // their home lies between the hole and where they stand.
     const std::size_t mask = m_index.size() - 1;
-    std::size_t hole = probe(m_slots[victim].key);
-    for (std::size_t j = (hole + 1) & mask; m_index[j] != NONE; j = (j + 1) & mask) {
-        const std::size_t h = home(m_slots[m_index[j]].key);
+    std::size_t hole = m_links[victim].hash & mask;
+    while (m_index[hole].slot != victim)
+        hole = (hole + 1) & mask;
+    for (std::size_t j = (hole + 1) & mask; m_index[j].slot != NONE; j = (j + 1) & mask) {
+        const std::size_t h = m_index[j].hash & mask;
         const bool stays = hole <= j ? (hole < h && h <= j) : (hole < h || h <= j);
         if (!stays) {
             m_index[hole] = m_index[j];
             hole = j;
         }
     }
-    m_index[hole] = NONE;
+    m_index[hole] = Entry{NONE, 0};
 }
 
-quint32 GuessTracker::add(const GuessKey& key, qint64 nowMs)
+quint32 GuessTracker::add(const GuessKey& key, quint32 hash, qint64 nowMs)
 {
     quint32 slot;
     if (m_slots.size() < m_maxKeys) {
+        // Grown by hand, so a full table holds no spare room.
+        if (m_slots.size() == m_slots.capacity()) {
+            const std::size_t room = std::min(std::max<std::size_t>(m_slots.capacity() * 2, 64), m_maxKeys);
+            m_slots.reserve(room);
+            m_links.reserve(room);
+        }
         slot = static_cast<quint32>(m_slots.size());
         m_slots.emplace_back();
+        m_links.emplace_back();
     } else {
         slot = m_oldest;
         forgetOldest();
@@ -104,7 +120,8 @@ quint32 GuessTracker::add(const GuessKey& key, qint64 nowMs)
     s.count = 0;
     s.silent = false;
     s.last = nowMs;
-    m_index[probe(key)] = slot;
+    m_links[slot].hash = hash;
+    m_index[probe(key, hash)] = Entry{slot, hash};
     pushNewest(slot);
     return slot;
 }
@@ -112,10 +129,10 @@ quint32 GuessTracker::add(const GuessKey& key, qint64 nowMs)
 bool GuessTracker::count(const GuessKey& key, qint64 nowMs, int threshold, qint64 windowMs)
 {
     threshold = std::clamp(threshold, 1, MAX_GUESSES);
-    const std::size_t at = probe(key);
-    quint32 slot = m_index[at];
+    const quint32 hash = hashOf(key);
+    quint32 slot = m_index[probe(key, hash)].slot;
     if (slot == NONE) {
-        slot = add(key, nowMs);
+        slot = add(key, hash, nowMs);
     } else if (slot != m_newest) {
         unlink(slot);
         pushNewest(slot);

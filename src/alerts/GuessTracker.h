@@ -9,7 +9,7 @@
 #include <vector>
 
 // Most events one key can need before it raises an alert.
-constexpr int MAX_GUESSES = 20;
+constexpr int MAX_GUESSES = 16;
 // Keys tracked at most; past this the key whose last event is oldest is forgotten.
 constexpr std::size_t MAX_TRACKED_KEYS = 100000;
 
@@ -43,27 +43,40 @@ public:
 
 private:
     static constexpr quint32 NONE = 0xFFFFFFFFu;
-    struct Slot {
+    // What every event reads is in the first cache line; the times of the held events in the second.
+    struct alignas(64) Slot {
         GuessKey key;
         quint8 count; // events held in `ago`, oldest first
         bool silent;
-        quint32 older; // the recency list
-        quint32 newer;
         qint64 last;              // ms of the latest event
         quint32 ago[MAX_GUESSES]; // ms before `last` of each held event
     };
+    // The recency list and the key's hash, apart from the slots: an event moves its key to the
+    // front, which touches its neighbours' links and nothing else of theirs.
+    struct Link {
+        quint32 older;
+        quint32 newer;
+        quint32 hash;
+    };
+    // An index entry carries the hash, so probes and removals seldom read a slot.
+    struct Entry {
+        quint32 slot;
+        quint32 hash;
+    };
 
-    std::size_t home(const GuessKey& key) const;
+    quint32 hashOf(const GuessKey& key) const;
     // The index position that holds `key`, or the empty one where it would go.
-    std::size_t probe(const GuessKey& key) const;
-    quint32 add(const GuessKey& key, qint64 nowMs);
+    std::size_t probe(const GuessKey& key, quint32 hash) const;
+    quint32 add(const GuessKey& key, quint32 hash, qint64 nowMs);
     void forgetOldest();
     void unlink(quint32 slot);
     void pushNewest(quint32 slot);
 
     std::size_t m_maxKeys;
     std::vector<Slot> m_slots;
-    std::vector<quint32> m_index; // open addressing, linear probing
+    std::vector<Link> m_links;
+    std::vector<Entry> m_index; // open addressing, linear probing
     quint32 m_newest = NONE;
     quint32 m_oldest = NONE;
+    std::size_t m_seed;
 };
