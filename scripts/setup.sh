@@ -1,10 +1,11 @@
 # Sourced by ./test and ./run: installs what is missing from Debian's packages, then configures and
 # builds the given preset. Quick when nothing changed.
 # Installing and packaging: manual pages, icons, the checks of the package and its port privilege;
-# rsyslog, rsyslog-gnutls and openssl: the forwarding tests run a collector of their own, with TLS.
+# rsyslog, rsyslog-gnutls and openssl: the forwarding tests run a collector of their own, with TLS;
+# dbus-daemon: the notification test runs on a private session bus (dbus-run-session).
 sorvane_packages=(cmake g++ make pkg-config qt6-base-dev qt6-charts-dev libcap-ng-dev fonts-dejavu-core iproute2
     help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils appstream libcap2-bin systemd
-    rsyslog rsyslog-gnutls openssl)
+    rsyslog rsyslog-gnutls openssl dbus-daemon)
 
 sorvane_install() {
     local missing=()

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/Headless.h"
 
+#include "app/AlertForwarding.h"
 #include "app/Privileges.h"
 #include "net/DatagramQueue.h"
 
@@ -30,7 +31,7 @@ void printToStandardError(const QString& line)
 
 HeadlessMonitor::HeadlessMonitor(const AppSettings& settings, std::function<void(const QString&)> print)
     : m_print(print ? std::move(print) : printToStandardError), m_forwardOptions(settings.forward),
-      m_intake(intakeOptions(settings))
+      m_intake(intakeOptions(settings)), m_rules(settings.alerts)
 {
     connect(&m_intake, &EventIntake::eventsArrived, this,
             [this](const EventBatch& batch) { m_lastBatchSize = batch.events.size(); });
@@ -49,6 +50,8 @@ bool HeadlessMonitor::start()
         m_print(QStringLiteral("could not give up the process's capabilities"));
     m_forwarder = std::make_unique<Forwarder>(m_forwardOptions);
     connect(&m_intake, &EventIntake::eventsArrived, m_forwarder.get(), &Forwarder::forwardEvents);
+    connect(&m_intake, &EventIntake::eventsArrived, &m_rules, &AlertRules::takeBatch);
+    forwardAlerts(m_rules, *m_forwarder);
     connect(m_forwarder.get(), &Forwarder::statusChanged, this, &HeadlessMonitor::onForwarderStatus);
     m_intake.open();
     printStatus();

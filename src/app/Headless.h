@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "alerts/AlertRules.h"
 #include "app/Sorvane.h"
 #include "forward/Forwarder.h"
 #include "intake/EventIntake.h"
@@ -43,6 +44,7 @@ private:
     std::function<void(const QString&)> m_print;
     ForwardOptions m_forwardOptions;
     EventIntake m_intake;
+    AlertRules m_rules; // its alerts are forwarded
     // Made once no privilege is left: its thread, which talks to the collectors, would keep any.
     std::unique_ptr<Forwarder> m_forwarder;
     QTimer m_tick;

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/AlertSettings.h"
 #include "app/Sorvane.h"
 #include "app/WindowSettings.h"
 
@@ -192,8 +193,10 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
     const std::unique_ptr<QSettings> file = openSettings(settingsPath, named);
     // A file that could not be read is left as it is; a missing one is made when the window closes.
     settings.settingsPath = file || !QFileInfo::exists(settingsPath) ? settingsPath : QString();
-    if (file)
+    if (file) {
         readWindowLayout(*file, settings.dialog.layout);
+        readAlertOptions(*file, settings.alerts);
+    }
     settings.forward.targets.clear();
     for (const Option& o : options) {
         const QString name = o.option.names().constFirst();

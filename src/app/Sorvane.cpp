@@ -2,9 +2,11 @@
 #include "app/Sorvane.h"
 
 #include "app/AboutDlg.h"
+#include "app/AlertForwarding.h"
+#include "app/OperatorAlerts.h"
 #include "app/Privileges.h"
-#include "forward/Forwarder.h"
 #include "app/WindowSettings.h"
+#include "forward/Forwarder.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -75,10 +77,15 @@ bool CSorvaneApp::InitInstance()
     // Connected before the window, so the events are on their way while the window shows them.
     Forwarder forwarder(m_settings.forward);
     QObject::connect(&intake, &EventIntake::eventsArrived, &forwarder, &Forwarder::forwardEvents);
+    AlertRules rules(m_settings.alerts);
+    QObject::connect(&intake, &EventIntake::eventsArrived, &rules, &AlertRules::takeBatch);
+    forwardAlerts(rules, forwarder);
     DiscoveryEndpoint discovery(m_settings.endpoints, hostLookup);
     CSorvaneDlg dialog(m_settings.dialog, intake, discovery, m_boxes);
-    dialog.extraStatus = [&forwarder](StatusCounts& counts, QStringList& conditions) {
+    OperatorAlerts alerts(dialog, rules, m_settings.settingsPath);
+    dialog.extraStatus = [&forwarder, &alerts](StatusCounts& counts, QStringList& conditions) {
         forwarder.addStatus(counts, conditions);
+        alerts.addConditions(conditions);
     };
     QObject::connect(&forwarder, &Forwarder::statusChanged, &dialog, &CSorvaneDlg::refreshStatus);
     QObject::connect(&dialog, &CSorvaneDlg::aboutRequested, &dialog, [&dialog] {

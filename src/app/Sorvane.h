@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "alerts/AlertRules.h"
 #include "forward/ForwardTarget.h"
 #include "maindlg/SorvaneDlg.h"
 #include "net/Endpoint.h"
@@ -18,6 +19,7 @@ struct AppSettings {
     QByteArray dumpViewsPath; // diagnostic: the views as text, rewritten as they change
     ForwardOptions forward;   // the collectors every event goes on to
     bool headless = false;    // no window, no display, no discovery
+    AlertOptions alerts;      // the rules, thresholds and notifications
     // The settings file that keeps the window's layout when it closes; empty when there is none to
     // write (it could not be read, or held nonsense).
     QString settingsPath;

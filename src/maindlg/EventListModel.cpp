@@ -1,6 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "maindlg/EventListModel.h"
 
+#include "events/EventKind.h"
+
+#include <QBrush>
+#include <QColor>
+
 #include <cstring>
 
 EventListModel::EventListModel(QObject* parent, quint64 maxRows, std::size_t textChunkSize)
@@ -93,6 +98,29 @@ bool EventListModel::messageContains(quint8 code, const TextMatcher& matcher) co
     if (found < 0)
         found = matcher.in(eventMessage(code)) ? 1 : 0;
     return found != 0;
+}
+
+QVariant EventListModel::data(const QModelIndex& index, int role) const
+{
+    if (role != Qt::BackgroundRole && role != Qt::ForegroundRole)
+        return TextTableModel::data(index, role);
+    // The Help window's legend names these colours.
+    QColor background;
+    switch (eventKindOfCode(eventCode(index.row()))) {
+    case EventKind::LockedOrDisabled:
+        background = QColor(0xF6, 0xC6, 0xC6); // red
+        break;
+    case EventKind::FailedAttempt:
+        background = QColor(0xFC, 0xE4, 0xB0); // amber
+        break;
+    case EventKind::FirewallReboot:
+        background = QColor(0xC8, 0xDC, 0xF8); // blue
+        break;
+    default:
+        return {};
+    }
+    // Dark text on the light colour whatever the desktop's theme.
+    return role == Qt::BackgroundRole ? QBrush(background) : QBrush(Qt::black);
 }
 
 quint32 EventListModel::eventCode(int row) const

@@ -24,6 +24,8 @@ public:
     void insertEvent(const EventRecord& record);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    // The cell text, and a row's colours by the kind of its event.
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QByteArray cellText(int row, int column) const override;
     bool rowContains(int row, const TextMatcher& matcher) const override;
     // The event code of a row.

@@ -37,26 +37,6 @@ namespace
 const int ONLINE_USER_WIDTHS[] = {70, 70, 90, 90, 120, 100};
 const int EVENT_WIDTHS[] = {80, 80, 100, 100, 180};
 
-QTableView* makeListView(QWidget* parent, QAbstractItemModel* model, const QString& name)
-{
-    auto* view = new QTableView(parent);
-    view->setObjectName(name);
-    view->setModel(model);
-    view->setShowGrid(false);
-    view->setWordWrap(false);
-    view->setSelectionBehavior(QAbstractItemView::SelectItems);
-    // Several rows at once, for Copy.
-    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->verticalHeader()->hide();
-    // One fixed row height keeps insertion and layout cheap at a million rows.
-    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 2);
-    view->horizontalHeader()->setHighlightSections(false);
-    view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    return view;
-}
-
 } // namespace
 
 // Resources of a static library need registering; outside any namespace, as Qt requires.
@@ -183,6 +163,10 @@ void CSorvaneDlg::createControls()
     m_statusLine->setAccessibleName(QStringLiteral("Status"));
     place(m_statusLine, units.rect(7, 269, 358, 9), MoveDownAll | Wider);
 
+    // Made after the design's controls, so it comes after them in the tab order.
+    m_alertsButton = makeButton(this, QStringLiteral("Alerts"), units.rect(7, 158, 93, 14));
+    place(m_alertsButton, m_alertsButton->geometry(), MoveDownUpper);
+
     m_selectServerTimer = new QTimer(this);
     m_selectServerTimer->setSingleShot(true);
     m_detectionTimer = new QTimer(this);
@@ -193,7 +177,7 @@ void CSorvaneDlg::createControls()
     // lists open their own.
     for (QWidget* control :
          std::initializer_list<QWidget*>{m_closeButton, m_helpButton, m_refreshButton, m_historyButton,
-                                         GroupFilter, EventKindFilter, ServerList})
+                                         m_alertsButton, GroupFilter, EventKindFilter, ServerList})
         control->setContextMenuPolicy(Qt::PreventContextMenu);
     m_eventCommands =
         new ListCommands(EventList, QStringLiteral("&Export to CSV..."), [this] { OnExportEventList(); });
@@ -233,11 +217,13 @@ void CSorvaneDlg::routeMessages()
     connect(m_detectionTimer, &QTimer::timeout, this, [this] { OnTimer(TIMER_DETECTION); });
     connect(m_helpButton, &QPushButton::clicked, this, &CSorvaneDlg::OnHelp);
     connect(m_closeButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_alertsButton, &QPushButton::clicked, this, &CSorvaneDlg::alertsRequested);
 }
 
 bool CSorvaneDlg::OnInitDialog()
 {
     m_windowMenu->addSeparator();
+    m_windowMenu->addAction(QStringLiteral("&Settings..."))->setData(int(WindowCommand::Settings));
     m_windowMenu->addAction(QStringLiteral("&About Sorvane..."))->setData(int(WindowCommand::About));
     setWindowIcon(m_icon);
     {
@@ -274,10 +260,19 @@ void CSorvaneDlg::OnSysCommand(WindowCommand command)
     case WindowCommand::Close:
         reject();
         break;
+    case WindowCommand::Settings:
+        emit settingsRequested();
+        break;
     case WindowCommand::About:
         emit aboutRequested();
         break;
     }
+}
+
+void CSorvaneDlg::setUnseenAlerts(int count)
+{
+    m_alertsButton->setText(count > 0 ? QStringLiteral("Alerts (%1)").arg(count) : QStringLiteral("Alerts"));
+    m_alertsButton->setAccessibleName(m_alertsButton->text());
 }
 
 void CSorvaneDlg::contextMenuEvent(QContextMenuEvent* event)

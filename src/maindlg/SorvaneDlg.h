@@ -42,7 +42,7 @@ constexpr int TIMER_DETECTION = 0xFE10;
 constexpr char ALL_GROUPS[] = "All";
 
 // The entries of the window menu.
-enum class WindowCommand { Minimize, Close, About };
+enum class WindowCommand { Minimize, Close, Settings, About };
 
 // The window's size and place (as QWidget::saveGeometry() has them) and the pixel widths of the
 // lists' columns; empty for the layout's own.
@@ -115,6 +115,9 @@ public:
     // Where "Export to CSV..." asks for the file; tests put their own chooser here.
     SavePathChooser chooseExportPath = standardSavePathChooser();
 
+    // Shows how many alerts the operator has not seen on the Alerts button: "Alerts (3)".
+    void setUnseenAlerts(int count);
+
     // What parts beside the window add to its status line (the forwarder's count and conditions).
     std::function<void(StatusCounts&, QStringList&)> extraStatus;
 
@@ -126,6 +129,10 @@ signals:
     void discoverySocketMessage();
     // The window menu's "&About Sorvane..." entry; the application shows its About window.
     void aboutRequested();
+    // The window menu's "&Settings..." entry.
+    void settingsRequested();
+    // The Alerts button; the application shows its Alerts window.
+    void alertsRequested();
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -166,6 +173,7 @@ private:
     QPushButton* m_helpButton = nullptr;
     QPushButton* m_refreshButton = nullptr;
     QPushButton* m_historyButton = nullptr;
+    QPushButton* m_alertsButton = nullptr;
     ElidedLabel* m_statusLine = nullptr;
     QMenu* m_windowMenu = nullptr;
     QTimer* m_selectServerTimer = nullptr;

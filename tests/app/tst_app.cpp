@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Harness.h"
 
+#include "app/Headless.h"
 #include "app/Sorvane.h"
+#include "maindlg/RowFilterModel.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 
@@ -46,6 +51,8 @@ private slots:
         settings.forward.targets.push_back(
             *parseForwardUrl(QStringLiteral("tcp://127.0.0.1:%1").arg(refused)));
         settings.forward.queueCapacity = 1;
+        // Whether this machine has a desktop's session bus must not change the line.
+        settings.alerts.notifications = false;
         RecordingBoxes boxes;
         CSorvaneApp app(settings, boxes);
         QStringList seen;
@@ -53,7 +60,7 @@ private slots:
             QStringList entries;
             for (QAction* action : dialog.windowMenu()->actions())
                 entries << (action->isSeparator() ? "-" : action->text());
-            QCOMPARE(entries, QStringList({"Mi&nimize", "&Close", "-", "&About Sorvane..."}));
+            QCOMPARE(entries, QStringList({"Mi&nimize", "&Close", "-", "&Settings...", "&About Sorvane..."}));
             const QList<QSize> icons = dialog.windowIcon().availableSizes();
             QVERIFY(icons.contains(QSize(16, 16)) && icons.contains(QSize(32, 32)));
             QTimer::singleShot(0, [&] {
@@ -84,6 +91,116 @@ private slots:
         QVERIFY(!app.InitInstance());
         QCOMPARE(seen, QStringList({"About Sorvane", "Sorvane Version 1.0"}));
         QVERIFY(boxes.messages.isEmpty());
+    }
+
+    void alertsReachTheWindowTheCollectorAndTheSettings()
+    {
+        AppSettings settings = loopbackSettings();
+        LoopbackPeer collector;
+        settings.forward.targets.push_back(
+            *parseForwardUrl(QStringLiteral("udp://127.0.0.1:%1").arg(collector.port())));
+        settings.settingsPath = m_dir.filePath("alerts.conf");
+        settings.alerts.notifications = false;
+        RecordingBoxes boxes;
+        CSorvaneApp app(settings, boxes);
+        app.runWindow = [&](CSorvaneDlg& dialog) {
+            auto* button = dialog.findChild<QPushButton*>("Alerts");
+            QVERIFY(button);
+            QCOMPARE(button->text(), QString("Alerts"));
+            LoopbackPeer firewall;
+            const quint16 port = settings.endpoints.eventPort;
+            firewall.sendTo(port,
+                            eventDatagram(LoggedOn, "bob", "Staff", ip(192, 168, 1, 6), ip(10, 0, 0, 1)));
+            firewall.sendTo(
+                port, eventDatagram(AccountLockedUp, "alice", "Staff", ip(192, 168, 1, 5), ip(10, 0, 0, 1)));
+            firewall.sendTo(port, eventDatagram(FirewallRebooted, "", "", 0, ip(10, 0, 0, 2)));
+            QTRY_COMPARE(button->text(), QString("Alerts (2)"));
+            QCOMPARE(button->accessibleName(), QString("Alerts (2)"));
+
+            // Rows coloured by kind, newest first: the reboot, the lock-out, the log-on; text unchanged.
+            const RowFilterModel& events = dialog.eventView();
+            auto colour = [&](int row) { return events.data(events.index(row, 0), Qt::BackgroundRole); };
+            QVERIFY(!colour(0).isNull() && !colour(1).isNull() && colour(0) != colour(1));
+            QVERIFY(colour(2).isNull());
+            QCOMPARE(events.data(events.index(1, 4)).toString(), QString(" Account Locked Up"));
+
+            QByteArray message;
+            while (collector.receive(message, 5000) && !message.contains(" Alert ")) {
+            }
+            QVERIFY(message.startsWith("<84>1 "));
+            QVERIFY2(message.contains(" 10.0.0.1 sorvane - Alert [alert@32473 rule=\"account-locked\" "
+                                      "user=\"alice\" address=\"192.168.1.5\"] \xEF\xBB\xBF"
+                                      "account locked: server 10.0.0.1, user alice"),
+                     message.constData());
+
+            button->click();
+            QWidget* window = nullptr;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->objectName() == "Alerts")
+                    window = w;
+            QVERIFY(window && window->isVisible());
+            QCOMPARE(window->windowTitle(), QString("Alerts"));
+            QCOMPARE(button->text(), QString("Alerts"));
+            QAbstractItemModel* alerts = window->findChild<QTableView*>("AlertList")->model();
+            auto row = [alerts](int r) {
+                QStringList cells;
+                for (int c = 1; c < 4; ++c)
+                    cells << alerts->index(r, c).data().toString();
+                return cells.join('|');
+            };
+            QCOMPARE(row(0), QString("10.0.0.2||firewall rebooted"));
+            QCOMPARE(row(1), QString("10.0.0.1|alice|account locked"));
+
+            // Settings: the lock-out rule off, saved, and in force at once.
+            QTimer::singleShot(0, [] {
+                QWidget* dialog = QApplication::activeModalWidget();
+                QVERIFY(dialog && dialog->windowTitle() == "Settings");
+                dialog->findChild<QCheckBox*>("account-locked")->setChecked(false);
+                dialog->findChild<QSpinBox*>("Invalid passwords")->setValue(7);
+                dialog->findChild<QPushButton*>("OK")->click();
+            });
+            for (QAction* action : dialog.windowMenu()->actions())
+                if (action->text() == "&Settings...")
+                    action->trigger();
+            firewall.sendTo(
+                port, eventDatagram(AccountLockedUp, "carol", "Staff", ip(192, 168, 1, 7), ip(10, 0, 0, 1)));
+            firewall.sendTo(
+                port, eventDatagram(AccountIsDisabled, "dan", "Staff", ip(192, 168, 1, 8), ip(10, 0, 0, 1)));
+            QTRY_COMPARE(alerts->rowCount(), 3);
+            QCOMPARE(row(0), QString("10.0.0.1|dan|disabled account used"));
+            AppSettings reread;
+            QCOMPARE(parseCommandLine({"sorvane", "--settings", settings.settingsPath}, reread), -1);
+            QVERIFY(!reread.alerts.enabled[std::size_t(AlertRule::AccountLocked)]);
+            QVERIFY(reread.alerts.enabled[std::size_t(AlertRule::AccountDisabled)]);
+            QCOMPARE(reread.alerts.passwordGuesses, 7);
+        };
+        QVERIFY(!app.InitInstance());
+    }
+
+    void headlessForwardsAlertsToo()
+    {
+        AppSettings settings = loopbackSettings();
+        LoopbackPeer collector;
+        settings.forward.targets.push_back(
+            *parseForwardUrl(QStringLiteral("udp://127.0.0.1:%1").arg(collector.port())));
+        HeadlessMonitor monitor(settings, [](const QString&) {});
+        QVERIFY(monitor.start());
+        LoopbackPeer firewall;
+        for (int i = 0; i < 5; ++i)
+            firewall.sendTo(settings.endpoints.eventPort,
+                            eventDatagram(TryingInvalidPasswords, "mallory", "Staff", ip(192, 168, 1, 9),
+                                          ip(10, 0, 0, 3)));
+        QByteArray received; // the messages so far, a line each
+        auto drain = [&] {
+            QByteArray message;
+            while (collector.receive(message))
+                received += message + '\n';
+            return received;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(drain().contains(" Alert "), 10000);
+        QVERIFY2(received.contains(" 10.0.0.3 sorvane - Alert [alert@32473 rule=\"password-guessing\" "
+                                   "user=\"mallory\" address=\"192.168.1.9\"]"),
+                 received.constData());
     }
 
     void commandLineAndSettingsFile()

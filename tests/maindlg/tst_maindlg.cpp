@@ -3,8 +3,8 @@
 
 #include "events/OnlineUserTable.h"
 #include "maindlg/EventListModel.h"
-#include "widgets/DialogUnits.h"
 #include "maindlg/OnlineUserModel.h"
+#include "widgets/DialogUnits.h"
 #include "widgets/MessageBoxWindow.h"
 
 #include <QAccessible>
@@ -122,17 +122,17 @@ private slots:
         QCOMPARE(titles, QString("Date LoginTime IPAddress Username Groupname ServerIPAddress").split(' '));
 
         // Tab order is the template's: Close, Help, Refresh, History, filter, users, events, servers;
-        // each list's own filter comes just before it.
+        // each list's own filter comes just before it; the Alerts button comes after them all.
         QStringList order;
         QWidget* widget = child<QPushButton>("Close");
-        for (int i = 0; i < 12; ++i, widget = widget->nextInFocusChain()) {
+        for (int i = 0; i < 13; ++i, widget = widget->nextInFocusChain()) {
             while (!(widget->focusPolicy() & Qt::TabFocus))
                 widget = widget->nextInFocusChain();
             order << widget->objectName();
         }
         QCOMPARE(order, QStringList({"Close", "&Help", "Refresh Server List", "History", "GroupFilter",
                                      "OnlineUserFilter", "OnlineUserList", "EventFilter", "EventKindFilter",
-                                     "EventList", "ServerList", "SelectedServerField"}));
+                                     "EventList", "ServerList", "SelectedServerField", "Alerts"}));
     }
 
     void everyEventIsListedLoggedAndReadable()

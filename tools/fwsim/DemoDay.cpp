@@ -106,11 +106,17 @@ void DemoDay::planNext()
         m_users[offline].online = true;
         queue(LoggedOn, offline);
     } else if (roll < 83) {
+        // An intruder tries five names from one address, enough for the monitor's guessing alert.
         Pending intruder;
         intruder.code = TryingInvalidUserNames;
-        intruder.name = INTRUDER_NAMES[m_random.bounded(static_cast<quint32>(std::size(INTRUDER_NAMES)))];
         intruder.server = static_cast<int>(m_random.bounded(static_cast<quint32>(m_servers.size())));
-        m_pending.append(intruder);
+        intruder.address = ipAddressFromBytes(172, 16, static_cast<quint8>(m_random.bounded(256)),
+                                              static_cast<quint8>(1 + m_random.bounded(254)));
+        const quint32 first = m_random.bounded(static_cast<quint32>(std::size(INTRUDER_NAMES)));
+        for (quint32 i = 0; i < 5; ++i) {
+            intruder.name = INTRUDER_NAMES[(first + i) % std::size(INTRUDER_NAMES)];
+            m_pending.append(intruder);
+        }
     } else if (roll < 87) {
         const int s = static_cast<int>(m_random.bounded(static_cast<quint32>(m_servers.size())));
         queue(AccountIsDisabled, s * USERS_PER_SERVER + USERS_PER_SERVER - 1);
@@ -118,9 +124,9 @@ void DemoDay::planNext()
         m_users[online].online = false;
         queue(AccessTimeExpired, online);
     } else if (roll < 96 && offline >= 0) {
-        // A lock-out: three wrong passwords, the warning, then the lock.
+        // A lock-out: five wrong passwords, the warning, then the lock.
         m_users[offline].lockedUntil = m_eventNumber + LOCK_OUT_EVENTS;
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 5; ++i)
             queue(TryingInvalidPasswords, offline);
         queue(AccountMarkedForLockUp, offline);
         queue(AccountLockedUp, offline);
@@ -151,8 +157,7 @@ EventRecord DemoDay::build(const Pending& pending, const QByteArray& date, const
             setField(record.LoginTime, LOGINTIME_WIDTH, u.loginTime);
     } else if (!pending.name.isEmpty()) {
         setField(record.Username, USERNAME_WIDTH, pending.name);
-        record.IPAddress = ipAddressFromBytes(172, 16, static_cast<quint8>(m_random.bounded(256)),
-                                              static_cast<quint8>(1 + m_random.bounded(254)));
+        record.IPAddress = pending.address;
     }
     setField(record.Date, DATE_WIDTH, date);
     setField(record.EventTime, EVENTTIME_WIDTH, time);

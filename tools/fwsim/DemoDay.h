@@ -35,8 +35,9 @@ private:
     };
     struct Pending {
         quint32 code = 0;
-        int user = -1;   // index into m_users, or -1 for a made-up name / a reboot
-        QByteArray name; // for made-up names
+        int user = -1;       // index into m_users, or -1 for a made-up name / a reboot
+        QByteArray name;     // for made-up names
+        quint32 address = 0; // where a made-up name comes from
         int server = 0;
     };
 

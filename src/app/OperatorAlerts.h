@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "alerts/AlertRules.h"
+#include "alertsdlg/AlertsWindow.h"
+#include "notify/DesktopNotifier.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class CSorvaneDlg;
+class QSystemTrayIcon;
+
+// Everything that tells the operator of alerts beside the main window: the Alerts window and the
+// count on the window's button, desktop notifications, the tray icon, and the Settings window that
+// changes the rules.
+class OperatorAlerts : public QObject
+{
+    Q_OBJECT
+public:
+    // `settingsPath`: where the Settings window saves; empty for nowhere.
+    OperatorAlerts(CSorvaneDlg& dialog, AlertRules& rules, const QString& settingsPath);
+    ~OperatorAlerts() override;
+
+    void addConditions(QStringList& conditions) const;
+    AlertsWindow& window() { return m_window; }
+    DesktopNotifier& notifier() { return m_notifier; }
+    // The Settings window, run modally; what it says applies at once.
+    void editSettings();
+
+private:
+    void showUnseen(int count);
+
+    CSorvaneDlg& m_dialog;
+    AlertRules& m_rules;
+    QString m_settingsPath;
+    AlertsWindow m_window;
+    DesktopNotifier m_notifier;
+    std::unique_ptr<QSystemTrayIcon> m_tray;
+};
