@@ -28,7 +28,7 @@ QString readOne(const UdpSocket& socket)
     int error = 0;
     const long n = receiveDatagram(socket, buffer, sizeof buffer, &error);
     if (n >= 0)
-        return QString::number(n) + ' ' + QString::fromLatin1(datagramField(QByteArray(buffer, n), 4, 40));
+        return QString::number(n) + ' ' + QString::fromLatin1(buffer + 4, int(qstrnlen(buffer + 4, 40)));
     return wouldBlock(error) ? "EAGAIN " : error == EMSGSIZE ? "EMSGSIZE " : "? ";
 }
 
@@ -132,7 +132,6 @@ private slots:
         int error = 0;
         QCOMPARE(m_discovery.readReply(buffer, sizeof buffer, &error), 512L);
         QCOMPARE(QByteArray(buffer, 512), reply);
-        QCOMPARE(encodeDiscoveryReply(ip(10, 0, 0, 7), "fw"), discoveryReply(ip(10, 0, 0, 7)));
         m_discovery.CloseDiscoverySocket();
         m_discovery.CloseDiscoverySocket();
         QVERIFY(!m_discovery.socket().isOpen());
