@@ -161,7 +161,6 @@ private slots:
         QTest::newRow("CR LF and lone LF end lines")
             << QByteArray("a  12/05/1999  x\r\nb  12/05/1999  y\nc  12/05/1999  z")
             << QByteArrayList{"a  12/05/1999  x", "b  12/05/1999  y", "c  12/05/1999  z"};
-        QTest::newRow("150 characters in two pieces") << w149 + "x\r\n" << QByteArrayList{w149};
         QTest::newRow("rest of a long line has its own date") << w149 + "u  12/05/1999  rest\r\n"
                                                               << QByteArrayList{w149, "u  12/05/1999  rest"};
         QTest::newRow("any white space parts runs")
