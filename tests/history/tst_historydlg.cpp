@@ -218,6 +218,7 @@ private slots:
         checkCentred(*dlg);
         QCOMPARE(listed(*dlg), QStringLiteral("A  03/15/2026"));
         // The Year box takes typing, and Enter there ends the window through OK all the same.
+        QTest::mouseClick(box(*dlg, "YearList")->lineEdit(), Qt::LeftButton);
         typeYear(*dlg, QStringLiteral("2011"));
         QTest::keyClick(box(*dlg, "YearList")->lineEdit(), Qt::Key_Return);
         QTRY_VERIFY(!dlg->isVisible());
