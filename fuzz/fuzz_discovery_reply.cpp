@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
+#include <vector>
 
 namespace
 {
@@ -19,9 +19,8 @@ constexpr std::size_t TEXT_WIDTH = 16;
 // received bytes is caught; returns whether it named a server.
 bool readExactly(const void* data, std::size_t size, DiscoveryReply& reply)
 {
-    const std::unique_ptr<char[]> copy(new char[size]);
-    std::memcpy(copy.get(), data, size);
-    return readDiscoveryReply(copy.get(), size, reply);
+    const std::vector<char> copy(static_cast<const char*>(data), static_cast<const char*>(data) + size);
+    return readDiscoveryReply(copy.data(), size, reply);
 }
 
 } // namespace

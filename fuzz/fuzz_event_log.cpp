@@ -4,6 +4,7 @@
 #include "events/EventRecord.h"
 #include "log/UserLog.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -40,10 +41,9 @@ std::string fieldText(const std::uint8_t* data, std::size_t size, Field field)
 
 quint32 addressAt(const std::uint8_t* data, std::size_t size, std::size_t offset)
 {
-    const unsigned char bytes[4] = {byteAt(data, size, offset), byteAt(data, size, offset + 1),
-                                    byteAt(data, size, offset + 2), byteAt(data, size, offset + 3)};
     quint32 address;
-    std::memcpy(&address, bytes, 4);
+    for (std::size_t i = 0; i < 4; ++i)
+        reinterpret_cast<unsigned char*>(&address)[i] = byteAt(data, size, offset + i);
     return address;
 }
 
@@ -56,26 +56,21 @@ void checkText(const char* decoded, std::size_t width, const std::string& expect
 // after a field's first NUL, and everything past byte 156.
 std::string canonicalDatagram(const std::uint8_t* data, std::size_t size)
 {
-    std::string bytes(EVENT_DATAGRAM_SIZE, '\0');
-    for (std::size_t i = 0; i < EVENT_DATAGRAM_SIZE; ++i)
-        bytes[i] = static_cast<char>(byteAt(data, size, i));
+    std::string bytes(reinterpret_cast<const char*>(data), std::min(size, EVENT_DATAGRAM_SIZE));
+    bytes.resize(EVENT_DATAGRAM_SIZE, '\0');
     bytes[0] = bytes[2] = '\0';
-    for (Field field : {USERNAME, GROUPNAME, LOGINTIME, DATE, EVENTTIME}) {
-        for (std::size_t i = fieldText(data, size, field).size(); i < field.width; ++i)
-            bytes[field.offset + i] = '\0';
-    }
+    for (Field field : {USERNAME, GROUPNAME, LOGINTIME, DATE, EVENTTIME})
+        std::fill(bytes.begin() + field.offset + fieldText(data, size, field).size(),
+                  bytes.begin() + field.offset + field.width, '\0');
     return bytes;
 }
 
 // A field as the log shows it: a CR or LF would end the line early, so the writer puts "?" instead.
-std::string logged(const char* text)
+std::string logged(std::string text)
 {
-    std::string out(text);
-    for (char& c : out) {
-        if (c == '\r' || c == '\n')
-            c = '?';
-    }
-    return out;
+    std::replace(text.begin(), text.end(), '\r', '?');
+    std::replace(text.begin(), text.end(), '\n', '?');
+    return text;
 }
 
 std::string dotted(quint32 address)

@@ -18,7 +18,6 @@ namespace
 
 constexpr std::size_t READER_BLOCK = 8 << 20; // the reader's block: long-line inputs straddle it
 constexpr std::size_t PIECE = LOG_PIECE_LENGTH;
-// The mode byte's bits.
 enum : std::uint8_t { RAW_KEY = 0x01, INTERRUPT = 0x02, LONG_LINE_MASK = 0xF0, LONG_LINE = 0xA0 };
 
 struct Input {

@@ -2,6 +2,7 @@
 #include "Harness.h"
 
 #include "app/Sorvane.h"
+#include "common/Files.h"
 
 #include "widgets/DialogUnits.h"
 
@@ -85,16 +86,13 @@ private slots:
     {
         QFETCH(QByteArray, content);
         QFETCH(bool, keptAsItWas);
-        QFile file(settingsPath());
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        file.close();
+        QVERIFY(writeFileBytes(settingsPath(), content));
         run([&](CSorvaneDlg& dialog) {
             QCOMPARE(dialog.size(), dialog.minimumSize());
             QCOMPARE(events(dialog)->columnWidth(4),
                      qRound(180 * DialogUnits(dialog.font()).baseWidth() / 6));
         });
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll() == content, keptAsItWas);
+        QCOMPARE(fileBytes(settingsPath()) == content, keptAsItWas);
         const QSettings saved(settingsPath(), QSettings::IniFormat);
         QCOMPARE(saved.value("window/event-columns").toStringList().size(), keptAsItWas ? 0 : 5);
     }

@@ -1,17 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/Datagrams.h"
 
-#include <cstring>
+#include <QtEndian>
 
 const QByteArray DISCOVER_PACKET =
     QByteArray::fromHex("0100000000303030303030303030303030446973636f766572205061636b657400");
 
 quint32 ip(quint8 a, quint8 b, quint8 c, quint8 d)
 {
-    const quint8 bytes[4] = {a, b, c, d};
-    quint32 address;
-    std::memcpy(&address, bytes, 4);
-    return address;
+    return qToBigEndian(quint32(a) << 24 | quint32(b) << 16 | quint32(c) << 8 | d);
 }
 
 QByteArray eventDatagram(quint8 code, const QByteArray& user, const QByteArray& group, quint32 userAddress,
@@ -30,13 +27,6 @@ QByteArray eventDatagram(quint8 code, const QByteArray& user, const QByteArray& 
     d.replace(132, time.size(), time);
     d.truncate(157);
     return d;
-}
-
-QByteArray datagramField(const QByteArray& datagram, int offset, int width)
-{
-    const QByteArray raw = datagram.mid(offset, width);
-    const qsizetype nul = raw.indexOf('\0');
-    return nul < 0 ? raw : raw.left(nul);
 }
 
 QByteArray discoveryReply(quint32 server, int size)

@@ -15,9 +15,6 @@ QByteArray eventDatagram(quint8 code, const QByteArray& user, const QByteArray& 
                          const QByteArray& date = "12/06/2026", const QByteArray& time = "10:00:00",
                          const QByteArray& login = "09:59", quint8 header = 0);
 
-// A field of a datagram up to its first NUL.
-QByteArray datagramField(const QByteArray& datagram, int offset, int width);
-
 // A 21-byte discovery reply naming `server` (datagram order), cut or padded to `size` bytes.
 QByteArray discoveryReply(quint32 server, int size = 21);
 

@@ -16,7 +16,6 @@ public:
     void show(QWidget* owner, const QString& text, const QString& caption, Icon icon) override
     {
         messages << text;
-        captions << caption;
         icons.push_back(icon);
         owners.push_back(owner);
         if (onShow)
@@ -25,7 +24,6 @@ public:
             showTo->show(owner, text, caption, icon);
     }
     QStringList messages;
-    QStringList captions;
     std::vector<Icon> icons;
     std::vector<QWidget*> owners;
     std::function<void(const QString&)> onShow;

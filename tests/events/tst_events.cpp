@@ -50,31 +50,21 @@ private slots:
     void datagramsDecodeFieldByField_data()
     {
         QTest::addColumn<QByteArray>("datagram");
-        QTest::addColumn<int>("received");
         QTest::addColumn<QByteArray>("record");
-        const auto row = [](const char* name, const QByteArray& datagram, int received,
-                            const QByteArray& record) {
-            QTest::newRow(name) << datagram << received << record;
+        const auto row = [](const char* name, const QByteArray& datagram, const QByteArray& record) {
+            QTest::newRow(name) << datagram << record;
         };
-        const QByteArray code4 = "|TryingInvalidPasswords| Trying invalid Passwords";
-        const QByteArray sample =
-            "5|4|alice|staff|08:14:59|10.0.0.1|192.168.1.10|12/05/1999|08:15:02" + code4;
-        row("every field", SAMPLE, 157, sample);
-        row("after a NUL",
-            QByteArray(SAMPLE)
-                .replace(4, 8, QByteArray("bob\0junk", 8))
-                .replace(107, 3, QByteArray("1\0#", 3)),
-            157, "5|4|bob|staff|08:14:59|10.0.0.1|192.168.1.10|1|08:15:02" + code4);
-        // What lies past the received length must not show up in the record. (The fuzz corpus replay
-        // checks the other layouts: longer datagrams, bytes 0 and 2 set, nothing received.)
-        row("cut short", SAMPLE.left(46) + QByteArray(466, '\xEE'), 46,
-            "5|4|alice|st||0.0.0.0|0.0.0.0||" + code4);
+        row("every field", SAMPLE,
+            "5|4|alice|staff|08:14:59|10.0.0.1|192.168.1.10|12/05/1999|08:15:02"
+            "|TryingInvalidPasswords| Trying invalid Passwords");
+        // The fuzz corpus replay checks the other layouts: text after a NUL, datagrams cut short or
+        // longer, bytes 0 and 2 set.
         const QByteArray u(40, 'u'), g(40, 'g'), d(25, 'd'), t(25, 't'), l(15, 'l');
-        row("full widths", eventDatagram(9, u, g, ip(255, 0, 10, 1), ip(1, 2, 3, 4), d, t, l), 157,
+        row("full widths", eventDatagram(9, u, g, ip(255, 0, 10, 1), ip(1, 2, 3, 4), d, t, l),
             "0|9|" + u + '|' + g + '|' + l + "|255.0.10.1|1.2.3.4|" + d + '|' + t +
                 "|AccessTimeExpired| Access time Expired");
         for (const int code : {10, 255})
-            row(qPrintable(QString::number(code)), eventDatagram(quint8(code), ""), 157,
+            row(qPrintable(QString::number(code)), eventDatagram(quint8(code), ""),
                 "0|" + QByteArray::number(code) +
                     "||Staff|09:59|0.0.0.0|0.0.0.0|12/06/2026|10:00:00|| Unknown event " +
                     QByteArray::number(code));
@@ -83,12 +73,8 @@ private slots:
     void datagramsDecodeFieldByField()
     {
         QFETCH(QByteArray, datagram);
-        QFETCH(int, received);
         QFETCH(QByteArray, record);
-        const EventRecord decoded = decodeEvent(datagram.constData(), static_cast<std::size_t>(received));
-        QCOMPARE(describe(decoded), record);
-        // The encoder gives back a datagram that decodes to the same record.
-        QCOMPARE(describe(decodeEvent(encodeEvent(decoded).constData(), 157)), record);
+        QCOMPARE(describe(decodeEvent(datagram.constData(), std::size_t(datagram.size()))), record);
     }
 
     void addressesAndPortsAreReadStrictly_data()
@@ -128,7 +114,6 @@ private slots:
     {
         AllowList list;
         QVERIFY(list.allows(0x01020304)); // empty: every sender
-        QCOMPARE(datagramOrder(0x0A000102), ip(10, 0, 1, 2));
         QString bad;
         for (const char* junk : {"", "10.0.0.0/33", "10.0.0.0/", "10.0.0.1,,10.0.0.2",
                                  "10.0.0.0/8,10.0.0.300", "10.0.0.0/+8", "host"}) {

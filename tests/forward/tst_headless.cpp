@@ -3,6 +3,7 @@
 
 #include "app/Headless.h"
 #include "common/Datagrams.h"
+#include "common/Files.h"
 #include "common/LoopbackPeer.h"
 
 #include <QDir>
@@ -20,11 +21,7 @@ void sendEvents(quint16 port, int first, int count)
         firewall.sendTo(port, eventDatagram(LoggedOn, "u" + QByteArray::number(i)));
 }
 
-int lines(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? int(file.readAll().count('\n')) : 0;
-}
+int lines(const QString& path) { return int(fileBytes(path).count('\n')); }
 
 // The monitor's binary with no display at all: a window would need one and fail.
 std::unique_ptr<QProcess> startMonitor(const QStringList& arguments)
@@ -124,7 +121,6 @@ private slots:
                                  10000);
         monitor.stop();
         QCOMPARE(printed.last(), listening + ", 50 events not forwarded" + condition);
-        QCOMPARE(lines(m_dir.filePath("status-log")), 50);
     }
 };
 

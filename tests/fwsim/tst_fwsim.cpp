@@ -108,12 +108,11 @@ private slots:
             "|0a0b0c|0102ffffff|");
         row("waits and comments", "  # only a comment\r\n\r\n\twait 250 # pause\nwait-discover\nraw 01#02\n",
             "wait 250|discover|01");
-        // A malformed line is named by its number, and nothing is sent.
+        // A malformed line is named by its number, and nothing is sent (an unknown directive: above).
         const auto bad = [](const char* name, const QByteArray& line, const char* message) {
             QTest::newRow(name) << "# header\nraw 01\n\n" + line + "\nraw 02\n"
                                 << "error 4: " + QByteArray(message);
         };
-        bad("unknown directive", "send 01", "unknown directive 'send'");
         bad("name too long", "event user=" + QByteArray(41, 'x'), "at most 40");
         bad("nul in a field", "event user=a\\x00b", "NUL");
         bad("unknown key", "event colour=red", "'colour'");

@@ -8,7 +8,10 @@
 #include "maindlg/SorvaneDlg.h"
 #include "net/Endpoint.h"
 
+#include <QApplication>
 #include <QByteArray>
+#include <QComboBox>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QAbstractItemView>
 #include <QListWidget>
@@ -67,10 +70,6 @@ struct MonitorFixture {
         dialog->show();
         return dialog.get();
     }
-    template <typename T> T* child(const char* name) const
-    {
-        return dialog->findChild<T*>(QLatin1String(name));
-    }
     QByteArray logPath() const { return QFile::encodeName(dir.filePath(QStringLiteral("userfile"))); }
     void send(const QByteArray& datagram)
     {
@@ -81,19 +80,6 @@ struct MonitorFixture {
     bool waitForEvents(int cap = INT_MAX) const
     {
         return QTest::qWaitFor([this, cap] { return dialog->eventModel().rowCount() == std::min(sent, cap); });
-    }
-    QStringList servers() const
-    {
-        QStringList texts;
-        const auto* list = child<QListWidget>("ServerList");
-        for (int i = 0; i < list->count(); ++i)
-            texts << list->item(i)->text();
-        return texts;
-    }
-    QString selected() const
-    {
-        const QList<QListWidgetItem*> items = child<QListWidget>("ServerList")->selectedItems();
-        return items.isEmpty() ? QString() : items.first()->text();
     }
 };
 
@@ -107,10 +93,10 @@ protected:
     std::unique_ptr<MonitorFixture> m_fixture;
     CSorvaneDlg* m_dialog = nullptr;
 
-    template <typename T> T* child(const char* name) const { return m_fixture->child<T>(name); }
+    template <typename T> T* child(const char* name) const { return m_fixture->dialog->findChild<T*>(name); }
 
     // Shown and active, so that its shortcuts reach it.
-    void start(quint64 maxEventRows = 20000000, int selectPeriod = 3000, int detectionPeriod = 9000)
+    void start(int selectPeriod = 3000, int detectionPeriod = 9000, quint64 maxEventRows = 20000000)
     {
         m_fixture = std::make_unique<MonitorFixture>(selectPeriod, detectionPeriod, maxEventRows);
         m_dialog = m_fixture->start();
@@ -128,6 +114,41 @@ protected:
     }
 
     bool waitForEvents(int cap = INT_MAX) const { return m_fixture->waitForEvents(cap); }
+
+    QStringList servers() const { return column(child<QListWidget>("ServerList"), 0); }
+    QString selected() const
+    {
+        const QList<QListWidgetItem*> items = child<QListWidget>("ServerList")->selectedItems();
+        return items.isEmpty() ? QString() : items.first()->text();
+    }
+
+    // The operator clicks a server in the list.
+    void pickServer(const QString& text)
+    {
+        auto* list = child<QListWidget>("ServerList");
+        const QList<QListWidgetItem*> items = list->findItems(text, Qt::MatchExactly);
+        QVERIFY(!items.isEmpty());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(items.first()).center());
+    }
+
+    // The operator steps through a drop-down list with the keyboard to entry `index`.
+    void pickEntry(const char* name, int index)
+    {
+        auto* combo = child<QComboBox>(name);
+        QVERIFY(index >= 0 && index < combo->count());
+        combo->setFocus();
+        while (combo->currentIndex() != index)
+            QTest::keyClick(combo, combo->currentIndex() < index ? Qt::Key_Down : Qt::Key_Up);
+    }
+
+    // What a right-click on `widget` opens, if anything.
+    static QWidget* rightClick(QWidget* widget)
+    {
+        const QPoint at(5, 5);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, widget->mapToGlobal(at));
+        QApplication::sendEvent(widget, &event);
+        return QApplication::activePopupWidget();
+    }
 
     // The column of each row of a view, top first.
     static QStringList column(const QAbstractItemView* view, int column)

@@ -4,15 +4,11 @@
 #include "maindlg/OnlineUserModel.h"
 #include "net/Discovery.h"
 
-#include <QComboBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTest>
 #include <QTimer>
 
-#include <cstring>
 #include <sched.h>
 
 class DiscoveryTest : public WindowTest
@@ -21,22 +17,14 @@ class DiscoveryTest : public WindowTest
 
     quint16 m_monitorPort = 0; // where the last Discover packet came from
 
-    void start(int selectPeriod = 3000, int detectionPeriod = 9000)
-    {
-        WindowTest::start(20000000, selectPeriod, detectionPeriod);
-    }
-
     QByteArray awaitDiscoverPacket()
     {
         QByteArray packet;
-        if (!m_fixture->firewall.receive(packet, 5000, &m_monitorPort))
-            return {};
+        m_fixture->firewall.receive(packet, 5000, &m_monitorPort);
         return packet;
     }
 
     void reply(const QByteArray& bytes) { m_fixture->firewall.sendTo(m_monitorPort, bytes); }
-    QStringList servers() const { return m_fixture->servers(); }
-    QString selected() const { return m_fixture->selected(); }
 
 private slots:
     void cleanup() { m_fixture.reset(); }
@@ -55,13 +43,11 @@ private slots:
         reply(first);
         QTRY_COMPARE(servers(), QStringList{QStringLiteral("10.0.0.3")});
         QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
-        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.3"));
         QVERIFY(!child<QLineEdit>("SelectedServerField")->isEnabled());
 
         reply(discoveryReply(ip(10, 0, 0, 20), 512));
         QTRY_COMPARE(servers(), QString("10.0.0.20 10.0.0.3").split(' '));
         QCOMPARE(selected(), QStringLiteral("10.0.0.20"));
-        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.20"));
 
         // Too long, too short and a duplicate list nothing new; a later good one still arrives.
         reply(discoveryReply(ip(192, 168, 0, 1), 513));
@@ -87,10 +73,8 @@ private slots:
 
         // The operator picks 10.0.0.30; a late reply moves the selection back to the first entry,
         // and the users shown are that server's, not the previous one's.
-        auto* list = child<QListWidget>("ServerList");
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+        pickServer("10.0.0.30");
         QCOMPARE(m_dialog->onlineUserModel().cellText(0, 3), QByteArray("bob"));
-        QCOMPARE(child<QComboBox>("GroupFilter")->count(), 2);
         reply(discoveryReply(ip(10, 0, 0, 30)));
         QTRY_COMPARE(selected(), QStringLiteral("10.0.0.3"));
         QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.3"));
@@ -104,9 +88,7 @@ private slots:
 
         // The same server selected again: nothing is rebuilt, and the chosen group stays.
         auto* filter = child<QComboBox>("GroupFilter");
-        filter->setFocus();
-        QTest::keyClick(filter, Qt::Key_Down);
-        QCOMPARE(filter->currentText(), QStringLiteral("Staff"));
+        pickEntry("GroupFilter", 1);
         reply(discoveryReply(ip(10, 0, 0, 4)));
         QTRY_COMPARE(servers().size(), 3);
         QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
@@ -114,12 +96,12 @@ private slots:
         QCOMPARE(m_dialog->onlineUserModel().rowCount(), 2);
 
         // Nothing the operator does empties the selection: Ctrl+click, Ctrl+Space, a click below.
+        auto* list = child<QListWidget>("ServerList");
         const QPoint item = list->visualItemRect(list->item(0)).center();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, item);
         QTest::keyClick(list, Qt::Key_Space, Qt::ControlModifier);
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(item.x(), list->viewport()->height() - 2));
         QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
-        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.3"));
         QCOMPARE(m_dialog->onlineUserModel().rowCount(), 2);
     }
 
@@ -202,19 +184,10 @@ private slots:
         m_fixture->boxes.messages.clear();
         m_dialog->OnRefreshServerList();
         QCOMPARE(m_fixture->boxes.messages.first(), QStringLiteral("Auto4"));
-
-        // A send that fails: the discovery port 0 cannot be sent to.
-        cleanup();
-        m_fixture = std::make_unique<MonitorFixture>();
-        m_fixture->endpoints.discoveryPort = 0;
-        m_fixture->rebuild();
-        m_dialog = m_fixture->dialog.get();
-        m_dialog->OnInitDialog();
-        QCOMPARE(m_fixture->boxes.messages,
-                 QStringList({"StartAutoDetection failed", "Unable to proceed with autodetection...."}));
-        QVERIFY(!m_fixture->discovery->socket().isOpen());
     }
-    // Last of all: it moves this process into a network namespace of its own, with no route anywhere.
+
+    // A send that fails. Last of all: it moves this process into a network namespace of its own,
+    // with no route anywhere.
     void unreachableDiscoveryTargetFailsToStartAndNothingHangs()
     {
         if (::unshare(CLONE_NEWNET) != 0)

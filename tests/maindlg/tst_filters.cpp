@@ -1,25 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Harness.h"
 
-#include "maindlg/EventListModel.h"
 #include "maindlg/OnlineUserModel.h"
 #include "maindlg/RowFilterModel.h"
-#include "widgets/DialogUnits.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
-#include <QContextMenuEvent>
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QTableView>
-#include <QTest>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -52,21 +47,11 @@ class FilterTest : public WindowTest
 {
     Q_OBJECT
 
-    int m_cap = 1 << 30;
-
     void sendSequence()
     {
         for (const Sent& s : SEQUENCE)
             send(s.code, s.user, s.server);
-        QVERIFY(waitForEvents(m_cap));
-    }
-
-    void pickKind(int entry)
-    {
-        auto* kinds = child<QComboBox>("EventKindFilter");
-        kinds->setFocus();
-        while (kinds->currentIndex() != entry)
-            QTest::keyClick(kinds, kinds->currentIndex() < entry ? Qt::Key_Down : Qt::Key_Up);
+        QVERIFY(waitForEvents());
     }
 
     void typeFilter(const QString& text)
@@ -84,18 +69,10 @@ class FilterTest : public WindowTest
         QCOMPARE(field->text(), text);
     }
 
-    // The list's own menu, as a right-click opens it, with the entries' texts.
-    QMenu* openMenu(QTableView* view)
-    {
-        const QPoint at(5, 5);
-        QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
-        QApplication::sendEvent(view->viewport(), &event);
-        return qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    }
-
+    // The entry of the list's own menu, as a right-click opens it.
     void triggerEntry(QTableView* view, const QString& text)
     {
-        QMenu* menu = openMenu(view);
+        auto* menu = qobject_cast<QMenu*>(rightClick(view->viewport()));
         QVERIFY(menu);
         QAction* found = nullptr;
         for (QAction* action : menu->actions())
@@ -107,11 +84,7 @@ class FilterTest : public WindowTest
     }
 
 private slots:
-    void cleanup()
-    {
-        m_fixture.reset();
-        m_cap = 1 << 30;
-    }
+    void cleanup() { m_fixture.reset(); }
 
     void textAndKindKeepTheMatchingEvents_data()
     {
@@ -127,7 +100,6 @@ private slots:
         QTest::newRow("unknown code's text") << "unknown event" << 0 << users("eve");
         QTest::newRow("date in every row")
             << "12/06" << 0 << users("eve,bob,admin,carol,,Dave,carol,alice,bob,bob,alice");
-        QTest::newRow("nothing") << "zzz" << 0 << users("");
         QTest::newRow("outside Latin-1") << QStringLiteral("b\u0151b") << 0 << users("");
         QTest::newRow("log-ons and log-offs") << "" << 1 << users("alice,alice");
         QTest::newRow("failed attempts") << "" << 2 << users("admin,bob");
@@ -146,7 +118,7 @@ private slots:
         start();
         sendSequence();
         typeFilter(text);
-        pickKind(kind);
+        pickEntry("EventKindFilter", kind);
         auto* view = child<QTableView>("EventList");
         QCOMPARE(column(view, 3), users);
         QCOMPARE(child<QLabel>("EventCount")->text(), QStringLiteral("%1 of 11 events").arg(users.size()));
@@ -156,28 +128,24 @@ private slots:
         QCOMPARE(kinds->itemText(0), QStringLiteral("All events"));
     }
 
-    void newEventsWhileFilteredAndClearingShowsTheWholeList()
+    void newEventsWhileFilteredClearingShowsTheWholeListAndCopyTakesItInViewOrder()
     {
         start();
         sendSequence();
         auto* view = child<QTableView>("EventList");
-        const QByteArray unfiltered = m_dialog->dumpViews();
         typeFilter("bob");
-        pickKind(3);
+        pickEntry("EventKindFilter", 3);
         send(AccountIsDisabled, "bobby", SERVER_B);
         send(AccountIsDisabled, "carl", SERVER_B);
         send(LoggedOn, "bob", SERVER_A);
         send(AccountLockedUp, "Bob", SERVER_A);
-        QVERIFY(waitForEvents(m_cap));
+        QVERIFY(waitForEvents());
         QCOMPARE(column(view, 3), QString("Bob,bobby,bob,bob").split(u','));
         QCOMPARE(child<QLabel>("EventCount")->text(), QStringLiteral("4 of 15 events"));
 
-        // Escape empties the field, and "All events" with it shows the whole list, row for row.
-        auto* field = child<QLineEdit>("EventFilter");
-        field->setFocus();
-        QTest::keyClick(field, Qt::Key_Escape);
-        QVERIFY(field->text().isEmpty());
-        pickKind(0);
+        // An empty field and "All events" show the whole list, row for row.
+        typeFilter("");
+        pickEntry("EventKindFilter", 0);
         QVERIFY(!m_dialog->eventView().isFiltering());
         QCOMPARE(child<QLabel>("EventCount")->text(), QString());
         const EventListModel& model = m_dialog->eventModel();
@@ -186,17 +154,33 @@ private slots:
             for (int col = 0; col < 5; ++col)
                 QCOMPARE(view->model()->index(row, col).data().toString(),
                          QString::fromLatin1(model.cellText(row, col)));
-        QVERIFY(m_dialog->dumpViews().endsWith(unfiltered.mid(unfiltered.indexOf("EventList:\n") + 11)));
+
+        // Copy takes the selected rows in view order, from the keys or the list's menu.
+        view->horizontalHeader()->moveSection(3, 0); // Username first, as the operator dragged it
+        view->horizontalHeader()->hideSection(1);
+        const auto cellCentre = [view](int row) {
+            return view->visualRect(view->model()->index(row, 2)).center();
+        };
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cellCentre(5));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, cellCentre(7));
+        QApplication::clipboard()->clear();
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        const QString expected = "bob\t12/06/2026\t10.0.0.20\t Account Marked for LockUp\n"
+                                 "carol\t12/06/2026\t10.0.0.3\t Access time Expired\n";
+        QCOMPARE(QApplication::clipboard()->text(), expected);
+
+        QApplication::clipboard()->clear();
+        triggerEntry(view, "Copy");
+        QCOMPARE(QApplication::clipboard()->text(), expected);
     }
 
     void theNewestRowsStayUnderTheCapFilteredOrNot()
     {
-        start(4);
-        m_cap = 4;
+        start(3000, 9000, 4);
         typeFilter("keep");
         for (const char* user : {"keep1", "x1", "keep2", "x2", "keep3", "x3", "x4"})
             send(LoggedOn, user);
-        QVERIFY(waitForEvents(m_cap));
+        QVERIFY(waitForEvents(4));
         QTRY_COMPARE(m_dialog->eventModel().cellText(0, 3), QByteArray("x4"));
         // The list holds keep3, x2, x3, x4: keep1 and keep2 left with the oldest rows.
         auto* view = child<QTableView>("EventList");
@@ -216,7 +200,7 @@ private slots:
         send(LoggedOn, "alice", SERVER_A);
         send(LoggedOn, "bob", SERVER_A);
         send(LoggedOn, "Alina", SERVER_A);
-        QVERIFY(waitForEvents(m_cap));
+        QVERIFY(waitForEvents());
         child<QListWidget>("ServerList")->setCurrentRow(0);
         auto* users = child<QTableView>("OnlineUserList");
         QCOMPARE(column(users, 3), QString("Alina,bob,alice").split(u','));
@@ -224,34 +208,6 @@ private slots:
         QCOMPARE(field->accessibleName(), QStringLiteral("Filter online users"));
         QTest::keyClicks(field, "ALI");
         QCOMPARE(column(users, 3), QString("Alina,alice").split(u','));
-        send(LoggedOn, "malik", SERVER_A);
-        send(LoggedOff, "alice", SERVER_A);
-        QVERIFY(waitForEvents(m_cap));
-        // The log-off came from another address: alice stays; malik is new at the top.
-        QCOMPARE(column(users, 3), QString("malik,Alina,alice").split(u','));
-    }
-
-    void copyTakesTheSelectedRowsInViewOrder()
-    {
-        start();
-        sendSequence();
-        auto* view = child<QTableView>("EventList");
-        view->horizontalHeader()->moveSection(3, 0); // Username first, as the operator dragged it
-        view->horizontalHeader()->hideSection(1);
-        const auto cellCentre = [view](int row) {
-            return view->visualRect(view->model()->index(row, 2)).center();
-        };
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cellCentre(1));
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, cellCentre(3));
-        QApplication::clipboard()->clear();
-        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
-        const QString expected = "bob\t12/06/2026\t10.0.0.20\t Account Marked for LockUp\n"
-                                 "carol\t12/06/2026\t10.0.0.3\t Access time Expired\n";
-        QCOMPARE(QApplication::clipboard()->text(), expected);
-
-        QApplication::clipboard()->clear();
-        triggerEntry(view, "Copy");
-        QCOMPARE(QApplication::clipboard()->text(), expected);
     }
 
     void exportWritesQuotedUtf8OfTheShownRowsOrSaysWhyNot()
@@ -260,14 +216,15 @@ private slots:
         send(LoggedOn, "plain", SERVER_B);
         send(LoggedOn, "say \"hi\", then\rgo");
         send(LoggedOn, "J\xF6rg");
-        QVERIFY(waitForEvents(m_cap));
+        QVERIFY(waitForEvents());
         QTemporaryDir dir;
         const QString path = dir.filePath("events.csv");
+        QString target = path;
         QStringList asked;
         m_dialog->chooseExportPath = [&](QWidget* owner, const QString& caption, const QString& name,
                                          const QString&) {
             asked << caption + ": " + name + (owner == m_dialog ? " over the window" : "");
-            return path;
+            return target;
         };
         typeFilter("10.0.0.3");
         auto* view = child<QTableView>("EventList");
@@ -280,9 +237,7 @@ private slots:
         QVERIFY(m_fixture->boxes.messages.isEmpty());
 
         // The online list exports the same way; cancelling the chooser writes nothing.
-        m_dialog->chooseExportPath = [](QWidget*, const QString&, const QString&, const QString&) {
-            return QString();
-        };
+        target.clear();
         triggerEntry(child<QTableView>("OnlineUserList"), "Export to CSV...");
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"events.csv"});
 
@@ -290,18 +245,17 @@ private slots:
         typeFilter("");
         for (int i = 0; i < 400; ++i)
             send(LoggedOn, "user" + QByteArray::number(i));
-        QVERIFY(waitForEvents(m_cap));
-        QString failing = dir.filePath("missing/events.csv");
-        m_dialog->chooseExportPath = [&](QWidget*, const QString&, const QString&, const QString&) {
-            return failing;
+        QVERIFY(waitForEvents());
+        const auto failsSaying = [&](int error) {
+            triggerEntry(view, "Export to CSV...");
+            return m_fixture->boxes.messages.value(0).contains(QString::fromLocal8Bit(std::strerror(error)));
         };
-        triggerEntry(child<QTableView>("EventList"), "Export to CSV...");
-        QCOMPARE(m_fixture->boxes.messages.size(), 1);
-        QVERIFY2(m_fixture->boxes.messages.last().contains(QString::fromLocal8Bit(std::strerror(ENOENT))),
-                 qPrintable(m_fixture->boxes.messages.last()));
+        target = dir.filePath("missing/events.csv");
+        QVERIFY(failsSaying(ENOENT));
+        m_fixture->boxes.messages.clear();
 
         // A file-size limit stops the write part-way: the file of that name keeps what it held.
-        failing = path;
+        target = path;
         const QByteArray earlier = readFile(path);
         rlimit saved{};
         ::getrlimit(RLIMIT_FSIZE, &saved);
@@ -309,12 +263,11 @@ private slots:
         rlimit small = saved;
         small.rlim_cur = 4096;
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-        triggerEntry(child<QTableView>("EventList"), "Export to CSV...");
+        const bool saidWhy = failsSaying(EFBIG);
         ::setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previous);
-        QCOMPARE(m_fixture->boxes.messages.size(), 2);
-        QVERIFY2(m_fixture->boxes.messages.last().contains(QString::fromLocal8Bit(std::strerror(EFBIG))),
-                 qPrintable(m_fixture->boxes.messages.last()));
+        QVERIFY2(saidWhy, qPrintable(m_fixture->boxes.messages.join('|')));
+        QCOMPARE(m_fixture->boxes.messages.size(), 1);
         QCOMPARE(m_fixture->boxes.icons.back(), MessageBoxes::Icon::Critical);
         QCOMPARE(readFile(path), earlier);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"events.csv"});
@@ -323,19 +276,17 @@ private slots:
     void enterAndEscapeInAFilterFieldAndTheWindow()
     {
         start();
-        for (const char* name : {"EventFilter", "OnlineUserFilter"}) {
-            auto* field = child<QLineEdit>(name);
-            field->setFocus();
-            QTest::keyClicks(field, "abc");
-            QTest::keyClick(field, Qt::Key_Return);
-            QVERIFY(m_dialog->isVisible());
-            QCOMPARE(field->text(), QStringLiteral("abc"));
-            QTest::keyClick(field, Qt::Key_Escape);
-            QVERIFY(m_dialog->isVisible());
-            QCOMPARE(field->text(), QString());
-        }
+        auto* field = child<QLineEdit>("EventFilter");
+        field->setFocus();
+        QTest::keyClicks(field, "abc");
+        QTest::keyClick(field, Qt::Key_Return);
+        QVERIFY(m_dialog->isVisible());
+        QCOMPARE(field->text(), QStringLiteral("abc"));
+        QTest::keyClick(field, Qt::Key_Escape);
+        QVERIFY(m_dialog->isVisible());
+        QCOMPARE(field->text(), QString());
         // Outside a field, or in an empty one, they close the window as its buttons would.
-        QTest::keyClick(child<QLineEdit>("EventFilter"), Qt::Key_Escape);
+        QTest::keyClick(field, Qt::Key_Escape);
         QVERIFY(!m_dialog->isVisible());
         QCOMPARE(m_dialog->result(), int(QDialog::Rejected));
         m_dialog->show();
@@ -351,52 +302,38 @@ private slots:
         OnlineUserModel source;
         RowFilterModel filtered(&source);
         QAbstractItemModelTester tester(&filtered, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QTableView view;
+        QTableView all, view;
+        all.setModel(&source);
         view.setModel(&filtered);
-        std::vector<QByteArray> reference; // addresses, top first
+        QStringList reference; // addresses, top first
         std::srand(11);
-        QByteArray text = "7";
-        int compared = 0;
-        filtered.setFilter(QString::fromLatin1(text));
+        QString text = "7";
+        filtered.setFilter(text);
         for (int step = 0; step < 6000; ++step) {
             if (step % 1000 == 0)
                 source.beginBatch();
             if (step % 1000 == 100)
                 source.endBatch();
-            if (step % 1500 == 700) {
-                text = text == "7" ? "1" : "7";
-                filtered.setFilter(QString::fromLatin1(text));
-            }
-            const QByteArray address =
-                "10.0." + QByteArray::number(std::rand() % 30) + "." + QByteArray::number(std::rand() % 40);
-            const auto at = std::find(reference.begin(), reference.end(), address);
-            QCOMPARE(source.findAddress(address), at == reference.end() ? -1 : int(at - reference.begin()));
-            if (at != reference.end()) {
-                source.removeRowAt(int(at - reference.begin()));
-                reference.erase(at);
+            if (step % 1500 == 700)
+                filtered.setFilter(text = text == "7" ? "1" : "7");
+            const QString address = QStringLiteral("10.0.%1.%2").arg(std::rand() % 30).arg(std::rand() % 40);
+            const int at = int(reference.indexOf(address));
+            QCOMPARE(source.findAddress(address.toLatin1()), at);
+            if (at >= 0) {
+                source.removeRowAt(at);
+                reference.removeAt(at);
             } else {
                 OnlineUser user;
-                setField(user.IPAddress, 15, address);
+                setField(user.IPAddress, 15, address.toLatin1());
                 source.insertTop(user);
-                reference.insert(reference.begin(), address);
+                reference.prepend(address);
             }
             // Inside a batch that turned into a reset, the rows are only known at its end.
             if (step % 1000 >= 100 && (step % 97 == 0 || step % 1000 == 100)) {
-                QStringList expected;
-                for (const QByteArray& a : reference)
-                    if (a.contains(text))
-                        expected << QString::fromLatin1(a);
-                QStringList shown;
-                for (int row = 0; row < filtered.rowCount(); ++row)
-                    shown << filtered.index(row, 2).data().toString();
-                QCOMPARE(shown, expected);
-                QCOMPARE(source.rowCount(), int(reference.size()));
-                for (int row = 0; row < source.rowCount(); ++row)
-                    QCOMPARE(source.cellText(row, 2), reference[std::size_t(row)]);
-                ++compared;
+                QCOMPARE(column(&all, 2), reference);
+                QCOMPARE(column(&view, 2), reference.filter(text));
             }
         }
-        QVERIFY(compared > 50);
         QVERIFY(filtered.indexBytes() <= 4 * std::size_t(source.rowCount()) + 1024);
     }
 };

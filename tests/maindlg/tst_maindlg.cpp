@@ -2,39 +2,27 @@
 #include "Harness.h"
 
 #include "events/OnlineUserTable.h"
-#include "maindlg/EventListModel.h"
 #include "maindlg/OnlineUserModel.h"
 #include "widgets/DialogUnits.h"
 #include "widgets/MessageBoxWindow.h"
 
 #include <QAccessible>
-#include <QComboBox>
-#include <QContextMenuEvent>
 #include <QGroupBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMap>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
-#include <QTest>
 #include <QTimer>
 #include <QWindow>
 
+#include <arpa/inet.h>
+
 namespace
 {
-
-QStringList comboTexts(const QComboBox* combo)
-{
-    QStringList texts;
-    for (int i = 0; i < combo->count(); ++i)
-        texts << combo->itemText(i);
-    return texts;
-}
 
 // "address user group server" of each online row, top first.
 QStringList onlineRows(const CSorvaneDlg& dialog)
@@ -53,10 +41,8 @@ QStringList tableEntries(const CSorvaneDlg& dialog)
 {
     QStringList entries;
     for (const OnlineUser& user : dialog.onlineUsers())
-        entries << QStringLiteral("%1 %2 %3")
-                       .arg(QLatin1String(user.IPAddress))
-                       .arg(user.EventCode)
-                       .arg(QLatin1String(user.ServerIPAddress));
+        entries << QString::asprintf("%s %u %s", user.IPAddress, unsigned(user.EventCode),
+                                     user.ServerIPAddress);
     return entries;
 }
 
@@ -66,32 +52,8 @@ class MainWindowTest : public WindowTest
 {
     Q_OBJECT
 
-    // The operator clicks a server in the list.
-    void pickServer(const QString& text)
-    {
-        auto* list = child<QListWidget>("ServerList");
-        const QList<QListWidgetItem*> items = list->findItems(text, Qt::MatchExactly);
-        QVERIFY(!items.isEmpty());
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(items.first()).center());
-    }
-
-    // The operator steps through the group filter with the keyboard until `text` is chosen.
-    void pickGroup(const QString& text)
-    {
-        auto* combo = child<QComboBox>("GroupFilter");
-        const int target = combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
-        QVERIFY(target >= 0);
-        combo->setFocus();
-        while (combo->currentIndex() != target)
-            QTest::keyClick(combo, combo->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
-    }
-
 private slots:
-    void cleanup()
-    {
-        m_fixture.reset();
-        m_dialog = nullptr;
-    }
+    void cleanup() { m_fixture.reset(); }
 
     void windowAsTheTemplateHasIt()
     {
@@ -105,7 +67,7 @@ private slots:
         QVERIFY(m_dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
         QVERIFY(child<QPushButton>("Close")->isDefault());
         QCOMPARE(m_dialog->focusWidget(), child<QPushButton>("Close"));
-        QCOMPARE(comboTexts(child<QComboBox>("GroupFilter")), QStringList{QStringLiteral("All")});
+        QCOMPARE(column(child<QComboBox>("GroupFilter")->view(), 0), QStringList{QStringLiteral("All")});
         QCOMPARE(child<QComboBox>("GroupFilter")->currentText(), QStringLiteral("All"));
 
         auto* events = child<QTableView>("EventList");
@@ -113,13 +75,11 @@ private slots:
         QVERIFY(!events->showGrid() && !users->showGrid());
         QCOMPARE(events->selectionBehavior(), QAbstractItemView::SelectItems);
         QStringList titles;
-        for (int i = 0; i < 5; ++i)
-            titles << events->model()->headerData(i, Qt::Horizontal).toString();
-        QCOMPARE(titles, QString("Date LoginTime ServerIPAddress Username EventMessage").split(' '));
-        titles.clear();
-        for (int i = 0; i < 6; ++i)
-            titles << users->model()->headerData(i, Qt::Horizontal).toString();
-        QCOMPARE(titles, QString("Date LoginTime IPAddress Username Groupname ServerIPAddress").split(' '));
+        for (const QTableView* view : {events, users})
+            for (int i = 0; i < view->model()->columnCount(); ++i)
+                titles << view->model()->headerData(i, Qt::Horizontal).toString();
+        QCOMPARE(titles.join(' '), QString("Date LoginTime ServerIPAddress Username EventMessage "
+                                           "Date LoginTime IPAddress Username Groupname ServerIPAddress"));
 
         // Tab order is the template's: Close, Help, Refresh, History, filter, users, events, servers;
         // each list's own filter comes just before it; the Alerts button comes after them all.
@@ -152,23 +112,11 @@ private slots:
 
         const EventListModel& events = m_dialog->eventModel();
         QCOMPARE(events.cellText(0, 4), QByteArray(" Unknown event 12"));
-        QCOMPARE(events.cellText(1, 3), QByteArray("bob"));
         QCOMPARE(events.cellText(1, 4), QByteArray(" Trying invalid Passwords"));
-        QCOMPARE(events.cellText(2, 0) + '|' + events.cellText(2, 1) + '|' + events.cellText(2, 2),
-                 QByteArray("12/06/2026|10:00:00|10.0.0.3"));
-        // Addresses sort as text: "." before the digits.
-        QCOMPARE(m_fixture->servers(),
-                 QString("10.0.0.20 10.0.0.3 9.1.1.1").split(' '));
-        // Nothing is selected, so nothing is shown; the table has every user.
-        QVERIFY(onlineRows(*m_dialog).isEmpty());
-        QCOMPARE(tableEntries(*m_dialog),
-                 QString("10.1.0.5 0 10.0.0.3,10.1.0.6 4 10.0.0.20,10.1.0.7 12 9.1.1.1").split(','));
-
-        QCOMPARE(readFile(QFile::decodeName(m_fixture->logPath())), QByteArray("10:00:00  12/06/2026  10.0.0.3  alice  LoggedOn\r\n"
-                                           "10:00:00  12/06/2026  10.0.0.20  bob  TryingInvalidPasswords\r\n"
-                                           "10:00:00  12/06/2026  9.1.1.1  carol  \r\n"));
-        QCOMPARE(m_dialog->statusText(),
-                 QStringLiteral("Listening for events on UDP port %1").arg(m_fixture->endpoints.eventPort));
+        QCOMPARE(readFile(QFile::decodeName(m_fixture->logPath())),
+                 QByteArray("10:00:00  12/06/2026  10.0.0.3  alice  LoggedOn\r\n"
+                            "10:00:00  12/06/2026  10.0.0.20  bob  TryingInvalidPasswords\r\n"
+                            "10:00:00  12/06/2026  9.1.1.1  carol  \r\n"));
         QAccessibleInterface* table = QAccessible::queryAccessibleInterface(child<QTableView>("EventList"));
         QVERIFY(table && table->tableInterface());
         QCOMPARE(table->tableInterface()->cellAt(2, 3)->text(QAccessible::Name), QStringLiteral("alice"));
@@ -209,6 +157,10 @@ private slots:
                "on olga Other 10.2.0.5 B; group Guests; on sue Staff 10.1.0.9 A; group Staff; group Guests;"
                "off bob Guests 10.1.0.6 A; ?rows; reboot - - 0.0.0.0 A; ?table; ?rows"
             << "10.1.0.5 0 A,10.1.0.6 0 A|10.1.0.6 bob Guests A,10.1.0.5 alice Staff A||10.2.0.5 0 B||";
+        QTest::newRow("nothing selected: no rows, and the table has every user")
+            << "on alice Staff 10.1.0.5 A; pw bob Staff 10.1.0.6 B; 12 carol Guests 10.1.0.7 9.1.1.1; ?rows;"
+               "?table"
+            << "|10.1.0.5 0 A,10.1.0.6 4 B,10.1.0.7 12 9.1.1.1|";
         QTest::newRow("marked for lock-up from the selected server")
             << "on alice Staff 10.1.0.5 A; pick A; marked alice Staff 10.1.0.5 A; 12 eve Staff 10.1.0.8 A; "
                "?rows; ?table"
@@ -227,16 +179,9 @@ private slots:
                                               {"reboot", FirewallRebooted},
                                               {"expired", AccessTimeExpired},
                                               {"marked", AccountMarkedForLockUp}};
-        auto server = [](const QString& name) {
-            return name == "A"   ? QStringLiteral("10.0.0.3")
-                   : name == "B" ? QStringLiteral("10.0.0.20")
-                                 : name;
-        };
-        auto address = [](const QString& dotted) {
-            const QStringList n = dotted.split('.');
-            return ip(quint8(n[0].toUInt()), quint8(n[1].toUInt()), quint8(n[2].toUInt()),
-                      quint8(n[3].toUInt()));
-        };
+        auto server = [](const QString& n) { return n == "A" ? "10.0.0.3" : n == "B" ? "10.0.0.20" : n; };
+        auto address = [](const QString& dots) { return quint32(::inet_addr(dots.toLatin1().constData())); };
+        auto* groups = child<QComboBox>("GroupFilter");
         auto named = [](QString text) { return text.replace("10.0.0.20", "B").replace("10.0.0.3", "A"); };
         QString noted;
         for (const QString& step : steps.split(';')) {
@@ -246,20 +191,20 @@ private slots:
             if (w[0] == "pick")
                 pickServer(server(w[1]));
             else if (w[0] == "group")
-                pickGroup(w[1]);
+                pickEntry("GroupFilter", groups->findText(w[1], Qt::MatchExactly | Qt::MatchCaseSensitive));
             else if (w[0] == "?rows")
                 noted += named(onlineRows(*m_dialog).join(',')) + '|';
             else if (w[0] == "?table")
                 noted += named(tableEntries(*m_dialog).join(',')) + '|';
             else if (w[0] == "?groups")
-                noted += comboTexts(child<QComboBox>("GroupFilter")).join(' ') + '|';
+                noted += column(groups->view(), 0).join(' ') + '|';
             else
                 send(codes.value(w[0], w[0].toUInt()), w[1] == "-" ? QByteArray() : w[1].toLatin1(),
                      address(server(w[4])), w[2] == "-" ? QByteArray() : w[2].toLatin1(), address(w[3]));
         }
         QCOMPARE(noted, notes);
         // The field above the lists names the selected server.
-        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), m_fixture->selected());
+        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), selected());
     }
 
     void takenPortIsReportedOnTheStatusLine()
@@ -275,15 +220,53 @@ private slots:
         // Where the line is too narrow the text is cut, and a reader still gets all of it.
         line->resize(line->width() / 3, line->height());
         QVERIFY(line->text().endsWith(QChar(0x2026)));
-        QVERIFY(line->text().size() < status.size());
         QCOMPARE(line->toolTip(), status);
         QCOMPARE(line->accessibleDescription(), status);
         QVERIFY(m_fixture->boxes.messages.isEmpty());
     }
 
-    void historyOpensOverTheWindowAndHelpBesideIt()
+    void windowMenuBoxesAndHistoryOpenWhereTheOperatorLooks()
     {
         start();
+        m_dialog->move(0, 0);
+        QMenu* menu = m_dialog->windowMenu();
+        const auto opensWindowMenu = [menu](QWidget* widget) {
+            QWidget* popup = rightClick(widget);
+            if (popup)
+                popup->close();
+            return popup == menu;
+        };
+        for (QWidget* background : {static_cast<QWidget*>(m_dialog), child<QWidget>("StatusLine"),
+                                    static_cast<QWidget*>(m_dialog->findChild<QGroupBox*>())})
+            QVERIFY(opensWindowMenu(background));
+        for (const char* name : {"GroupFilter", "Close", "&Help", "Refresh Server List", "History"})
+            QVERIFY2(!opensWindowMenu(child<QWidget>(name)), name);
+        for (const char* name : {"EventList", "OnlineUserList", "ServerList"})
+            QVERIFY2(!opensWindowMenu(child<QAbstractItemView>(name)->viewport()), name);
+        m_dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_dialog));
+        QTest::keyClick(m_dialog, Qt::Key_Space, Qt::AltModifier);
+        QCOMPARE(QApplication::activePopupWidget(), menu);
+        menu->close();
+
+        // A box sits over the window that raised it, not in the middle of the screen.
+        MessageBoxWindow realBoxes;
+        m_fixture->boxes.showTo = &realBoxes;
+        m_fixture->lookup.resolve = [](const char*) { return false; };
+        QList<bool> overTheWindow;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                const QPoint offset = box->frameGeometry().center() - m_dialog->frameGeometry().center();
+                overTheWindow << (box->windowHandle()->transientParent() == m_dialog->windowHandle() &&
+                                  offset.manhattanLength() < 8);
+                box->accept();
+            }
+        });
+        poll.start(10);
+        QTest::mouseClick(child<QPushButton>("Refresh Server List"), Qt::LeftButton);
+        QCOMPARE(overTheWindow, QList<bool>(3, true));
+
         QStringList seen;
         QTimer::singleShot(0, [&] {
             QWidget* history = QApplication::activeModalWidget();
@@ -307,68 +290,6 @@ private slots:
         QVERIFY(help);
         QTest::mouseClick(child<QPushButton>("Close"), Qt::LeftButton);
         QVERIFY(help.isNull());
-    }
-
-    void windowMenuAndBoxesOpenWhereTheOperatorLooks()
-    {
-        start();
-        m_dialog->move(0, 0);
-        QMenu* menu = m_dialog->windowMenu();
-        // What a right-click on `widget` opens: the window menu, another popup, or nothing.
-        auto rightClick = [&](QWidget* widget) {
-            const QPoint at(3, 3);
-            QContextMenuEvent event(QContextMenuEvent::Mouse, at, widget->mapToGlobal(at));
-            QApplication::sendEvent(widget, &event);
-            QWidget* popup = QApplication::activePopupWidget();
-            const QString opened = popup == menu ? QStringLiteral("window menu")
-                                   : popup       ? QStringLiteral("other")
-                                                 : QString();
-            if (popup)
-                popup->close();
-            return opened;
-        };
-        for (QWidget* background :
-             {static_cast<QWidget*>(m_dialog), m_dialog->findChild<QWidget*>("StatusLine"),
-              static_cast<QWidget*>(m_dialog->findChild<QGroupBox*>())})
-            QCOMPARE(rightClick(background), QStringLiteral("window menu"));
-        // The lists open their own menu (Copy, Export).
-        for (const char* name : {"EventList", "OnlineUserList"})
-            QCOMPARE(rightClick(child<QTableView>(name)->viewport()), QStringLiteral("other"));
-        QCOMPARE(rightClick(child<QListWidget>("ServerList")->viewport()), QString());
-        for (const char* name : {"GroupFilter", "Close", "&Help", "Refresh Server List", "History"})
-            QCOMPARE(rightClick(child<QWidget>(name)), QString());
-        QCOMPARE(rightClick(child<QLineEdit>("SelectedServerField")), QStringLiteral("other"));
-        m_dialog->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_dialog));
-        QTest::keyClick(m_dialog, Qt::Key_Space, Qt::AltModifier);
-        QCOMPARE(QApplication::activePopupWidget(), menu);
-        menu->close();
-
-        // A box sits over the window that raised it, not in the middle of the screen.
-        MessageBoxWindow realBoxes;
-        m_fixture->boxes.showTo = &realBoxes;
-        m_fixture->lookup.resolve = [](const char*) { return false; };
-        QStringList seen;
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            const QPoint offset = box->frameGeometry().center() - m_dialog->frameGeometry().center();
-            seen << QStringLiteral("%1 over %2, %3")
-                        .arg(box->text())
-                        .arg(box->windowHandle()->transientParent() == m_dialog->windowHandle() ? "the window"
-                                                                                                : "?",
-                             offset.manhattanLength() < 8 ? "centred" : "elsewhere");
-            box->accept();
-        });
-        poll.start(10);
-        QTest::mouseClick(child<QPushButton>("Refresh Server List"), Qt::LeftButton);
-        poll.stop();
-        m_fixture->lookup.resolve = [](const char*) { return true; };
-        QCOMPARE(seen, QStringList({"Auto5 over the window, centred",
-                                    "Failed to initialize socket.... over the window, centred",
-                                    "Unable to proceed with autodetection.... over the window, centred"}));
     }
 
     void rowsStayRightPastFourGibibytesOfText()
