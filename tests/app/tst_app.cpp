@@ -247,6 +247,12 @@ private slots:
             -1);
         QCOMPARE(urls(), QStringList({"tcp://127.0.0.1:601"}));
 
+        QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        conf.write("headless=false\n");
+        conf.close();
+        QCOMPARE(parseCommandLine({"sorvane", "--settings", file}, settings), -1);
+        QVERIFY(!settings.headless);
+
         // What cannot be meant stops the start, from either place.
         QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
         conf.write("forward=tcp://10.0.0.9:601, syslog://10.0.0.9:514\n");

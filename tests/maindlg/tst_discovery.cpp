@@ -80,6 +80,9 @@ private slots:
         QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.3"));
         QCOMPARE(m_dialog->onlineUserModel().rowCount(), 1);
         QCOMPARE(m_dialog->onlineUserModel().cellText(0, 3), QByteArray("alice"));
+        // The online row keeps the date and log-on time of the event that put it there.
+        QCOMPARE(m_dialog->onlineUserModel().cellText(0, 0) + " " + m_dialog->onlineUserModel().cellText(0, 1),
+                 QByteArray("12/06/2026 09:59"));
         QCOMPARE(child<QComboBox>("GroupFilter")->itemText(1), QStringLiteral("Staff"));
 
         // Log-ons of the newly selected server join its own list.
