@@ -65,6 +65,22 @@ private slots:
         QCOMPARE(m_dialog->minimumSize(), m_dialog->size());
         QVERIFY(m_dialog->windowFlags() & Qt::WindowMinimizeButtonHint);
         QVERIFY(m_dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
+        // Every control has a place of its own in the window, at the first size and a larger one
+        // (the labels' boxes may reach into what they name).
+        for (const QSize& size : {m_dialog->size(), m_dialog->size() + QSize(90, 60)}) {
+            m_dialog->resize(size);
+            QList<QWidget*> shown;
+            for (QWidget* w : m_dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (w->isVisible() && !qobject_cast<QGroupBox*>(w) && !qobject_cast<QLabel*>(w))
+                    shown << w;
+            for (QWidget* a : shown) {
+                QVERIFY2(m_dialog->rect().contains(a->geometry()), qPrintable(a->objectName()));
+                for (QWidget* b : shown)
+                    QVERIFY2(a == b || !a->geometry().intersects(b->geometry()),
+                             qPrintable(a->objectName() + " over " + b->objectName()));
+            }
+        }
+        m_dialog->resize(1, 1);
         QVERIFY(child<QPushButton>("Close")->isDefault());
         QCOMPARE(m_dialog->focusWidget(), child<QPushButton>("Close"));
         QCOMPARE(column(child<QComboBox>("GroupFilter")->view(), 0), QStringList{QStringLiteral("All")});
