@@ -66,18 +66,25 @@ QByteArray logOn(int i, quint32 server)
     return encodeEvent(record);
 }
 
-QByteArray datagram(int i)
+// Event i of the benchmarks' stream: 100,000 users on four servers, the name padded to `digits`.
+EventRecord streamEvent(int i, quint32 code, int digits)
 {
     EventRecord record;
-    record.EventCode = (i % 5 == 4) ? LoggedOff : LoggedOn;
-    setField(record.Username, USERNAME_WIDTH, "user" + QByteArray::number(i % 100000).rightJustified(4, '0'));
+    record.EventCode = code;
+    setField(record.Username, USERNAME_WIDTH,
+             "user" + QByteArray::number(i % 100000).rightJustified(digits, '0'));
     setField(record.Groupname, GROUPNAME_WIDTH, "Group" + QByteArray::number(i % 7));
     setField(record.LoginTime, LOGINTIME_WIDTH, "08:00:00");
     record.IPAddress = htonl(0x0A000000u + static_cast<quint32>(i % 100000));
     record.ServerIPAddress = ipAddressFromBytes(192, 168, 1, static_cast<quint8>(1 + i % 4));
     setField(record.Date, DATE_WIDTH, "12/06/2026");
     setField(record.EventTime, EVENTTIME_WIDTH, "10:" + QByteArray::number(10 + i % 50) + ":00");
-    return encodeEvent(record);
+    return record;
+}
+
+QByteArray datagram(int i)
+{
+    return encodeEvent(streamEvent(i, (i % 5 == 4) ? LoggedOff : LoggedOn, 4));
 }
 
 } // namespace
@@ -129,21 +136,12 @@ EventBatch syntheticBatch(int first, int count)
 {
     EventBatch batch;
     batch.events.reserve(static_cast<std::size_t>(count));
-    for (int i = first; i < first + count; ++i) {
-        EventRecord record;
-        record.EventCode = static_cast<quint32>(i % 7 == 6   ? TryingInvalidPasswords
-                                                : i % 5 == 4 ? LoggedOff
-                                                             : LoggedOn);
-        setField(record.Username, USERNAME_WIDTH,
-                 "user" + QByteArray::number(i % 100000).rightJustified(5, '0'));
-        setField(record.Groupname, GROUPNAME_WIDTH, "Group" + QByteArray::number(i % 7));
-        setField(record.LoginTime, LOGINTIME_WIDTH, "08:00:00");
-        record.IPAddress = htonl(0x0A000000u + static_cast<quint32>(i % 100000));
-        record.ServerIPAddress = ipAddressFromBytes(192, 168, 1, static_cast<quint8>(1 + i % 4));
-        setField(record.Date, DATE_WIDTH, "12/06/2026");
-        setField(record.EventTime, EVENTTIME_WIDTH, "10:" + QByteArray::number(10 + i % 50) + ":00");
-        batch.events.push_back(record);
-    }
+    for (int i = first; i < first + count; ++i)
+        batch.events.push_back(streamEvent(i,
+                                           i % 7 == 6   ? TryingInvalidPasswords
+                                           : i % 5 == 4 ? LoggedOff
+                                                        : LoggedOn,
+                                           5));
     return batch;
 }
 
