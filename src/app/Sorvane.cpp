@@ -75,7 +75,9 @@ bool CSorvaneApp::InitInstance()
     if (dropCapabilities() != 0)
         std::fprintf(stderr, "sorvane: could not give up the process's capabilities\n");
     // Connected before the window, so the events are on their way while the window shows them.
-    Forwarder forwarder(m_settings.forward);
+    ForwardOptions forwarding = m_settings.forward;
+    forwarding.yieldToWindow = true;
+    Forwarder forwarder(forwarding);
     QObject::connect(&intake, &EventIntake::eventsArrived, &forwarder, &Forwarder::forwardEvents);
     AlertRules rules(m_settings.alerts);
     QObject::connect(&intake, &EventIntake::eventsArrived, &rules, &AlertRules::takeBatch);

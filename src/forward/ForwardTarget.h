@@ -34,4 +34,7 @@ struct ForwardOptions {
     QList<QSslCertificate> caCertificates;
     // Messages waiting per target; past it they are counted as not forwarded.
     std::size_t queueCapacity = 100000;
+    // Forwarding yields the processor to the window and the event reader: set beside a window,
+    // where the window's own work already paces the forwarder.
+    bool yieldToWindow = false;
 };

@@ -7,6 +7,17 @@
 #include <QDeadlineTimer>
 
 #include <chrono>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace
+{
+
+// Weight about a tenth of a normal thread's when the processors are all busy; the full share
+// when they are not.
+constexpr int YIELDING_NICENESS = 10;
+
+} // namespace
 
 Forwarder::Forwarder(const ForwardOptions& options, QObject* parent) : QObject(parent)
 {
@@ -23,6 +34,11 @@ Forwarder::Forwarder(const ForwardOptions& options, QObject* parent) : QObject(p
     }
     if (m_links.empty())
         return;
+    if (options.yieldToWindow)
+        connect(
+            &m_thread, &QThread::started, this,
+            [] { ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), YIELDING_NICENESS); },
+            Qt::DirectConnection);
     m_thread.start();
     for (const auto& link : m_links)
         QMetaObject::invokeMethod(link.get(), &TargetLink::start, Qt::QueuedConnection);

@@ -91,8 +91,16 @@ void TargetLink::shutdown()
 
 void TargetLink::take(std::vector<QByteArray>& out, std::size_t most)
 {
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    const std::size_t count = std::min(most, m_queue.size());
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_queue.size() <= most) {
+        // Hold the lock for a swap only: the intake thread posts under it.
+        std::deque<QByteArray> all;
+        all.swap(m_queue);
+        lock.unlock();
+        std::move(all.begin(), all.end(), std::back_inserter(out));
+        return;
+    }
+    const std::size_t count = most;
     for (std::size_t i = 0; i < count; ++i) {
         out.push_back(std::move(m_queue.front()));
         m_queue.pop_front();
