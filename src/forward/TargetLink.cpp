@@ -16,7 +16,8 @@ std::size_t TargetLink::post(const std::vector<QByteArray>& messages)
     bool wake = false;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        const std::size_t room = m_queue.size() < m_capacity ? m_capacity - m_queue.size() : 0;
+        const std::size_t queued = m_queue.size() + m_takenCount.load(std::memory_order_relaxed);
+        const std::size_t room = queued < m_capacity ? m_capacity - queued : 0;
         const std::size_t taken = std::min(room, messages.size());
         m_queue.insert(m_queue.end(), messages.begin(), messages.begin() + std::ptrdiff_t(taken));
         refused = messages.size() - taken;
@@ -65,8 +66,8 @@ void TargetLink::finish()
 void TargetLink::checkDrained()
 {
     send();
-    bool empty = false;
-    {
+    bool empty = m_taken.empty();
+    if (empty) {
         const std::lock_guard<std::mutex> lock(m_mutex);
         empty = m_queue.empty();
     }
@@ -80,10 +81,11 @@ void TargetLink::shutdown()
 {
     m_drainCheck.reset();
     std::deque<QByteArray> unsent = closeSocket(true);
-    std::size_t waiting = 0;
+    std::size_t waiting = m_taken.size();
+    setTaken({});
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        waiting = m_queue.size();
+        waiting += m_queue.size();
         m_queue.clear();
     }
     countNotForwarded(unsent.size() + waiting);
@@ -91,29 +93,36 @@ void TargetLink::shutdown()
 
 void TargetLink::take(std::vector<QByteArray>& out, std::size_t most)
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_queue.size() <= most) {
-        // Hold the lock for a swap only: the intake thread posts under it.
+    if (m_taken.empty()) {
+        // The intake thread posts under the lock: hold it for a swap only, never for a copy.
         std::deque<QByteArray> all;
-        all.swap(m_queue);
-        lock.unlock();
-        std::move(all.begin(), all.end(), std::back_inserter(out));
-        return;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            all.swap(m_queue);
+        }
+        setTaken(std::move(all));
     }
-    const std::size_t count = most;
+    const std::size_t count = std::min(most, m_taken.size());
     for (std::size_t i = 0; i < count; ++i) {
-        out.push_back(std::move(m_queue.front()));
-        m_queue.pop_front();
+        out.push_back(std::move(m_taken.front()));
+        m_taken.pop_front();
     }
+    m_takenCount.store(m_taken.size(), std::memory_order_relaxed);
+}
+
+void TargetLink::setTaken(std::deque<QByteArray> messages)
+{
+    m_taken = std::move(messages);
+    m_takenCount.store(m_taken.size(), std::memory_order_relaxed);
 }
 
 void TargetLink::putBack(std::deque<QByteArray>& messages)
 {
     if (messages.empty())
         return;
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    m_queue.insert(m_queue.begin(), std::make_move_iterator(messages.begin()),
+    m_taken.insert(m_taken.begin(), std::make_move_iterator(messages.begin()),
                    std::make_move_iterator(messages.end()));
+    m_takenCount.store(m_taken.size(), std::memory_order_relaxed);
     messages.clear();
 }
 
