@@ -131,9 +131,19 @@ QByteArray Collector::written() const
 QList<QJsonObject> Collector::messages() const
 {
     QList<QJsonObject> list;
-    for (const QByteArray& line : written().split('\n'))
-        list << parseMessage(line);
-    list.removeLast(); // what follows the last line's end: nothing, or a line still being written
+    const QList<QByteArray> lines = written().split('\n');
+    // The last piece follows the last line's end: nothing, or a line still being written.
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        QJsonObject message = parseMessage(lines[i]);
+        // A collector killed in the middle of a line leaves it torn, and the restarted one writes
+        // its first message on after it: that message is the line's last object.
+        const qsizetype key = message.isEmpty() ? lines[i].lastIndexOf("\"msg\"") : -1;
+        const qsizetype start = key > 0 ? lines[i].lastIndexOf('{', key) : -1;
+        if (start > 0)
+            message = parseMessage(lines[i].mid(start));
+        if (!message.isEmpty())
+            list << message;
+    }
     return list;
 }
 
