@@ -82,11 +82,12 @@ void TargetLink::shutdown()
     m_drainCheck.reset();
     std::deque<QByteArray> unsent = closeSocket(true);
     std::size_t waiting = m_taken.size();
-    setTaken({});
+    m_taken.clear();
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         waiting += m_queue.size();
         m_queue.clear();
+        m_takenCount.store(0, std::memory_order_relaxed);
     }
     countNotForwarded(unsent.size() + waiting);
 }
@@ -95,24 +96,15 @@ void TargetLink::take(std::vector<QByteArray>& out, std::size_t most)
 {
     if (m_taken.empty()) {
         // The intake thread posts under the lock: hold it for a swap only, never for a copy.
-        std::deque<QByteArray> all;
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            all.swap(m_queue);
-        }
-        setTaken(std::move(all));
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_taken.swap(m_queue);
+        m_takenCount.store(m_taken.size(), std::memory_order_relaxed);
     }
     const std::size_t count = std::min(most, m_taken.size());
     for (std::size_t i = 0; i < count; ++i) {
         out.push_back(std::move(m_taken.front()));
         m_taken.pop_front();
     }
-    m_takenCount.store(m_taken.size(), std::memory_order_relaxed);
-}
-
-void TargetLink::setTaken(std::deque<QByteArray> messages)
-{
-    m_taken = std::move(messages);
     m_takenCount.store(m_taken.size(), std::memory_order_relaxed);
 }
 

@@ -76,7 +76,6 @@ protected:
 private:
     void onWake();
     void checkDrained();
-    void setTaken(std::deque<QByteArray> messages);
 
     ForwardTarget m_target;
     const QString m_url;
@@ -84,7 +83,8 @@ private:
 
     mutable std::mutex m_mutex; // guards the queue, the wake flag and the failure
     std::deque<QByteArray> m_queue;
-    // Taken from the queue in one swap, oldest first; the link's thread alone touches it.
+    // Taken from the queue in one swap, oldest first; only the link's thread touches it, and swaps
+    // it under the lock.
     std::deque<QByteArray> m_taken;
     std::atomic<std::size_t> m_takenCount{0}; // its size, for post()'s bound
     bool m_wakePosted = false;
