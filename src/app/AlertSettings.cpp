@@ -47,6 +47,16 @@ void readSwitch(const QSettings& file, const QString& key, bool& on)
 
 } // namespace
 
+QStringList alertOptionKeys()
+{
+    QStringList keys{QString::fromLatin1(NOTIFICATIONS_KEY)};
+    for (int rule = 0; rule < ALERT_RULE_COUNT; ++rule)
+        keys << ruleKey(rule);
+    for (const NumberKey& n : NUMBER_KEYS)
+        keys << QString::fromLatin1(n.key);
+    return keys;
+}
+
 void readAlertOptions(const QSettings& file, AlertOptions& options)
 {
     for (int rule = 0; rule < ALERT_RULE_COUNT; ++rule)

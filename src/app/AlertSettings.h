@@ -4,6 +4,7 @@
 #include "alerts/AlertRules.h"
 
 #include <QString>
+#include <QStringList>
 
 class QSettings;
 
@@ -11,6 +12,8 @@ class QSettings;
 // group. Values that make no sense are reported on standard error and left out.
 void readAlertOptions(const QSettings& file, AlertOptions& options);
 
+// The keys that readAlertOptions knows.
+QStringList alertOptionKeys();
 // Writes them into the settings file at `path`, keeping its other settings; false (with a word on
 // standard error) when the file cannot be written.
 bool saveAlertOptions(const QString& path, const AlertOptions& options);

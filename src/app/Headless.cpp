@@ -31,7 +31,7 @@ void printToStandardError(const QString& line)
 
 HeadlessMonitor::HeadlessMonitor(const AppSettings& settings, std::function<void(const QString&)> print)
     : m_print(print ? std::move(print) : printToStandardError), m_forwardOptions(settings.forward),
-      m_intake(intakeOptions(settings)), m_rules(settings.alerts)
+      m_intake(intakeOptions(settings)), m_rules(settings.alerts), m_inForce(inForceText(settings))
 {
     connect(&m_intake, &EventIntake::eventsArrived, this,
             [this](const EventBatch& batch) { m_lastBatchSize = batch.events.size(); });
@@ -54,6 +54,7 @@ bool HeadlessMonitor::start()
     forwardAlerts(m_rules, *m_forwarder);
     connect(m_forwarder.get(), &Forwarder::statusChanged, this, &HeadlessMonitor::onForwarderStatus);
     m_intake.open();
+    m_print(m_inForce);
     printStatus();
     if (!m_intake.isOpen())
         return false;

@@ -45,6 +45,7 @@ private:
     ForwardOptions m_forwardOptions;
     EventIntake m_intake;
     AlertRules m_rules; // its alerts are forwarded
+    QString m_inForce;  // printed at start
     // Made once no privilege is left: its thread, which talks to the collectors, would keep any.
     std::unique_ptr<Forwarder> m_forwarder;
     QTimer m_tick;

@@ -10,10 +10,14 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <unistd.h>
 
 namespace
 {
@@ -24,23 +28,54 @@ QString defaultSettingsPath()
            QStringLiteral("/sorvane/sorvane.conf");
 }
 
-// The settings file, or none when there is none to read; what is wrong with it goes to stderr.
-std::unique_ptr<QSettings> openSettings(const QString& path, bool named)
+// The settings file, or none when there is none; false (printed) when it exists and cannot be read,
+// since running on defaults would drop what the operator wrote there (allowed senders, say).
+bool openSettings(const QString& path, bool named, std::unique_ptr<QSettings>& settings)
 {
-    const QFileInfo file(path);
-    if (!file.exists() && !named)
-        return nullptr;
-    if (!file.isFile() || !file.isReadable()) {
-        std::fprintf(stderr, "sorvane: cannot read the settings file %s; it is ignored\n", qPrintable(path));
-        return nullptr;
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        if (named)
+            std::fprintf(stderr, "sorvane: the settings file %s does not exist; the defaults apply\n",
+                         qPrintable(path));
+        return true;
     }
-    auto settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int error = fd < 0 ? errno : info.isDir() ? EISDIR : 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (error != 0) {
+        std::fprintf(stderr, "sorvane: cannot read the settings file %s: %s\n", qPrintable(path),
+                     std::strerror(error));
+        return false;
+    }
+    settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
     if (settings->status() != QSettings::NoError) {
-        std::fprintf(stderr, "sorvane: the settings file %s is not in the settings format; it is ignored\n",
+        std::fprintf(stderr, "sorvane: the settings file %s is not in the settings format\n",
                      qPrintable(path));
-        return nullptr;
+        return false;
     }
-    return settings;
+    return true;
+}
+
+// Names every key and group of the file that no reader knows: a misspelt key would otherwise be
+// ignored without a word.
+void warnOfUnknownKeys(const QSettings& file, const QStringList& known)
+{
+    const QStringList groups{QStringLiteral("window"), QStringLiteral("alerts")};
+    QStringList unknownGroups;
+    for (const QString& key : file.allKeys()) {
+        const qsizetype slash = key.indexOf(QLatin1Char('/'));
+        const QString group = key.left(slash);
+        if (slash >= 0 && !groups.contains(group)) {
+            if (!unknownGroups.contains(group))
+                std::fprintf(stderr, "sorvane: unknown group [%s] in %s; it is ignored\n", qPrintable(group),
+                             qPrintable(file.fileName()));
+            unknownGroups << group;
+        } else if (!known.contains(key)) {
+            std::fprintf(stderr, "sorvane: unknown setting %s in %s; it is ignored\n", qPrintable(key),
+                         qPrintable(file.fileName()));
+        }
+    }
 }
 
 struct Option {
@@ -50,8 +85,6 @@ struct Option {
     const char* expected; // what a good value looks like, for the error
     // Repeatable on the command line, a list in the settings file.
     bool list = false;
-    // A bad value in the settings file stops the start too, rather than being ignored.
-    bool strict = false;
 };
 
 // A switch: set alone on the command line; "true" or "false" in the settings file.
@@ -87,7 +120,8 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
           QStringLiteral("Where the server discovery request goes (default 255.255.255.255:1019)."),
           QStringLiteral("ADDRESS[:PORT]")},
          [&](const QString& v) {
-             return parseAddressPort(v, endpoints.discoveryAddress, endpoints.discoveryPort, DISCOVERY_PORT);
+             return parseAddressPort(v, endpoints.discoveryAddress, endpoints.discoveryPort, DISCOVERY_PORT,
+                                     &problem);
          },
          "an IPv4 ADDRESS[:PORT]"},
         {{QStringLiteral("log-file"),
@@ -116,14 +150,15 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
           QStringLiteral("A.B.C.D[/N],...")},
          [&](const QString& v) {
              QString bad;
-             if (endpoints.allowed.parse(v, &bad))
+             QString why;
+             if (endpoints.allowed.parse(v, &bad, &why))
                  return true;
              problem = QStringLiteral("\"%1\" is not an IPv4 address or CIDR block").arg(bad);
+             if (!why.isEmpty())
+                 problem += QStringLiteral(": ") + why;
              return false;
          },
-         "IPv4 addresses and CIDR blocks, comma-separated",
-         false,
-         true},
+         "IPv4 addresses and CIDR blocks, comma-separated"},
         {{QStringLiteral("dump-views"),
           QStringLiteral("Keep a text copy of the window's views in PATH (diagnostics)."),
           QStringLiteral("PATH")},
@@ -138,13 +173,15 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
                          "tcp://HOST:PORT or tls://HOST:PORT (repeatable)."),
           QStringLiteral("URL")},
          [&](const QString& v) {
-             const std::optional<ForwardTarget> target = parseForwardUrl(v);
+             QString why;
+             const std::optional<ForwardTarget> target = parseForwardUrl(v, &why);
              if (target)
                  settings.forward.targets.push_back(*target);
+             else if (!why.isEmpty())
+                 problem = QStringLiteral("\"%1\": %2").arg(v, why);
              return target.has_value();
          },
-         "udp://, tcp:// or tls://HOST:PORT",
-         true,
+         "udp://HOST[:PORT], tcp://HOST:PORT or tls://HOST[:PORT]",
          true},
         {{QStringLiteral("forward-ca"),
           QStringLiteral("Verify tls:// collectors against the CA certificates in FILE (PEM) instead of the "
@@ -154,9 +191,7 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
              settings.forward.caCertificates = readCaCertificates(v);
              return !settings.forward.caCertificates.isEmpty();
          },
-         "a readable file of PEM certificates",
-         false,
-         true},
+         "a readable file of PEM certificates"},
         {{QStringLiteral("headless"),
           QStringLiteral("Run without a window or display: no discovery, status lines on standard error.")},
          [&](const QString& v) { return parseSwitch(v, settings.headless); },
@@ -190,45 +225,59 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
 
     const bool named = parser.isSet(settingsFile);
     const QString settingsPath = named ? parser.value(settingsFile) : defaultSettingsPath();
-    const std::unique_ptr<QSettings> file = openSettings(settingsPath, named);
-    // A file that could not be read is left as it is; a missing one is made when the window closes.
-    settings.settingsPath = file || !QFileInfo::exists(settingsPath) ? settingsPath : QString();
+    std::unique_ptr<QSettings> file;
+    if (!openSettings(settingsPath, named, file))
+        return 2;
+    // A missing file is made when the window closes.
+    settings.settingsPath = settingsPath;
     if (file) {
+        QStringList known = windowLayoutKeys() + alertOptionKeys();
+        for (const Option& o : options)
+            known << o.option.names().constFirst();
+        warnOfUnknownKeys(*file, known);
         readWindowLayout(*file, settings.dialog.layout);
         readAlertOptions(*file, settings.alerts);
     }
     settings.forward.targets.clear();
     for (const Option& o : options) {
         const QString name = o.option.names().constFirst();
-        problem.clear();
-        if (parser.isSet(o.option)) {
-            const QStringList values = o.list ? parser.values(o.option) : QStringList{parser.value(o.option)};
-            for (const QString& value : values) {
-                if (!o.apply(value)) {
-                    if (!problem.isEmpty())
-                        std::fprintf(stderr, "sorvane: --%s: %s\n", qPrintable(name), qPrintable(problem));
-                    else
-                        std::fprintf(stderr, "sorvane: --%s needs %s, not \"%s\"\n", qPrintable(name),
-                                     o.expected, qPrintable(value));
-                    return 2;
-                }
-            }
-        } else if (file && file->contains(name)) {
-            const QVariant setting = file->value(name);
+        const bool given = parser.isSet(o.option);
+        if (!given && !(file && file->contains(name)))
+            continue;
+        QStringList values;
+        if (given) {
+            values = o.list ? parser.values(o.option) : QStringList{parser.value(o.option)};
+        } else {
             // A single value with commas reads back as a list.
-            const QStringList values =
+            const QVariant setting = file->value(name);
+            values =
                 o.list ? setting.toStringList() : QStringList{setting.toStringList().join(QLatin1Char(','))};
-            for (const QString& value : values) {
-                if (o.apply(value))
-                    continue;
-                std::fprintf(stderr, "sorvane: %s in %s needs %s, not \"%s\"%s\n", qPrintable(name),
-                             qPrintable(file->fileName()), o.expected, qPrintable(value),
-                             o.strict ? "" : "; it is ignored");
-                if (o.strict)
-                    return 2;
-            }
+        }
+        for (const QString& value : values) {
+            problem.clear();
+            if (o.apply(value))
+                continue;
+            // What the operator wrote and cannot be applied stops the start, from either place.
+            const QString where =
+                given ? QStringLiteral("--") + name : QStringLiteral("%1 in %2").arg(name, file->fileName());
+            if (!problem.isEmpty())
+                std::fprintf(stderr, "sorvane: %s: %s\n", qPrintable(where), qPrintable(problem));
+            else
+                std::fprintf(stderr, "sorvane: %s needs %s, not \"%s\"\n", qPrintable(where), o.expected,
+                             qPrintable(value));
+            return 2;
         }
     }
     settings.dialog.userFilePath = QFile::encodeName(QFileInfo(logFile).absoluteFilePath());
     return -1;
+}
+
+QString inForceText(const AppSettings& settings)
+{
+    QStringList collectors;
+    for (const ForwardTarget& target : settings.forward.targets)
+        collectors << target.url();
+    return QStringLiteral("forwarding to %1; accepting events from %2")
+        .arg(collectors.isEmpty() ? QStringLiteral("no collector") : collectors.join(QStringLiteral(", ")),
+             settings.endpoints.allowed.text());
 }

@@ -60,20 +60,29 @@ CSorvaneApp::CSorvaneApp(const AppSettings& settings, MessageBoxes& boxes)
 {
 }
 
+CSorvaneApp::~CSorvaneApp() = default;
+
+void CSorvaneApp::bindEventPort()
+{
+    if (m_intake)
+        return;
+    IntakeOptions intakeOptions;
+    intakeOptions.endpoint = m_settings.endpoints;
+    intakeOptions.logPath = m_settings.dialog.userFilePath;
+    m_intake = std::make_unique<EventIntake>(intakeOptions);
+    m_intake->bind();
+    if (dropCapabilities() != 0)
+        std::fprintf(stderr, "sorvane: could not give up the process's capabilities\n");
+}
+
 bool CSorvaneApp::InitInstance()
 {
     if (!socketsAvailable()) {
         m_boxes.show(nullptr, QStringLiteral("Windows sockets initialization failed."));
         return false;
     }
-    IntakeOptions intakeOptions;
-    intakeOptions.endpoint = m_settings.endpoints;
-    intakeOptions.logPath = m_settings.dialog.userFilePath;
-    EventIntake intake(intakeOptions);
-    // The one step that may need the port privilege comes first, and then no privilege is kept.
-    intake.bind();
-    if (dropCapabilities() != 0)
-        std::fprintf(stderr, "sorvane: could not give up the process's capabilities\n");
+    bindEventPort();
+    EventIntake& intake = *m_intake;
     // Connected before the window, so the events are on their way while the window shows them.
     ForwardOptions forwarding = m_settings.forward;
     forwarding.yieldToWindow = true;
@@ -83,7 +92,9 @@ bool CSorvaneApp::InitInstance()
     QObject::connect(&intake, &EventIntake::eventsArrived, &rules, &AlertRules::takeBatch);
     forwardAlerts(rules, forwarder);
     DiscoveryEndpoint discovery(m_settings.endpoints, hostLookup);
-    CSorvaneDlg dialog(m_settings.dialog, intake, discovery, m_boxes);
+    DialogOptions dialogOptions = m_settings.dialog;
+    dialogOptions.inForce = inForceText(m_settings);
+    CSorvaneDlg dialog(dialogOptions, intake, discovery, m_boxes);
     OperatorAlerts alerts(dialog, rules, m_settings.settingsPath);
     dialog.extraStatus = [&forwarder, &alerts](StatusCounts& counts, QStringList& conditions) {
         forwarder.addStatus(counts, conditions);

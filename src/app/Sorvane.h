@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 // What the command line and the settings file chose; without either, a real firewall network's
 // defaults.
@@ -31,10 +32,13 @@ constexpr int FORWARD_FINISH_MS = 2000;
 // Reads the command line, and the settings file it names with --settings (by default
 // ~/.config/sorvane/sorvane.conf), into `settings`; an option on the command line wins over the
 // same setting in the file. Returns -1 to go on, or the exit code after --help, --version or an
-// error (printed). A settings file that cannot be read, or a setting in it that makes no sense, is
-// reported on standard error and ignored. The window's layout from the last run is read there too.
-// Needs no display.
+// error (printed): a settings file that exists and cannot be read, or an option in it that makes no
+// sense, stops the start (2); unknown keys are named on standard error. The window's layout from the
+// last run is read there too. Needs no display.
 int parseCommandLine(const QStringList& arguments, AppSettings& settings);
+
+// The collectors and the allowed senders in force, for the operator to check at start.
+QString inForceText(const AppSettings& settings);
 
 // The application: checks that the system can give it a datagram socket, then runs the main
 // window, with the event pipeline and server discovery it drives, until it closes.
@@ -42,8 +46,14 @@ class CSorvaneApp
 {
 public:
     CSorvaneApp(const AppSettings& settings, MessageBoxes& boxes);
+    ~CSorvaneApp();
 
-    // False when the application is to end, which is always once it returns.
+    // Binds the event port, the one step that may need the port privilege, then gives up every
+    // privilege. Call it before the application object exists: a thread keeps the capabilities it
+    // was started with, and the display's threads start with the application object.
+    void bindEventPort();
+    // False when the application is to end, which is always once it returns. Binds the event port
+    // first unless bindEventPort() did.
     bool InitInstance();
 
     // Replaced in tests to stand for a system without sockets.
@@ -56,4 +66,5 @@ public:
 private:
     AppSettings m_settings;
     MessageBoxes& m_boxes;
+    std::unique_ptr<EventIntake> m_intake;
 };

@@ -49,6 +49,11 @@ QStringList widthTexts(const std::vector<int>& widths)
 
 } // namespace
 
+QStringList windowLayoutKeys()
+{
+    return {GEOMETRY_KEY, EVENT_COLUMNS_KEY, ONLINE_COLUMNS_KEY};
+}
+
 void readWindowLayout(const QSettings& file, WindowLayout& layout)
 {
     if (file.contains(GEOMETRY_KEY)) {

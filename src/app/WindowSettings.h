@@ -4,6 +4,7 @@
 #include "maindlg/SorvaneDlg.h"
 
 #include <QString>
+#include <QStringList>
 
 class QSettings;
 
@@ -11,6 +12,8 @@ class QSettings;
 // [window] group. Values that make no sense are reported on standard error and left out.
 void readWindowLayout(const QSettings& file, WindowLayout& layout);
 
+// The keys that readWindowLayout knows.
+QStringList windowLayoutKeys();
 // Writes the layout into the settings file at `path`, keeping its other settings; false (with a
 // word on standard error) when the file cannot be written.
 bool saveWindowLayout(const QString& path, const WindowLayout& layout);

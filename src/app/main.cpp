@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <unistd.h>
 
 namespace
@@ -99,10 +100,13 @@ int main(int argc, char* argv[])
             return 1;
         return QCoreApplication::exec();
     }
+    MessageBoxWindow boxes;
+    auto theApp = std::make_unique<CSorvaneApp>(settings, boxes);
+    // Bound and without privilege before the display's threads exist.
+    theApp->bindEventPort();
     QApplication app(argc, argv);
     onTermination({SIGTERM, SIGINT, SIGHUP}, [] { QApplication::closeAllWindows(); });
-    MessageBoxWindow boxes;
-    CSorvaneApp theApp(settings, boxes);
-    theApp.InitInstance();
+    theApp->InitInstance();
+    theApp.reset(); // its sockets and notifiers go while the application object still exists
     return 0;
 }

@@ -5,25 +5,7 @@
 
 #include <QHostAddress>
 
-#include <algorithm>
 #include <cstring>
-
-namespace
-{
-
-bool isHostName(QStringView name)
-{
-    if (name.isEmpty() || name.size() > 253 || name.startsWith(QLatin1Char('.')) ||
-        name.startsWith(QLatin1Char('-')))
-        return false;
-    for (const QChar c : name) {
-        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != QLatin1Char('.') && c != QLatin1Char('-'))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 QString ForwardTarget::url() const
 {
@@ -33,24 +15,37 @@ QString ForwardTarget::url() const
     return QStringLiteral("%1://%2:%3").arg(QLatin1String(schemes[int(transport)]), shownHost).arg(port);
 }
 
-std::optional<ForwardTarget> parseForwardUrl(const QString& text)
+std::optional<ForwardTarget> parseForwardUrl(const QString& text, QString* problem)
 {
     static const struct {
         const char* prefix;
         Transport transport;
-    } schemes[] = {{"udp://", Transport::Udp}, {"tcp://", Transport::Tcp}, {"tls://", Transport::Tls}};
+        quint16 defaultPort;
+    } schemes[] = {{"udp://", Transport::Udp, SYSLOG_UDP_PORT},
+                   {"tcp://", Transport::Tcp, 0},
+                   {"tls://", Transport::Tls, SYSLOG_TLS_PORT}};
     ForwardTarget target;
     QStringView rest;
+    quint16 defaultPort = 0;
     for (const auto& scheme : schemes) {
         if (text.startsWith(QLatin1String(scheme.prefix))) {
             target.transport = scheme.transport;
+            defaultPort = scheme.defaultPort;
             rest = QStringView(text).mid(qsizetype(std::strlen(scheme.prefix)));
         }
     }
-    const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
-    if (colon <= 0 || !parsePort(rest.mid(colon + 1), target.port))
+    // The port's colon is the last one outside an IPv6 address's brackets.
+    const qsizetype colon = rest.endsWith(QLatin1Char(']')) ? -1 : rest.lastIndexOf(QLatin1Char(':'));
+    QStringView host = rest;
+    if (colon >= 0) {
+        host = rest.left(colon);
+        if (!parsePort(rest.mid(colon + 1), target.port))
+            return std::nullopt;
+    } else if (defaultPort == 0) {
         return std::nullopt;
-    const QStringView host = rest.left(colon);
+    } else {
+        target.port = defaultPort;
+    }
     if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'))) {
         const QString address = host.mid(1, host.size() - 2).toString();
         if (QHostAddress(address).protocol() != QAbstractSocket::IPv6Protocol)
@@ -58,13 +53,8 @@ std::optional<ForwardTarget> parseForwardUrl(const QString& text)
         target.host = address;
         return target;
     }
-    // All digits and dots: a dotted IPv4 address in full, never a host name.
-    quint32 address = 0;
-    const bool numeric =
-        std::all_of(host.begin(), host.end(), [](QChar c) { return c.isDigit() || c == QLatin1Char('.'); });
-    if (numeric ? !parseIPv4(host, address) : !isHostName(host))
+    if (!parseHost(host, target.host, problem))
         return std::nullopt;
-    target.host = host.toString().toLower();
     return target;
 }
 

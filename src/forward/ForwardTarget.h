@@ -21,9 +21,15 @@ struct ForwardTarget {
     QString url() const;
 };
 
-// "udp://HOST:PORT", "tcp://HOST:PORT" or "tls://HOST:PORT", HOST a name, a dotted IPv4 address or
-// a bracketed IPv6 one; nothing else (no user, path, query or default port).
-std::optional<ForwardTarget> parseForwardUrl(const QString& text);
+// The registered syslog ports; plain TCP has none.
+constexpr quint16 SYSLOG_UDP_PORT = 514;
+constexpr quint16 SYSLOG_TLS_PORT = 6514;
+
+// "udp://HOST[:PORT]", "tcp://HOST:PORT" or "tls://HOST[:PORT]", HOST a name, a dotted IPv4 address
+// (as parseHost reads them) or a bracketed IPv6 one; nothing else (no user, path or query). Without
+// a port, udp:// takes 514 and tls:// 6514. `*problem`, when the host is refused for a reason the
+// operator should read.
+std::optional<ForwardTarget> parseForwardUrl(const QString& text, QString* problem = nullptr);
 
 // The PEM certificates of `path`; empty when it cannot be read or holds none.
 QList<QSslCertificate> readCaCertificates(const QString& path);

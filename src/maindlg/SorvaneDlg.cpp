@@ -316,5 +316,5 @@ QString CSorvaneDlg::statusText() const
 
 void CSorvaneDlg::updateStatus()
 {
-    m_statusLine->setFullText(statusText());
+    m_statusLine->setFullText(statusText(), m_options.inForce);
 }

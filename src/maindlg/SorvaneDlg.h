@@ -58,6 +58,7 @@ struct DialogOptions {
     int detectionPeriod = 9000;
     quint64 maxEventRows = 20000000; // the event list's cap; 0 for none
     WindowLayout layout;             // as the last run left it
+    QString inForce;                 // the collectors and allowed senders, for the status line's tip
 };
 
 // The monitor's one window: the server list, the online users of the chosen server and group,

@@ -10,13 +10,16 @@ class ElidedLabel : public QLabel
 public:
     using QLabel::QLabel;
 
-    void setFullText(const QString& text)
+    // `note`, when given, follows the text on a line of its own in the tip.
+    void setFullText(const QString& text, const QString& note = QString())
     {
-        if (text == m_full)
+        if (text == m_full && note == m_note)
             return;
         m_full = text;
-        setToolTip(text);
-        setAccessibleDescription(text);
+        m_note = note;
+        const QString tip = note.isEmpty() ? text : text + QLatin1Char('\n') + note;
+        setToolTip(tip);
+        setAccessibleDescription(tip);
         elide();
     }
     const QString& fullText() const { return m_full; }
@@ -32,4 +35,5 @@ private:
     void elide() { setText(fontMetrics().elidedText(m_full, Qt::ElideRight, contentsRect().width())); }
 
     QString m_full;
+    QString m_note;
 };

@@ -80,13 +80,17 @@ private slots:
                 QStringLiteral("Listening for events on UDP port %1").arg(settings.endpoints.eventPort);
             const QString condition =
                 QStringLiteral("; forwarding to tcp://127.0.0.1:%1 failed: Connection refused").arg(refused);
+            // The tip ends with what the options put in force.
+            const QString inForce =
+                QStringLiteral("\nforwarding to tcp://127.0.0.1:%1; accepting events from any sender")
+                    .arg(refused);
             auto* status = dialog.findChild<QLabel*>("StatusLine");
-            QTRY_COMPARE_WITH_TIMEOUT(status->toolTip(), listening + condition, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(status->toolTip(), listening + condition + inForce, 10000);
             LoopbackPeer firewall;
             for (int i = 0; i < 3; ++i)
                 firewall.sendTo(settings.endpoints.eventPort, eventDatagram(0, "alice"));
-            QTRY_COMPARE_WITH_TIMEOUT(status->toolTip(), listening + ", 2 events not forwarded" + condition,
-                                      10000);
+            QTRY_COMPARE_WITH_TIMEOUT(status->toolTip(),
+                                      listening + ", 2 events not forwarded" + condition + inForce, 10000);
         };
         QVERIFY(!app.InitInstance());
         QCOMPARE(seen, QStringList({"About Sorvane", "Sorvane Version 1.0"}));
@@ -263,6 +267,9 @@ private slots:
                                        {"--max-event-rows", "-1"},
                                        {"extra"},
                                        {"--forward", "tcp://collector"},
+                                       {"--forward", "udp://127.0.0.010:5514"},
+                                       {"--allow-from", "10.0.0.010"},
+                                       {"--discovery-target", "127.0.0.010:1019"},
                                        {"--settings", file},
                                        {"--forward-ca", file}})
             QVERIFY2(parseCommandLine(QStringList{"sorvane"} + bad, settings) == 2,

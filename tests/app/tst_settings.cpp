@@ -73,7 +73,6 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("keptAsItWas");
-        QTest::newRow("not in the settings format") << QByteArray("[\xff\xfe\x00\x01\nx=\x80", 9) << true;
         QTest::newRow("nonsense values")
             << QByteArray("[window]\ngeometry=zzz!\nevent-columns=abc, -3\nonline-user-columns=90000\n")
             << false;

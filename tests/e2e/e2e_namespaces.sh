@@ -61,7 +61,7 @@ cleanup() {
     if [ -n "$WORK" ]; then
         if ((rc != 0 && rc != SKIP)); then
             # What each program said, so a CI log tells what happened.
-            for f in monitor.err views.txt discovery.rec sim-discovery.err sim-flood.err sim-replay.err; do
+            for f in monitor.err xvfb.err views.txt discovery.rec sim-discovery.err sim-flood.err sim-replay.err; do
                 [ -s "$WORK/$f" ] && { log "---- $f ----"; tail -n 15 "$WORK/$f" | cat -v; }
             done
             [ -e "$WORK/monitor/userfile" ] && log "the log has $(wc -l <"$WORK/monitor/userfile") lines"
@@ -202,10 +202,18 @@ wait_for 10 "answering simulator" eval \
 mkdir -p "$WORK/config/sorvane"
 printf '[alerts]\nnotifications=false\n' >"$WORK/config/sorvane/sorvane.conf"
 
+# A real X server, inside the monitor's namespace: its display connection starts threads of their own,
+# which must start without the port privilege.
+command -v Xvfb >/dev/null || fail "Xvfb is not installed (package xvfb)"
+ip netns exec "$MON_NS" Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$WORK/display" \
+    2>"$WORK/xvfb.err" &
+PIDS+=("$!")
+wait_for 20 "a display from Xvfb" eval '[ -s "$WORK/display" ]'
+
 start_ms=$(now_ms)
-(cd "$WORK/monitor" && exec ip netns exec "$MON_NS" env QT_QPA_PLATFORM=offscreen \
-    XDG_RUNTIME_DIR="$WORK/runtime" XDG_CONFIG_HOME="$WORK/config" "$SORVANE" --dump-views "$WORK/views.txt") \
-    >"$WORK/monitor.out" 2>"$WORK/monitor.err" &
+(cd "$WORK/monitor" && exec ip netns exec "$MON_NS" env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY \
+    DISPLAY=":$(head -n 1 "$WORK/display")" XDG_RUNTIME_DIR="$WORK/runtime" XDG_CONFIG_HOME="$WORK/config" \
+    "$SORVANE" --dump-views "$WORK/views.txt") >"$WORK/monitor.out" 2>"$WORK/monitor.err" &
 MONITOR_PID=$!
 PIDS+=("$MONITOR_PID")
 
@@ -216,12 +224,17 @@ wait_for 20 "servers found by discovery in the views (is a message box open?)" e
 log "discovery listed the three servers after $(($(now_ms) - start_ms)) ms"
 [ "$(views_value Status)" = "Listening for events on UDP port 1023" ] ||
     fail "status line: $(views_value Status)"
-# Started as root: once it listens, the monitor holds no capability (the flood below shows it still
-# receives on port 1023).
-for cap in CapPrm CapEff CapAmb; do
-    value=$(awk -v key="$cap:" '$1 == key { print $2 }' "/proc/$MONITOR_PID/status")
-    [ "$value" = 0000000000000000 ] || fail "$cap of the monitor is $value once it listens"
+# Started as root: once it listens, no thread of the monitor holds a capability (the flood below shows
+# it still receives on port 1023).
+tasks=0
+for status in /proc/"$MONITOR_PID"/task/*/status; do
+    tasks=$((tasks + 1))
+    for cap in CapPrm CapEff CapAmb; do
+        value=$(awk -v key="$cap:" '$1 == key { print $2 }' "$status")
+        [ "$value" = 0000000000000000 ] || fail "$cap of ${status%/status} is $value once it listens"
+    done
 done
+((tasks > 1)) || fail "the monitor runs $tasks thread; a display connection should have started more"
 [ -z "$(section OnlineUserList)$(section EventList)" ] || fail "the views show users or events before any event"
 [ ! -e "$WORK/monitor/userfile" ] || fail "a log file exists before any event"
 

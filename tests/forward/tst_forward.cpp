@@ -85,10 +85,18 @@ private slots:
     void forwardUrls()
     {
         // Accepted forms and lower-cased host names are shown by test_app's command line.
-        QCOMPARE(parseForwardUrl("tls://[::1]:6514")->url(), "tls://[::1]:6514");
-        for (const char* refused : {"tcp://:514", "udp://collector:0", "udp://collector:65536",
-                                    "http://collector:80", "udp://10.1:514", "tcp://me@collector:514",
-                                    "tls://[::g]:6514"})
+        // Without a port, the registered ones; what travels on is the parsed address, never the text.
+        for (const auto& [given, read] : {std::pair{"tls://[::1]:6514", "tls://[::1]:6514"},
+                                          {"tls://[::1]", "tls://[::1]:6514"},
+                                          {"udp://Collector", "udp://collector:514"},
+                                          {"tls://10.0.0.9", "tls://10.0.0.9:6514"},
+                                          {"udp://0.0.0.0:1", "udp://0.0.0.0:1"}})
+            QCOMPARE(parseForwardUrl(given)->url(), read);
+        for (const char* refused :
+             {"tcp://:514", "udp://collector:0", "udp://collector:65536", "http://collector:80",
+              "udp://10.1:514", "tcp://me@collector:514", "tls://[::g]:6514", "tcp://collector",
+              "tcp://[::1]", "udp://127.0.0.010:5514", "udp://010.0.0.1", "udp://0x7f.0.0.1:514",
+              "udp://0177.0.0.1", "udp://127.1", "udp://2130706433", "tls://0x7f000001"})
             QVERIFY2(!parseForwardUrl(refused), refused);
     }
 

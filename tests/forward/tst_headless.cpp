@@ -21,10 +21,14 @@ void sendEvents(quint16 port, int first, int count)
         firewall.sendTo(port, eventDatagram(LoggedOn, "u" + QByteArray::number(i)));
 }
 
-int lines(const QString& path) { return int(fileBytes(path).count('\n')); }
+int lines(const QString& path)
+{
+    return int(fileBytes(path).count('\n'));
+}
 
-// The monitor's binary with no display at all: a window would need one and fail.
-std::unique_ptr<QProcess> startMonitor(const QStringList& arguments)
+// The monitor's binary with no display at all: a window would need one and fail. `bound`: as root, it
+// may not pass over file permissions, as a service's user may not.
+std::unique_ptr<QProcess> startMonitor(const QStringList& arguments, bool bound = false)
 {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -33,7 +37,12 @@ std::unique_ptr<QProcess> startMonitor(const QStringList& arguments)
     environment.insert("QT_QPA_PLATFORM", "xcb");
     environment.insert("XDG_CONFIG_HOME", "/nonexistent"); // no settings file of the user
     process->setProcessEnvironment(environment);
-    process->start(SORVANE_BINARY, QStringList{"--headless"} + arguments);
+    if (bound && ::geteuid() == 0)
+        process->start("setpriv", QStringList{"--bounding-set", "-dac_override,-dac_read_search",
+                                              SORVANE_BINARY, "--headless"} +
+                                      arguments);
+    else
+        process->start(SORVANE_BINARY, QStringList{"--headless"} + arguments);
     return process;
 }
 
@@ -58,7 +67,14 @@ private slots:
         QByteArray printed;
         QTRY_COMPARE_WITH_TIMEOUT(
             printed += monitor->readAllStandardError(),
-            "sorvane: Listening for events on UDP port " + QByteArray::number(port) + "\n", 20000);
+            QStringLiteral("sorvane: forwarding to tcp://127.0.0.1:%1, udp://127.0.0.1:%2; "
+                           "accepting events from any sender\n"
+                           "sorvane: Listening for events on UDP port %3\n")
+                .arg(collector.tcpPort)
+                .arg(collector.udpPort)
+                .arg(port)
+                .toUtf8(),
+            20000);
         // Every thread, the forwarder's too, gave up whatever privilege the process started with.
         const QDir tasks(QStringLiteral("/proc/%1/task").arg(monitor->processId()));
         for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -82,20 +98,92 @@ private slots:
         QCOMPARE(collector.numbers("imudp"), expected);
     }
 
+    void startsThatCannotWorkEndAtOnce_data()
+    {
+        // The settings file's content ("" for none, "<dir>" for a folder in its place, "<unreadable>"
+        // for one the monitor may not read), the arguments, the exit code (-1: it runs), and what it
+        // prints first.
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("printed");
+        const QString listening = "forwarding to no collector; accepting events from %1\n"
+                                  "sorvane: Listening for events on UDP port <port>\n";
+        QTest::newRow("port taken")
+            << QByteArray() << QStringList{"<taken>"} << 1
+            << "forwarding to no collector; accepting events from any sender\n"
+               "sorvane: Not receiving events: UDP port <port>: Address already in use\n";
+        QTest::newRow("no port for tcp") << QByteArray() << QStringList{"--forward", "tcp://collector"} << 2
+                                         << "--forward needs udp://HOST[:PORT], tcp://HOST:PORT or "
+                                            "tls://HOST[:PORT], not \"tcp://collector\"\n";
+        QTest::newRow("octal-looking forward")
+            << QByteArray() << QStringList{"--forward", "udp://127.0.0.010:5514"} << 2
+            << "--forward: \"udp://127.0.0.010:5514\": 010 has a leading zero, which some programs read as "
+               "octal\n";
+        QTest::newRow("hex forward")
+            << QByteArray() << QStringList{"--forward", "udp://0x7f.0.0.1"} << 2
+            << "--forward: \"udp://0x7f.0.0.1\": \"0x7f.0.0.1\" is a shortened, hex or "
+               "octal form of an address; write it as four decimal numbers a.b.c.d\n";
+        QTest::newRow("unreadable settings")
+            << QByteArray("allow-from=10.0.0.1\n") << QStringList{"<unreadable>"} << 2
+            << "cannot read the settings file <file>: Permission denied\n";
+        QTest::newRow("folder for settings") << QByteArray("<dir>") << QStringList() << 2
+                                             << "cannot read the settings file <file>: Is a directory\n";
+        QTest::newRow("not in the settings format")
+            << QByteArray("[\xff\xfe\x00\x01\nx=\x80", 9) << QStringList() << 2
+            << "the settings file <file> is not in the settings format\n";
+        QTest::newRow("bad value") << QByteArray("max-event-rows=lots\n") << QStringList() << 2
+                                   << "max-event-rows in <file> needs a whole number, not \"lots\"\n";
+        QTest::newRow("leading zero in the file")
+            << QByteArray("allow-from=10.0.0.0/8, 010.1.2.3\n") << QStringList() << 2
+            << "allow-from in <file>: \"010.1.2.3\" is not an IPv4 address or CIDR block: 010 has a leading "
+               "zero, "
+               "which some programs read as octal\n";
+        QTest::newRow("unknown key, group and layout value: warnings")
+            << QByteArray("allow_from=10.0.0.1\nallow-from=127.0.0.0/8, 10.1.2.3\n[window]\ngeometry=!\n"
+                          "[aletrs]\nx=1\ny=2\n")
+            << QStringList() << -1
+            << "unknown group [aletrs] in <file>; it is ignored\n"
+               "sorvane: unknown setting allow_from in <file>; it is ignored\n"
+               "sorvane: window/geometry in <file> makes no sense; it is ignored\n"
+               "sorvane: " +
+                   listening.arg("127.0.0.0/8, 10.1.2.3");
+    }
+
     void startsThatCannotWorkEndAtOnce()
     {
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, printed);
         const LoopbackPeer holder(0, INADDR_ANY);
-        auto monitor = startMonitor(
-            {"--event-port", QString::number(holder.port()), "--log-file", m_dir.filePath("held")});
+        const bool taken = arguments.removeAll("<taken>") != 0;
+        const bool unreadable = arguments.removeAll("<unreadable>") != 0;
+        const quint16 port = taken ? holder.port() : freeLoopbackPort(false);
+        const QString file = m_dir.filePath(QString::number(port) + ".conf");
+        if (content == "<dir>")
+            QVERIFY(QDir().mkdir(file));
+        else if (!content.isEmpty())
+            QVERIFY(writeFileBytes(file, content));
+        if (unreadable)
+            QVERIFY(QFile::setPermissions(file, QFileDevice::WriteOwner));
+        if (!content.isEmpty())
+            arguments << "--settings" << file;
+        auto monitor = startMonitor(arguments + QStringList{"--event-port", QString::number(port),
+                                                            "--log-file", m_dir.filePath("held")},
+                                    unreadable);
+        const QByteArray expected =
+            "sorvane: " + printed.replace("<file>", file).replace("<port>", QString::number(port)).toUtf8();
+        if (exitCode < 0) {
+            QByteArray said;
+            QTRY_COMPARE_WITH_TIMEOUT(said += monitor->readAllStandardError(), expected, 20000);
+            ::kill(pid_t(monitor->processId()), SIGTERM);
+            exitCode = 0;
+        }
         QVERIFY(monitor->waitForFinished(20000));
-        QCOMPARE(monitor->exitCode(), 1);
-        QCOMPARE(monitor->readAllStandardError(), "sorvane: Not receiving events: UDP port " +
-                                                      QByteArray::number(holder.port()) +
-                                                      ": Address already in use\n");
-        monitor = startMonitor({"--forward", "tcp://collector"});
-        QVERIFY(monitor->waitForFinished(20000));
-        QCOMPARE(monitor->exitCode(), 2);
-        QVERIFY(monitor->readAllStandardError().contains("\"tcp://collector\""));
+        QCOMPARE(monitor->exitCode(), exitCode);
+        if (exitCode != 0)
+            QCOMPARE(monitor->readAllStandardError(), expected);
     }
 
     void statusLinesWhileSomethingIsMissing()
@@ -112,7 +200,8 @@ private slots:
         const QString listening =
             QStringLiteral("Listening for events on UDP port %1").arg(settings.endpoints.eventPort);
         QVERIFY(monitor.start());
-        QCOMPARE(printed, QStringList{listening});
+        QCOMPARE(printed,
+                 QStringList({"forwarding to " + refused + "; accepting events from any sender", listening}));
         // The condition is shown as soon as it holds, and the counts every period while not zero.
         const QString condition = "; forwarding to " + refused + " failed: Connection refused";
         QTRY_VERIFY_WITH_TIMEOUT(printed.contains(listening + condition), 10000);
