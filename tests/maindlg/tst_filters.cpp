@@ -246,6 +246,8 @@ private slots:
         start();
         send(LoggedOn, "plain", SERVER_B);
         send(LoggedOn, "say \"hi\", then\rgo");
+        send(LoggedOn, "=1+2");
+        send(LoggedOn, "\r@x");
         send(LoggedOn, "J\xF6rg");
         QVERIFY(waitForEvents());
         QTemporaryDir dir;
@@ -264,6 +266,8 @@ private slots:
         QCOMPARE(readFile(path),
                  QByteArray("Date,LoginTime,ServerIPAddress,Username,EventMessage\r\n"
                             "12/06/2026,10:00:00,10.0.0.3,J\xC3\xB6rg, Logged on\r\n"
+                            "12/06/2026,10:00:00,10.0.0.3,\"'\r@x\", Logged on\r\n"
+                            "12/06/2026,10:00:00,10.0.0.3,'=1+2, Logged on\r\n"
                             "12/06/2026,10:00:00,10.0.0.3,\"say \"\"hi\"\", then\rgo\", Logged on\r\n"));
         QVERIFY(m_fixture->boxes.messages.isEmpty());
 
