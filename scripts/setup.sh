@@ -5,7 +5,7 @@
 # dbus-daemon: the notification test runs on a private session bus (dbus-run-session).
 sorvane_packages=(cmake g++ make pkg-config qt6-base-dev qt6-charts-dev libcap-ng-dev fonts-dejavu-core iproute2
     help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils appstream libcap2-bin systemd
-    rsyslog rsyslog-gnutls openssl dbus-daemon)
+    rsyslog rsyslog-gnutls openssl dbus-daemon dunst xvfb)
 
 sorvane_install() {
     local missing=()
