@@ -6,7 +6,6 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusMetaType>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -72,12 +71,8 @@ private slots:
     {
         QVERIFY2(QDBusConnection::sessionBus().isConnected(), "run under dbus-run-session");
         // The bus would start a dunst of its own on a call to the missing service: let it fail.
-        qDBusRegisterMetaType<QMap<QString, QString>>();
-        const QMap<QString, QString> noDisplay{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
-        QVERIFY(QDBusConnection::sessionBus()
-                    .interface()
-                    ->call("UpdateActivationEnvironment", QVariant::fromValue(noDisplay))
-                    .type() == QDBusMessage::ReplyMessage);
+        QCOMPARE(QProcess::execute("dbus-update-activation-environment", {"DISPLAY=", "WAYLAND_DISPLAY="}),
+                 0);
         for (const char* tool : {"dunst", "dunstctl", "Xvfb"}) {
             if (QStandardPaths::findExecutable(tool).isEmpty())
                 QSKIP(qPrintable(QString(tool) + " is missing: install the Debian packages dunst and xvfb"));
