@@ -2,11 +2,11 @@
 # builds the given preset. Quick when nothing changed.
 # Installing and packaging: manual pages, icons, the checks of the package and its port privilege;
 # rsyslog, rsyslog-gnutls and openssl: the forwarding tests run a collector of their own, with TLS;
-# dbus-daemon: the notification test runs on a private session bus (dbus-run-session); xvfb: the
-# end-to-end test runs the window on a real X server.
+# dbus-daemon and dunst: the notification test runs a real notification service on a private session
+# bus (dbus-run-session); xvfb: that test and the end-to-end test need a real X server.
 sorvane_packages=(cmake g++ make pkg-config qt6-base-dev qt6-charts-dev libcap-ng-dev fonts-dejavu-core iproute2
     help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils appstream libcap2-bin systemd
-    rsyslog rsyslog-gnutls openssl dbus-daemon xvfb)
+    rsyslog rsyslog-gnutls openssl dbus-daemon dunst xvfb)
 
 sorvane_install() {
     local missing=()

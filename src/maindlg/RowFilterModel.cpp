@@ -12,11 +12,13 @@ RowFilterModel::RowFilterModel(TextTableModel* source, QObject* parent)
                 if (!m_filtering)
                     beginInsertRows(QModelIndex(), first, last);
             });
+    // The mapping follows the source before any notice ends, so that whatever reads the rows during
+    // the notice reads them as they now stand.
     connect(source, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
+        m_sourceRows = m_source->rowCount();
         if (m_filtering)
             sourceRowsInserted(first, last);
-        m_sourceRows = m_source->rowCount();
-        if (!m_filtering)
+        else
             endInsertRows();
     });
     connect(source, &QAbstractItemModel::rowsAboutToBeRemoved, this,
@@ -27,10 +29,10 @@ RowFilterModel::RowFilterModel(TextTableModel* source, QObject* parent)
                     beginRemoveRows(QModelIndex(), first, last);
             });
     connect(source, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex&, int first, int last) {
+        m_sourceRows = m_source->rowCount();
         if (m_filtering)
             sourceRowsRemoved(first, last);
-        m_sourceRows = m_source->rowCount();
-        if (!m_filtering)
+        else
             endRemoveRows();
     });
     connect(source, &QAbstractItemModel::modelAboutToBeReset, this, [this] { beginResetModel(); });

@@ -23,6 +23,22 @@ QString bodyOf(const Alert& alert)
     return QString::fromLatin1(alertWho(alert));
 }
 
+// The body as the service shows it: a user name from the network may hold control characters,
+// which become blanks, and markup, which a service that reads markup must show as text.
+QString shownBody(QString body, bool readsMarkup)
+{
+    for (QChar& c : body) {
+        if (c.category() == QChar::Other_Control)
+            c = u' ';
+    }
+    if (readsMarkup) {
+        body.replace(u'&', QStringLiteral("&amp;"));
+        body.replace(u'<', QStringLiteral("&lt;"));
+        body.replace(u'>', QStringLiteral("&gt;"));
+    }
+    return body;
+}
+
 } // namespace
 
 DesktopNotifier::DesktopNotifier(int intervalMs, QDBusConnection bus, QObject* parent)
@@ -84,35 +100,40 @@ void DesktopNotifier::endInterval(RuleState& state, AlertRule rule)
 
 void DesktopNotifier::send(const QString& summary, const QString& body)
 {
-    if (!m_bus.isConnected()) {
-        setAvailable(false);
-        return;
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall(SERVICE, PATH, SERVICE, QStringLiteral("Notify"));
-    call << QStringLiteral("Sorvane") << 0u << QStringLiteral("dialog-warning") << summary << body
-         << QStringList() << QVariantMap() << -1;
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
-        setAvailable(!w->isError());
-        w->deleteLater();
+    // Whether the body is read as markup is asked each time: another service may have taken the
+    // name since, and notifications are few.
+    call(QStringLiteral("GetCapabilities"), {}, [this, summary, body](const QDBusMessage& reply) {
+        const bool markup = reply.arguments().value(0).toStringList().contains(QStringLiteral("body-markup"));
+        call(QStringLiteral("Notify"),
+             {QStringLiteral("Sorvane"), 0u, QStringLiteral("dialog-warning"), summary,
+              shownBody(body, markup), QStringList(), QVariantMap(), -1},
+             {});
     });
 }
 
 void DesktopNotifier::probe()
 {
-    if (!m_enabled)
-        return;
+    if (m_enabled)
+        call(QStringLiteral("GetCapabilities"), {}, {});
+}
+
+void DesktopNotifier::call(const QString& method, const QVariantList& arguments,
+                           std::function<void(const QDBusMessage&)> then)
+{
     if (!m_bus.isConnected()) {
         setAvailable(false);
         return;
     }
-    const QDBusMessage call =
-        QDBusMessage::createMethodCall(SERVICE, PATH, SERVICE, QStringLiteral("GetServerInformation"));
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
-        setAvailable(!w->isError());
-        w->deleteLater();
-    });
+    QDBusMessage message = QDBusMessage::createMethodCall(SERVICE, PATH, SERVICE, method);
+    message.setArguments(arguments);
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, then = std::move(then)](QDBusPendingCallWatcher* w) {
+                setAvailable(!w->isError());
+                if (!w->isError() && then)
+                    then(w->reply());
+                w->deleteLater();
+            });
 }
 
 void DesktopNotifier::setAvailable(bool available)

@@ -4,11 +4,14 @@
 #include "alerts/Alert.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QVariantList>
 
 #include <array>
+#include <functional>
 
 // Tells the desktop of alerts through the freedesktop notification service on the session bus: at
 // most one notification per rule every interval; what comes meanwhile is folded into one
@@ -41,6 +44,9 @@ private:
     };
     void send(const QString& summary, const QString& body);
     void probe();
+    // An asynchronous call of the service; `then` takes a successful reply.
+    void call(const QString& method, const QVariantList& arguments,
+              std::function<void(const QDBusMessage&)> then);
     void endInterval(RuleState& state, AlertRule rule);
     void setAvailable(bool available);
 

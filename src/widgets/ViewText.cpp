@@ -186,6 +186,9 @@ QByteArray csvRecord(const QStringList& cells)
         if (i > 0)
             record += ',';
         QByteArray cell = cells[i].toUtf8();
+        // A spreadsheet would run a cell such as "=1+2" from the network as a formula.
+        if (!cell.isEmpty() && QByteArray("=+-@\t\r").contains(cell.front()))
+            cell.prepend('\'');
         if (cell.contains('"') || cell.contains(',') || cell.contains('\r') || cell.contains('\n')) {
             cell.replace('"', "\"\"");
             record += '"' + cell + '"';

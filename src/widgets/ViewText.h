@@ -18,7 +18,8 @@ std::vector<int> columnsInViewOrder(const QAbstractItemView& view);
 QString selectedRowsAsText(const QAbstractItemView& view);
 
 // One record of RFC 4180 CSV in UTF-8, ended by CR LF: a cell holding a quote, comma, CR or LF is
-// quoted, with its quotes doubled.
+// quoted, with its quotes doubled. A cell that starts with =, +, -, @, tab or CR gains a leading
+// apostrophe, so that a spreadsheet takes it as text rather than a formula.
 QByteArray csvRecord(const QStringList& cells);
 
 // Takes one piece of a file's bytes; false when it could not be written.

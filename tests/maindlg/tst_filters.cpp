@@ -177,21 +177,52 @@ private slots:
     void theNewestRowsStayUnderTheCapFilteredOrNot()
     {
         start(3000, 9000, 4);
-        typeFilter("keep");
-        for (const char* user : {"keep1", "x1", "keep2", "x2", "keep3", "x3", "x4"})
-            send(LoggedOn, user);
-        QVERIFY(waitForEvents(4));
-        QTRY_COMPARE(m_dialog->eventModel().cellText(0, 3), QByteArray("x4"));
-        // The list holds keep3, x2, x3, x4: keep1 and keep2 left with the oldest rows.
+        // Whatever reads a list while it announces a change reads the rows as they then stand.
         auto* view = child<QTableView>("EventList");
-        QCOMPARE(column(view, 3), QStringList{"keep3"});
-        QCOMPARE(child<QLabel>("EventCount")->text(), QStringLiteral("1 of 4 events"));
+        auto* users = child<QTableView>("OnlineUserList");
+        using Tester = QAbstractItemModelTester;
+        const Tester eventTester(view->model(), Tester::FailureReportingMode::Fatal);
+        const Tester userTester(users->model(), Tester::FailureReportingMode::Fatal);
+        // The tester compares a list before and after a change; what it reads during the last
+        // notice must also be the truth.
+        QObject guard;
+        QStringList duringNotice;
+        connect(view->model(), &QAbstractItemModel::rowsInserted, &guard,
+                [&] { duringNotice = column(view, 3); });
+        // Each event a date of its own, so that a row read in the wrong place shows.
+        const auto sendAt = [this](quint32 code, const char* user, quint8 host) {
+            m_fixture->send(eventDatagram(quint8(code), user, "Staff", ip(10, 1, 0, host), SERVER_A,
+                                          "12/" + QByteArray::number(m_fixture->sent + 10) + "/2026"));
+        };
+        sendAt(LoggedOn, "keep0", 0);
+        QVERIFY(waitForEvents());
+        pickServer("10.0.0.3");
+        typeFilter("keep");
+        QTest::keyClicks(child<QLineEdit>("OnlineUserFilter"), "keep");
+        quint8 host = 1;
+        for (const char* user : {"keep1", "x1", "keep2", "x2", "keep3", "x3", "x4"})
+            sendAt(LoggedOn, user, host++);
+        sendAt(LoggedOff, "keep2", 3);
+        QVERIFY(waitForEvents(4));
+        QTRY_COMPARE(m_dialog->eventModel().cellText(0, 3), QByteArray("keep2"));
+        // The list holds keep3, x3, x4 and keep2's log-off: the others left with the oldest rows.
+        QCOMPARE(column(view, 3), QString("keep2,keep3").split(u','));
+        QCOMPARE(duringNotice, column(view, 3));
+        QCOMPARE(child<QLabel>("EventCount")->text(), QStringLiteral("2 of 4 events"));
+        QCOMPARE(column(users, 3), QString("keep3,keep1,keep0").split(u','));
         typeFilter("");
-        QCOMPARE(column(view, 3), QString("x4,x3,keep3,x2").split(u','));
-        QCOMPARE(m_dialog->statusText(), QStringLiteral("Listening for events on UDP port %1, 3 oldest rows no "
-                                                        "longer shown")
-                                             .arg(m_fixture->endpoints.eventPort));
-        QCOMPARE(readFile(QFile::decodeName(m_fixture->logPath())).count('\n'), 7);
+        child<QLineEdit>("OnlineUserFilter")->clear();
+        sendAt(LoggedOff, "x1", 2);
+        sendAt(LoggedOn, "y", 9);
+        QVERIFY(waitForEvents(4));
+        QTRY_COMPARE(m_dialog->eventModel().cellText(0, 3), QByteArray("y"));
+        QCOMPARE(column(view, 3), QString("y,x1,keep2,x4").split(u','));
+        QCOMPARE(column(users, 3), QString("y,x4,x3,keep3,x2,keep1,keep0").split(u','));
+        QCOMPARE(m_dialog->statusText(),
+                 QStringLiteral("Listening for events on UDP port %1, 7 oldest rows no "
+                                "longer shown")
+                     .arg(m_fixture->endpoints.eventPort));
+        QCOMPARE(readFile(QFile::decodeName(m_fixture->logPath())).count('\n'), 11);
     }
 
     void onlineUsersFilterByText()
@@ -215,6 +246,8 @@ private slots:
         start();
         send(LoggedOn, "plain", SERVER_B);
         send(LoggedOn, "say \"hi\", then\rgo");
+        send(LoggedOn, "=1+2");
+        send(LoggedOn, "\r@x");
         send(LoggedOn, "J\xF6rg");
         QVERIFY(waitForEvents());
         QTemporaryDir dir;
@@ -233,6 +266,8 @@ private slots:
         QCOMPARE(readFile(path),
                  QByteArray("Date,LoginTime,ServerIPAddress,Username,EventMessage\r\n"
                             "12/06/2026,10:00:00,10.0.0.3,J\xC3\xB6rg, Logged on\r\n"
+                            "12/06/2026,10:00:00,10.0.0.3,\"'\r@x\", Logged on\r\n"
+                            "12/06/2026,10:00:00,10.0.0.3,'=1+2, Logged on\r\n"
                             "12/06/2026,10:00:00,10.0.0.3,\"say \"\"hi\"\", then\rgo\", Logged on\r\n"));
         QVERIFY(m_fixture->boxes.messages.isEmpty());
 

@@ -5,39 +5,24 @@
 #include "notify/DesktopNotifier.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
-// The test's own notification service on the private bus: it records every call.
-class NotificationService : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-public:
-    QStringList calls; // "summary | body"
-
-public slots:
-    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
-                const QStringList&, const QVariantMap&, int)
-    {
-        calls << summary + " | " + body;
-        return uint(calls.size());
-    }
-    QString GetServerInformation(QString& vendor, QString& version, QString& specVersion)
-    {
-        vendor = "test";
-        version = "1";
-        specVersion = "1.2";
-        return "recorder";
-    }
-};
-
+// Alerts as a real notification daemon shows them: dunst on the test's private bus and a virtual
+// display of the test's own, read back from its history.
 class NotifyTest : public QObject
 {
     Q_OBJECT
 
-    NotificationService m_service;
-    QDBusConnection m_serviceBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "service");
+    QTemporaryDir m_dir;
+    QProcess m_display;
+    QProcess m_dunst;
 
     EventRecord lockOut(int n)
     {
@@ -48,31 +33,96 @@ class NotifyTest : public QObject
         return r;
     }
 
+    static bool serviceUp()
+    {
+        return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+            "org.freedesktop.Notifications");
+    }
+
+    // A fresh dunst, with an empty history; "%s | %b" shows summary and body in one text.
+    void startDunst(const QByteArray& markup = "full")
+    {
+        QFile config(m_dir.filePath("dunstrc"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("[global]\nmarkup = " + markup + "\nformat = \"%s | %b\"\n");
+        config.close();
+        m_dunst.start("dunst", {"-config", config.fileName()});
+        QTRY_VERIFY(serviceUp());
+    }
+
+    // What dunst showed, oldest first, as the reader sees it: tags applied, entities read.
+    static QStringList shown()
+    {
+        QProcess::execute("dunstctl", {"close-all"});
+        QProcess history;
+        history.start("dunstctl", {"history"});
+        history.waitForFinished();
+        QStringList texts;
+        for (const QJsonValue n :
+             QJsonDocument::fromJson(history.readAllStandardOutput())["data"][0].toArray()) {
+            QString text = n["message"]["data"].toString().remove(QRegularExpression("<[^>]*>"));
+            texts.prepend(text.replace("&lt;", "<").replace("&gt;", ">").replace("&amp;", "&"));
+        }
+        return texts;
+    }
+
 private slots:
     void initTestCase()
     {
         QVERIFY2(QDBusConnection::sessionBus().isConnected(), "run under dbus-run-session");
-        QVERIFY(m_serviceBus.isConnected());
+        // The bus would start a dunst of its own on a call to the missing service: let it fail.
+        QCOMPARE(QProcess::execute("dbus-update-activation-environment", {"DISPLAY=", "WAYLAND_DISPLAY="}),
+                 0);
+        for (const char* tool : {"dunst", "dunstctl", "Xvfb"}) {
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                QSKIP(qPrintable(QString(tool) + " is missing: install the Debian packages dunst and xvfb"));
+        }
+        // Xvfb names the first free display once it is ready.
+        m_display.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp"});
+        QTRY_VERIFY(m_display.canReadLine());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DISPLAY", ":" + m_display.readLine().trimmed());
+        m_dunst.setProcessEnvironment(environment);
+    }
+
+    void cleanup()
+    {
+        m_dunst.terminate();
+        m_dunst.waitForFinished();
+        QTRY_VERIFY(!serviceUp());
+    }
+
+    void cleanupTestCase()
+    {
+        m_display.terminate();
+        m_display.waitForFinished();
     }
 
     void missingServiceIsAConditionUntilItAnswers()
     {
         DesktopNotifier notifier(100000);
         QTRY_COMPARE(notifier.condition(), QString("desktop notifications unavailable"));
-        QVERIFY(m_serviceBus.registerObject("/org/freedesktop/Notifications", &m_service,
-                                            QDBusConnection::ExportAllSlots));
-        QVERIFY(m_serviceBus.registerService("org.freedesktop.Notifications"));
+        startDunst();
         AlertRules rules;
         AlertBatch alerts;
         rules.check(lockOut(1), 0, 0, alerts);
         notifier.notify(alerts);
-        QTRY_COMPARE(m_service.calls.size(), 1);
+        QTRY_COMPARE(shown(), QStringList{"Sorvane: account locked | server 10.1.2.3, user user1"});
         QTRY_COMPARE(notifier.condition(), QString());
-        m_service.calls.clear();
     }
 
-    void aLockOutFromTheNetworkIsOneNotification()
+    void aLockOutFromTheNetworkShowsTheNameAsText_data()
     {
+        QTest::addColumn<QByteArray>("markup");
+        QTest::newRow("service reads markup") << QByteArray("full");
+        QTest::newRow("service reads text") << QByteArray("no");
+    }
+
+    // Markup in a name shows as the text it is; control characters as blanks.
+    void aLockOutFromTheNetworkShowsTheNameAsText()
+    {
+        QFETCH(QByteArray, markup);
+        startDunst(markup);
         QTemporaryDir dir;
         IntakeOptions options;
         options.endpoint.eventPort = freeUdpPort();
@@ -84,16 +134,17 @@ private slots:
         QObject::connect(&rules, &AlertRules::alertsRaised, &notifier, &DesktopNotifier::notify);
         QCOMPARE(intake.open(), 0);
         LoopbackPeer firewall;
-        firewall.sendTo(options.endpoint.eventPort,
-                        eventDatagram(LoggedOn, "alice", "Staff", ip(192, 168, 1, 5), ip(10, 1, 2, 3)));
-        firewall.sendTo(options.endpoint.eventPort, eventDatagram(AccountLockedUp, "alice", "Staff",
-                                                                  ip(192, 168, 1, 5), ip(10, 1, 2, 3)));
-        QTRY_COMPARE(m_service.calls, QStringList{"Sorvane: account locked | server 10.1.2.3, user alice"});
-        m_service.calls.clear();
+        const QByteArray name = "<b>x</b> & <i>y\r\nz\t\x01\x7f\x85!";
+        for (const quint8 code : {LoggedOn, AccountLockedUp})
+            firewall.sendTo(options.endpoint.eventPort,
+                            eventDatagram(code, name, "Staff", ip(192, 168, 1, 5), ip(10, 1, 2, 3)));
+        QTRY_COMPARE(shown(),
+                     QStringList{"Sorvane: account locked | server 10.1.2.3, user <b>x</b> & <i>y  z    !"});
     }
 
     void aBurstIsOneNotificationThenOneForTheRest()
     {
+        startDunst();
         AlertRules rules;
         DesktopNotifier notifier(300);
         QObject::connect(&rules, &AlertRules::alertsRaised, &notifier, &DesktopNotifier::notify);
@@ -103,12 +154,11 @@ private slots:
         burst.events.push_back(burst.events.front());
         burst.events.back().EventCode = FirewallRebooted;
         rules.takeBatch(burst);
-        QTRY_COMPARE(m_service.calls.size(), 3);
-        QCOMPARE(m_service.calls.mid(0, 2),
-                 QStringList({"Sorvane: account locked | server 10.1.2.3, user user0",
-                              "Sorvane: firewall rebooted | server 10.1.2.3"}));
-        QCOMPARE(m_service.calls[2],
-                 QString("Sorvane: account locked | and 999 more; the last: server 10.1.2.3, user user999"));
+        QTRY_COMPARE(
+            shown(),
+            QStringList({"Sorvane: account locked | server 10.1.2.3, user user0",
+                         "Sorvane: firewall rebooted | server 10.1.2.3",
+                         "Sorvane: account locked | and 999 more; the last: server 10.1.2.3, user user999"}));
     }
 };
 
