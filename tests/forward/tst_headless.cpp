@@ -21,7 +21,10 @@ void sendEvents(quint16 port, int first, int count)
         firewall.sendTo(port, eventDatagram(LoggedOn, "u" + QByteArray::number(i)));
 }
 
-int lines(const QString& path) { return int(fileBytes(path).count('\n')); }
+int lines(const QString& path)
+{
+    return int(fileBytes(path).count('\n'));
+}
 
 // The monitor's binary with no display at all: a window would need one and fail.
 std::unique_ptr<QProcess> startMonitor(const QStringList& arguments)
@@ -54,7 +57,8 @@ private slots:
         const QString log = m_dir.filePath("userfile");
         auto monitor = startMonitor({"--event-port", QString::number(port), "--log-file", log, "--forward",
                                      QStringLiteral("tcp://127.0.0.1:%1").arg(collector.tcpPort), "--forward",
-                                     QStringLiteral("udp://127.0.0.1:%1").arg(collector.udpPort)});
+                                     QStringLiteral("udp://127.0.0.1:%1").arg(collector.udpPort),
+                                     "--allow-from", "127.0.0.1"});
         QByteArray printed;
         QTRY_COMPARE_WITH_TIMEOUT(
             printed += monitor->readAllStandardError(),
@@ -67,13 +71,26 @@ private slots:
             QVERIFY2(status.readAll().contains("\nCapEff:\t0000000000000000\n"), qPrintable(task));
         }
 
-        // Terminated at once: what arrived is still written and forwarded before the end.
+        // Terminated before it could handle anything: the events behind 4,000 refused datagrams and
+        // 4 too short to hold an event code are still written and forwarded before the end.
+        const pid_t pid = pid_t(monitor->processId());
+        ::kill(pid, SIGSTOP);
+        const LoopbackPeer stranger(0, 0x7F000002);
+        for (int i = 0; i < 4000; ++i)
+            stranger.sendTo(port, eventDatagram(LoggedOn, "forged"));
+        const LoopbackPeer firewall;
+        for (int size = 0; size < 4; ++size)
+            firewall.sendTo(port, QByteArray(size, '\0'));
         sendEvents(port, 0, 200);
-        ::kill(pid_t(monitor->processId()), SIGTERM);
+        ::kill(pid, SIGTERM);
+        ::kill(pid, SIGCONT);
         QVERIFY(monitor->waitForFinished(10000));
         QCOMPARE(monitor->exitStatus(), QProcess::NormalExit);
         QCOMPARE(monitor->exitCode(), 0);
-        QCOMPARE(monitor->readAllStandardError(), QByteArray());
+        QCOMPARE(monitor->readAllStandardError(), "sorvane: Listening for events on UDP port " +
+                                                      QByteArray::number(port) +
+                                                      ", 4000 datagrams from unlisted senders refused, 4 "
+                                                      "datagrams too short\n");
         QCOMPARE(lines(log), 200);
         QTRY_COMPARE_WITH_TIMEOUT(collector.count(), 400, 10000);
         QList<int> expected(200);
@@ -85,13 +102,19 @@ private slots:
     void startsThatCannotWorkEndAtOnce()
     {
         const LoopbackPeer holder(0, INADDR_ANY);
+        // Nor could it write its log (root too, once it gave up its privileges): the check makes nothing.
+        const QString readOnly = m_dir.filePath("read-only");
+        QVERIFY(QDir().mkdir(readOnly) &&
+                QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner));
         auto monitor = startMonitor(
-            {"--event-port", QString::number(holder.port()), "--log-file", m_dir.filePath("held")});
+            {"--event-port", QString::number(holder.port()), "--log-file", readOnly + "/userfile"});
         QVERIFY(monitor->waitForFinished(20000));
         QCOMPARE(monitor->exitCode(), 1);
-        QCOMPARE(monitor->readAllStandardError(), "sorvane: Not receiving events: UDP port " +
-                                                      QByteArray::number(holder.port()) +
-                                                      ": Address already in use\n");
+        QCOMPARE(monitor->readAllStandardError(),
+                 "sorvane: Not receiving events: UDP port " + QByteArray::number(holder.port()) +
+                     ": Address already in use; log lines lost: cannot write " + readOnly.toUtf8() +
+                     "/userfile: Permission denied\n");
+        QVERIFY(QDir(readOnly).isEmpty());
         monitor = startMonitor({"--forward", "tcp://collector"});
         QVERIFY(monitor->waitForFinished(20000));
         QCOMPARE(monitor->exitCode(), 2);
