@@ -3,7 +3,6 @@
 
 #include "app/AlertForwarding.h"
 #include "app/Privileges.h"
-#include "net/DatagramQueue.h"
 
 #include <QCoreApplication>
 
@@ -33,8 +32,6 @@ HeadlessMonitor::HeadlessMonitor(const AppSettings& settings, std::function<void
     : m_print(print ? std::move(print) : printToStandardError), m_forwardOptions(settings.forward),
       m_intake(intakeOptions(settings)), m_rules(settings.alerts), m_inForce(inForceText(settings))
 {
-    connect(&m_intake, &EventIntake::eventsArrived, this,
-            [this](const EventBatch& batch) { m_lastBatchSize = batch.events.size(); });
     connect(&m_tick, &QTimer::timeout, this, &HeadlessMonitor::onTick);
     m_tick.setInterval(STATUS_PERIOD_MS);
 }
@@ -52,7 +49,8 @@ bool HeadlessMonitor::start()
     connect(&m_intake, &EventIntake::eventsArrived, m_forwarder.get(), &Forwarder::forwardEvents);
     connect(&m_intake, &EventIntake::eventsArrived, &m_rules, &AlertRules::takeBatch);
     forwardAlerts(m_rules, *m_forwarder);
-    connect(m_forwarder.get(), &Forwarder::statusChanged, this, &HeadlessMonitor::onForwarderStatus);
+    connect(m_forwarder.get(), &Forwarder::statusChanged, this, &HeadlessMonitor::onConditions);
+    connect(&m_intake, &EventIntake::eventsArrived, this, &HeadlessMonitor::onConditions);
     m_intake.open();
     m_print(m_inForce);
     printStatus();
@@ -68,35 +66,24 @@ void HeadlessMonitor::stop()
         return;
     m_stopping = true;
     m_tick.stop();
-    // What the reader took from the kernel is logged and forwarded; a flood that goes on is cut off
-    // once that much more has come.
-    const std::size_t rounds = DatagramQueue::CAPACITY / std::size_t(IntakeOptions().batchLimit) + 2;
-    for (std::size_t i = 0; i < rounds; ++i) {
-        m_lastBatchSize = 0;
-        m_intake.takeBatch();
-        if (m_lastBatchSize == 0)
-            break;
-    }
+    m_intake.drain();
     if (m_forwarder)
         m_forwarder->finish(FORWARD_FINISH_MS);
     StatusCounts counts;
     QStringList conditions;
     collect(counts, conditions);
     // A collector that failed matters at the end only for what it missed.
-    if (counts.notForwarded + counts.lostLogLines + counts.droppedBySystem + counts.refusedSenders != 0)
+    if (counts.anyMissing())
         printStatus();
     QCoreApplication::exit(0);
 }
 
 bool HeadlessMonitor::collect(StatusCounts& counts, QStringList& conditions) const
 {
-    counts.lostLogLines = m_intake.lostLogLines();
-    counts.droppedBySystem = m_intake.droppedBySystem();
-    counts.refusedSenders = m_intake.refusedSenders();
+    m_intake.addStatus(counts, conditions);
     if (m_forwarder)
         m_forwarder->addStatus(counts, conditions);
-    return counts.lostLogLines != 0 || counts.droppedBySystem != 0 || counts.refusedSenders != 0 ||
-           counts.notForwarded != 0 || !conditions.isEmpty();
+    return counts.anyMissing() || !conditions.isEmpty();
 }
 
 QString HeadlessMonitor::statusText() const
@@ -109,6 +96,9 @@ QString HeadlessMonitor::statusText() const
 
 void HeadlessMonitor::printStatus()
 {
+    StatusCounts counts;
+    m_shownConditions.clear();
+    collect(counts, m_shownConditions);
     m_print(statusText());
 }
 
@@ -120,11 +110,11 @@ void HeadlessMonitor::onTick()
         printStatus();
 }
 
-void HeadlessMonitor::onForwarderStatus()
+void HeadlessMonitor::onConditions()
 {
-    const QStringList conditions = m_forwarder->conditions();
-    if (conditions == m_shownConditions || m_stopping)
-        return;
-    m_shownConditions = conditions;
-    printStatus();
+    StatusCounts counts;
+    QStringList conditions;
+    collect(counts, conditions);
+    if (conditions != m_shownConditions && !m_stopping)
+        printStatus();
 }

@@ -37,7 +37,8 @@ public:
 private:
     void printStatus();
     void onTick();
-    void onForwarderStatus();
+    // Prints the status when a condition begins or ends.
+    void onConditions();
     // The counts and conditions of the status line; whether any says something is missing.
     bool collect(StatusCounts& counts, QStringList& conditions) const;
 
@@ -50,6 +51,5 @@ private:
     std::unique_ptr<Forwarder> m_forwarder;
     QTimer m_tick;
     QStringList m_shownConditions;
-    std::size_t m_lastBatchSize = 0;
     bool m_stopping = false;
 };

@@ -114,6 +114,9 @@ bool CSorvaneApp::InitInstance()
         dialog.exec();
     if (!m_settings.dumpViewsPath.isEmpty())
         writeViews(m_settings.dumpViewsPath, dialog.dumpViews());
+    // What arrived before the close is still logged and forwarded; the closed window skips it.
+    QObject::disconnect(&intake, nullptr, &dialog, nullptr);
+    intake.drain();
     forwarder.finish(FORWARD_FINISH_MS);
     if (!m_settings.settingsPath.isEmpty())
         saveWindowLayout(m_settings.settingsPath, dialog.windowLayout());

@@ -10,6 +10,7 @@
 
 // Offsets and widths of the event datagram as the firewall servers send it.
 constexpr std::size_t EVENT_DATAGRAM_SIZE = 157;
+constexpr std::size_t MIN_EVENT_DATAGRAM_SIZE = 4; // up to the event code, byte 3
 constexpr std::size_t MAX_DATAGRAM_SIZE = 512;
 constexpr std::size_t USERNAME_WIDTH = 40;
 constexpr std::size_t GROUPNAME_WIDTH = 40;

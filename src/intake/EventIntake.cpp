@@ -3,8 +3,11 @@
 
 #include "log/UserLog.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
 EventIntake::EventIntake(const IntakeOptions& options, QObject* parent) : QObject(parent), m_options(options)
 {
@@ -25,6 +28,7 @@ int EventIntake::open()
 {
     if (!m_bindTried)
         bind();
+    m_logError = checkLogWritable(m_options.logPath);
     if (m_openError == 0)
         m_openError = RegisterReadNotification(
             m_socket, [this] { takeBatch(); }, true);
@@ -41,7 +45,11 @@ int EventIntake::ReceiveEvent(EventRecord& record, int& errorCode)
         ++m_refused;
         error = EPERM;
     }
-    if (received < 0 || error == EPERM) {
+    if (received >= 0 && error == 0 && static_cast<std::size_t>(received) < MIN_EVENT_DATAGRAM_SIZE) {
+        ++m_tooShort; // read as a log-on with empty fields otherwise: what a port scan sends
+        error = EBADMSG;
+    }
+    if (received < 0 || error != 0) {
         errorCode = error;
         return -1;
     }
@@ -57,24 +65,29 @@ void EventIntake::writeLog()
     if (m_pendingLines == 0)
         return;
     qsizetype written = 0;
-    if (appendLogText(m_options.logPath, m_pendingLog, nullptr, &written) != 0)
+    m_logError = 0;
+    if (appendLogText(m_options.logPath, m_pendingLog, &m_logError, &written) != 0) {
         m_lostLogLines += m_pendingLines - static_cast<quint64>(m_pendingLog.left(written).count('\n'));
+        if (m_logError == 0)
+            m_logError = EIO; // a write that fell short without a reason
+    }
     m_pendingLog.clear();
     m_pendingLines = 0;
 }
 
-void EventIntake::takeBatch()
+int EventIntake::takeBatch()
 {
     m_batch.events.clear();
     m_batch.arrivalMicros = std::chrono::duration_cast<std::chrono::microseconds>(
                                 std::chrono::system_clock::now().time_since_epoch())
                                 .count();
     m_batch.arrivalMonotonic = m_monotonic.elapsed();
-    for (int i = 0; i < m_options.batchLimit; ++i) {
+    int taken = 0;
+    for (; taken < m_options.batchLimit; ++taken) {
         EventRecord record;
         int errorCode = 0;
         ReceiveEvent(record, errorCode);
-        if (errorCode == EMSGSIZE || errorCode == EPERM)
+        if (errorCode == EMSGSIZE || errorCode == EPERM || errorCode == EBADMSG)
             continue; // consumed and refused; the next datagram may be fine
         if (errorCode != 0)
             break;
@@ -82,6 +95,27 @@ void EventIntake::takeBatch()
     }
     writeLog();
     emit eventsArrived(m_batch);
+    return taken;
+}
+
+void EventIntake::drain()
+{
+    if (DatagramQueue* queue = m_socket.queue())
+        queue->stopReading();
+    while (takeBatch() != 0) {
+    }
+}
+
+void EventIntake::addStatus(StatusCounts& counts, QStringList& conditions) const
+{
+    counts.lostLogLines += m_lostLogLines;
+    counts.droppedBySystem += droppedBySystem();
+    counts.refusedSenders += m_refused;
+    counts.tooShort += m_tooShort;
+    if (m_logError != 0)
+        conditions << QStringLiteral("log lines lost: cannot write %1: %2")
+                          .arg(QFile::decodeName(m_options.logPath),
+                               QString::fromLocal8Bit(std::strerror(m_logError)));
 }
 
 quint64 EventIntake::droppedBySystem() const

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "events/EventRecord.h"
+#include "intake/StatusLine.h"
 #include "net/Endpoint.h"
 
 #include <QByteArray>
@@ -36,22 +37,26 @@ public:
 
     // Binds the event socket: 0, or errno. What arrives waits in the system until open().
     int bind();
-    // Binds the event socket unless bind() was called, and starts taking datagrams: 0, or errno of
-    // the failed step (a failed bind is not tried again).
+    // Binds the event socket unless bind() was called, checks that the log could be written, and
+    // starts taking datagrams: 0, or errno of the failed step (a failed bind is not tried again).
     int open();
     bool isOpen() const { return m_socket.isOpen(); }
     int openError() const { return m_openError; }
     quint16 port() const { return m_options.endpoint.eventPort; }
 
     // Reads, decodes and queues the log line of one datagram: 0, or -1 with `errorCode` set (EPERM
-    // for a sender outside the allowed list).
+    // for a sender outside the allowed list, EBADMSG for a datagram too short to hold the event code).
     int ReceiveEvent(EventRecord& record, int& errorCode);
-    // Handles what waits, up to the batch limit; the socket's notification calls it.
-    void takeBatch();
+    // Handles what waits, up to the batch limit; the socket's notification calls it. Returns how
+    // many datagrams it took, refused ones included.
+    int takeBatch();
+    // For the end of a run: takes no more datagrams from the system, then handles every one already
+    // taken and those the system holds at this moment.
+    void drain();
 
-    quint64 lostLogLines() const { return m_lostLogLines; }
-    // Datagrams from senders outside the allowed list: neither logged nor handed on.
-    quint64 refusedSenders() const { return m_refused; }
+    // The intake's counters (datagrams refused for their sender or their size are neither logged nor
+    // handed on), and while the log cannot be written, the path and the reason.
+    void addStatus(StatusCounts& counts, QStringList& conditions) const;
     quint64 droppedBySystem() const;
 
 signals:
@@ -70,5 +75,7 @@ private:
     quint64 m_pendingLines = 0;
     quint64 m_lostLogLines = 0;
     quint64 m_refused = 0;
+    quint64 m_tooShort = 0;
+    int m_logError = 0; // of the start's check or the last write: 0 while the log can be written
     QElapsedTimer m_monotonic;
 };

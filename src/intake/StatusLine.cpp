@@ -18,6 +18,7 @@ QString statusLineText(quint16 port, int openError, const StatusCounts& counts, 
         {counts.droppedBySystem, "event dropped by the system", "events dropped by the system"},
         {counts.refusedSenders, "datagram from unlisted senders refused",
          "datagrams from unlisted senders refused"},
+        {counts.tooShort, "datagram too short", "datagrams too short"},
         {counts.notForwarded, "event not forwarded", "events not forwarded"},
         {counts.rowsNotShown, "oldest row no longer shown", "oldest rows no longer shown"},
     };

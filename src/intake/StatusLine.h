@@ -9,8 +9,14 @@ struct StatusCounts {
     quint64 lostLogLines = 0;
     quint64 droppedBySystem = 0;
     quint64 refusedSenders = 0;
+    quint64 tooShort = 0; // datagrams too short to hold an event code
     quint64 notForwarded = 0;
     quint64 rowsNotShown = 0;
+
+    bool anyMissing() const
+    {
+        return lostLogLines + droppedBySystem + refusedSenders + tooShort + notForwarded + rowsNotShown != 0;
+    }
 };
 
 // The one status line of the monitor, window or not: whether events arrive on `port` (`openError`

@@ -93,6 +93,21 @@ int appendLogText(const QByteArray& path, const QByteArray& lines, int* errorOut
     return written ? 0 : -1;
 }
 
+int checkLogWritable(const QByteArray& path)
+{
+    struct stat info;
+    if (::stat(path.constData(), &info) == 0) {
+        if (S_ISDIR(info.st_mode))
+            return EISDIR;
+        return ::faccessat(AT_FDCWD, path.constData(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
+    }
+    if (errno != ENOENT)
+        return errno;
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+    return ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
 int AppendLogLine(const QByteArray& path, const EventRecord& record)
 {
     return appendLogText(path, formatLogLine(record));

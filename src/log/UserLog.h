@@ -17,5 +17,9 @@ QByteArray formatLogLine(const EventRecord& record);
 int appendLogText(const QByteArray& path, const QByteArray& lines, int* errorOut = nullptr,
                   qsizetype* writtenOut = nullptr);
 
+// Whether lines could be appended to the log at `path` now, creating nothing: 0, or the errno that
+// stands in the way (the folder missing or not writable, the path a folder).
+int checkLogWritable(const QByteArray& path);
+
 // One line for one record: 0 when written, -1 when lost.
 int AppendLogLine(const QByteArray& path, const EventRecord& record);

@@ -304,11 +304,10 @@ void CSorvaneDlg::OnDestroy()
 QString CSorvaneDlg::statusText() const
 {
     StatusCounts counts;
-    counts.lostLogLines = m_intake.lostLogLines();
-    counts.droppedBySystem = m_intake.droppedBySystem();
-    counts.refusedSenders = m_intake.refusedSenders() + m_discovery.refusedReplies();
-    counts.rowsNotShown = m_eventModel->rowsDropped();
     QStringList conditions;
+    m_intake.addStatus(counts, conditions);
+    counts.refusedSenders += m_discovery.refusedReplies();
+    counts.rowsNotShown = m_eventModel->rowsDropped();
     if (extraStatus)
         extraStatus(counts, conditions);
     return statusLineText(m_intake.port(), m_intake.isOpen() ? 0 : m_intake.openError(), counts, conditions);

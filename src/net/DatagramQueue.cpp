@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <linux/sock_diag.h>
@@ -15,6 +16,16 @@ namespace
 {
 
 constexpr int BURST = 256; // datagrams read per hold of the lock
+
+// The kernel's accounts of a socket's memory; what it does not report reads as zero.
+std::array<quint32, SK_MEMINFO_VARS> memoryInfo(int fd)
+{
+    std::array<quint32, SK_MEMINFO_VARS> info = {};
+    socklen_t length = sizeof info;
+    if (fd >= 0)
+        ::getsockopt(fd, SOL_SOCKET, SO_MEMINFO, info.data(), &length);
+    return info;
+}
 
 } // namespace
 
@@ -38,13 +49,22 @@ int DatagramQueue::start(int fd, std::function<void()> onWaiting)
     return 0;
 }
 
-void DatagramQueue::stop()
+void DatagramQueue::stopReading()
 {
     if (m_reader.joinable()) {
         const quint64 one = 1;
         (void)!::write(m_stop, &one, sizeof one);
         m_reader.join();
     }
+    if (m_notifier)
+        m_notifier->setEnabled(false);
+    // No datagram is charged less than 256 bytes, so this covers all the kernel holds now.
+    m_kernelLeft = memoryInfo(m_fd)[SK_MEMINFO_RMEM_ALLOC] / 256 + 1;
+}
+
+void DatagramQueue::stop()
+{
+    stopReading();
     m_notifier.reset();
     for (int* fd : {&m_waiting, &m_stop}) {
         if (*fd >= 0)
@@ -54,6 +74,7 @@ void DatagramQueue::stop()
     m_fd = -1;
     m_queue.clear();
     m_taken.clear();
+    m_kernelLeft = SIZE_MAX;
 }
 
 int DatagramQueue::receiveBatch(int most)
@@ -96,13 +117,7 @@ int DatagramQueue::receiveBatch(int most)
 quint32 DatagramQueue::droppedBySystem() const
 {
     // The kernel's own count also covers drops after the last datagram read.
-    quint32 info[SK_MEMINFO_VARS] = {};
-    socklen_t length = sizeof info;
-    quint32 dropped = m_dropped.load(std::memory_order_relaxed);
-    if (m_fd >= 0 && ::getsockopt(m_fd, SOL_SOCKET, SO_MEMINFO, info, &length) == 0 &&
-        length > SK_MEMINFO_DROPS * sizeof(quint32))
-        dropped = std::max(dropped, info[SK_MEMINFO_DROPS]);
-    return dropped;
+    return std::max(m_dropped.load(std::memory_order_relaxed), memoryInfo(m_fd)[SK_MEMINFO_DROPS]);
 }
 
 void DatagramQueue::signal()
@@ -148,9 +163,13 @@ long DatagramQueue::pop(char* buffer, std::size_t capacity, int* error, quint32*
         // Take many at once, so the window and the reader meet at the lock seldom.
         const std::lock_guard<std::mutex> lock(m_mutex);
         // Nothing queued: a datagram the reader has not reached yet is read here, in order.
-        if (m_queue.empty() && receiveBatch(1) <= 0) {
-            *error = errno;
-            return -1;
+        if (m_queue.empty()) {
+            if (m_kernelLeft == 0 || receiveBatch(1) <= 0) {
+                *error = m_kernelLeft == 0 ? EWOULDBLOCK : errno;
+                return -1;
+            }
+            if (m_kernelLeft != SIZE_MAX)
+                --m_kernelLeft;
         }
         for (int i = 0; i < TAKE && !m_queue.empty(); ++i) {
             m_taken.push_back(std::move(m_queue.front()));

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -30,6 +31,9 @@ public:
     // Starts reading `fd`; `onWaiting` runs on this thread while a datagram waits. 0, or errno.
     int start(int fd, std::function<void()> onWaiting);
     void stop();
+    // Ends the reader, keeping what it took; pop() then also reads what the kernel holds at this
+    // moment, and no more, so the end of a run handles a bounded rest.
+    void stopReading();
 
     // The oldest datagram: its length, or -1 with `*error` EWOULDBLOCK when none waits, or
     // EMSGSIZE when it was longer than `capacity` (it is consumed all the same). `*source`, when
@@ -67,5 +71,6 @@ private:
     sockaddr_in m_sources[BATCH];
     char m_controls[BATCH][64];
     std::atomic<quint32> m_dropped{0};
+    std::size_t m_kernelLeft = SIZE_MAX; // datagrams pop() may still read itself
     std::unique_ptr<QSocketNotifier> m_notifier;
 };

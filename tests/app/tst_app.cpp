@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Harness.h"
+#include "common/Files.h"
 
 #include "app/Headless.h"
 #include "app/Sorvane.h"
@@ -87,12 +88,19 @@ private slots:
             auto* status = dialog.findChild<QLabel*>("StatusLine");
             QTRY_COMPARE_WITH_TIMEOUT(status->toolTip(), listening + condition + inForce, 10000);
             LoopbackPeer firewall;
+            firewall.sendTo(settings.endpoints.eventPort, "");
             for (int i = 0; i < 3; ++i)
                 firewall.sendTo(settings.endpoints.eventPort, eventDatagram(0, "alice"));
             QTRY_COMPARE_WITH_TIMEOUT(status->toolTip(),
-                                      listening + ", 2 events not forwarded" + condition + inForce, 10000);
+                                      listening + ", 1 datagram too short, 2 events not forwarded" + condition +
+                                          inForce,
+                                      10000);
+            // Sent as the window closes: still logged.
+            for (int i = 0; i < 2; ++i)
+                firewall.sendTo(settings.endpoints.eventPort, eventDatagram(0, "late"));
         };
         QVERIFY(!app.InitInstance());
+        QCOMPARE(fileBytes(m_dir.filePath("userfile")).count("  late  "), 2);
         QCOMPARE(seen, QStringList({"About Sorvane", "Sorvane Version 1.0"}));
         QVERIFY(boxes.messages.isEmpty());
     }

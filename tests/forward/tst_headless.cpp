@@ -63,7 +63,8 @@ private slots:
         const QString log = m_dir.filePath("userfile");
         auto monitor = startMonitor({"--event-port", QString::number(port), "--log-file", log, "--forward",
                                      QStringLiteral("tcp://127.0.0.1:%1").arg(collector.tcpPort), "--forward",
-                                     QStringLiteral("udp://127.0.0.1:%1").arg(collector.udpPort)});
+                                     QStringLiteral("udp://127.0.0.1:%1").arg(collector.udpPort),
+                                     "--allow-from", "127.0.0.1"});
         QByteArray printed;
         QTRY_COMPARE_WITH_TIMEOUT(
             printed += monitor->readAllStandardError(),
@@ -83,13 +84,26 @@ private slots:
             QVERIFY2(status.readAll().contains("\nCapEff:\t0000000000000000\n"), qPrintable(task));
         }
 
-        // Terminated at once: what arrived is still written and forwarded before the end.
+        // Terminated before it could handle anything: the events behind 4,000 refused datagrams and
+        // 4 too short to hold an event code are still written and forwarded before the end.
+        const pid_t pid = pid_t(monitor->processId());
+        ::kill(pid, SIGSTOP);
+        const LoopbackPeer stranger(0, 0x7F000002);
+        for (int i = 0; i < 4000; ++i)
+            stranger.sendTo(port, eventDatagram(LoggedOn, "forged"));
+        const LoopbackPeer firewall;
+        for (int size = 0; size < 4; ++size)
+            firewall.sendTo(port, QByteArray(size, '\0'));
         sendEvents(port, 0, 200);
-        ::kill(pid_t(monitor->processId()), SIGTERM);
+        ::kill(pid, SIGTERM);
+        ::kill(pid, SIGCONT);
         QVERIFY(monitor->waitForFinished(10000));
         QCOMPARE(monitor->exitStatus(), QProcess::NormalExit);
         QCOMPARE(monitor->exitCode(), 0);
-        QCOMPARE(monitor->readAllStandardError(), QByteArray());
+        QCOMPARE(monitor->readAllStandardError(), "sorvane: Listening for events on UDP port " +
+                                                      QByteArray::number(port) +
+                                                      ", 4000 datagrams from unlisted senders refused, 4 "
+                                                      "datagrams too short\n");
         QCOMPARE(lines(log), 200);
         QTRY_COMPARE_WITH_TIMEOUT(collector.count(), 400, 10000);
         QList<int> expected(200);
@@ -112,7 +126,8 @@ private slots:
         QTest::newRow("port taken")
             << QByteArray() << QStringList{"<taken>"} << 1
             << "forwarding to no collector; accepting events from any sender\n"
-               "sorvane: Not receiving events: UDP port <port>: Address already in use\n";
+               "sorvane: Not receiving events: UDP port <port>: Address already in use; log lines lost: cannot "
+               "write <read-only>/userfile: Permission denied\n";
         QTest::newRow("no port for tcp") << QByteArray() << QStringList{"--forward", "tcp://collector"} << 2
                                          << "--forward needs udp://HOST[:PORT], tcp://HOST:PORT or "
                                             "tls://HOST[:PORT], not \"tcp://collector\"\n";
@@ -159,6 +174,11 @@ private slots:
         const LoopbackPeer holder(0, INADDR_ANY);
         const bool taken = arguments.removeAll("<taken>") != 0;
         const bool unreadable = arguments.removeAll("<unreadable>") != 0;
+        // Nor could it write its log there (root too, once it gave up its privileges): the check
+        // makes nothing.
+        const QString readOnly = m_dir.filePath("read-only");
+        QVERIFY(QDir(readOnly).exists() || (QDir().mkdir(readOnly) && QFile::setPermissions(
+                                                                      readOnly, QFile::ReadOwner | QFile::ExeOwner)));
         const quint16 port = taken ? holder.port() : freeLoopbackPort(false);
         const QString file = m_dir.filePath(QString::number(port) + ".conf");
         if (content == "<dir>")
@@ -170,10 +190,13 @@ private slots:
         if (!content.isEmpty())
             arguments << "--settings" << file;
         auto monitor = startMonitor(arguments + QStringList{"--event-port", QString::number(port),
-                                                            "--log-file", m_dir.filePath("held")},
+                                                            "--log-file", taken ? readOnly + "/userfile" : m_dir.filePath("held")},
                                     unreadable);
         const QByteArray expected =
-            "sorvane: " + printed.replace("<file>", file).replace("<port>", QString::number(port)).toUtf8();
+            "sorvane: " + printed.replace("<file>", file)
+                                   .replace("<port>", QString::number(port))
+                                   .replace("<read-only>", readOnly)
+                                   .toUtf8();
         if (exitCode < 0) {
             QByteArray said;
             QTRY_COMPARE_WITH_TIMEOUT(said += monitor->readAllStandardError(), expected, 20000);
@@ -184,6 +207,7 @@ private slots:
         QCOMPARE(monitor->exitCode(), exitCode);
         if (exitCode != 0)
             QCOMPARE(monitor->readAllStandardError(), expected);
+        QVERIFY(QDir(readOnly).isEmpty());
     }
 
     void statusLinesWhileSomethingIsMissing()

@@ -5,10 +5,20 @@
 #include "intake/EventIntake.h"
 #include "intake/StatusLine.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+// The intake's clauses and conditions on the status line.
+QString statusOf(const EventIntake& intake)
+{
+    StatusCounts counts;
+    QStringList conditions;
+    intake.addStatus(counts, conditions);
+    return statusLineText(0, 0, counts, conditions).remove("Listening for events on UDP port 0");
+}
 
 class IntakeTest : public QObject
 {
@@ -16,18 +26,18 @@ class IntakeTest : public QObject
 
     QTemporaryDir m_dir;
 
-    IntakeOptions options(const QByteArray& logName = "userfile")
+    IntakeOptions options(const QString& logPath)
     {
         IntakeOptions o;
         o.endpoint.eventPort = freeUdpPort();
-        o.logPath = QFile::encodeName(m_dir.filePath(QString::fromLatin1(logName)));
+        o.logPath = QFile::encodeName(logPath);
         return o;
     }
 
 private slots:
     void eachBatchIsLoggedBeforeItsListenersHearOfIt()
     {
-        IntakeOptions o = options();
+        IntakeOptions o = options(m_dir.filePath("userfile"));
         QVERIFY(o.endpoint.allowed.parse(QStringLiteral("10.0.0.0/8, 127.0.0.1")));
         EventIntake intake(o);
         QCOMPARE(intake.open(), 0);
@@ -46,37 +56,70 @@ private slots:
         firewall.sendTo(o.endpoint.eventPort, QByteArray(513, 'x')); // refused, and the next still read
         stranger.sendTo(o.endpoint.eventPort, QByteArray(600, 'x'));
         firewall.sendTo(o.endpoint.eventPort, eventDatagram(42, "u3"));
-        QTRY_COMPARE(heard, QStringList({"u1 logged", "u2 logged", "u3 logged"}));
-        QCOMPARE(fileBytes(QFile::decodeName(o.logPath)).count("\r\n"), 3);
-        QCOMPARE(intake.refusedSenders(), quint64(2));
-        QCOMPARE(intake.lostLogLines(), quint64(0));
-        QCOMPARE(intake.droppedBySystem(), quint64(0));
+        // Too short to hold the event code (a port scan's empty datagram): refused and counted.
+        for (int size = 0; size < 4; ++size)
+            firewall.sendTo(o.endpoint.eventPort, QByteArray(size, '\2'));
+        firewall.sendTo(o.endpoint.eventPort, QByteArray(4, '\2')); // the rest reads as zero bytes
+        QTRY_COMPARE(heard, QStringList({"u1 logged", "u2 logged", "u3 logged", " logged"}));
+        QVERIFY(fileBytes(QFile::decodeName(o.logPath)).endsWith("\r\n    0.0.0.0    AccountLockedUp\r\n"));
+        QCOMPARE(fileBytes(QFile::decodeName(o.logPath)).count("\r\n"), 4);
+        QCOMPARE(statusOf(intake), ", 2 datagrams from unlisted senders refused, 4 datagrams too short");
     }
 
-    void linesThatCannotBeWrittenAreCountedAndTheEventsStillHandedOn()
+    void unwritableLogIsToldAtStartAndWhileWritesFail_data()
     {
-        EventIntake intake(options("missing-folder/userfile"));
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("reason");
+        const auto row = [](const char* path, const char* reason) {
+            QTest::newRow(path) << QString(path) << QString(reason);
+        };
+        row("missing/userfile", "No such file or directory");
+        row("folder", "Is a directory");
+        row("file/userfile", "Not a directory"); // a file's path used as a folder
+    }
+
+    void unwritableLogIsToldAtStartAndWhileWritesFail()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, reason);
+        const QTemporaryDir scratch;
+        QDir dir(scratch.path());
+        QVERIFY(dir.mkpath("folder") && writeFileBytes(dir.filePath("file"), ""));
+        EventIntake intake(options(dir.filePath(path)));
         QCOMPARE(intake.open(), 0);
+        const QString condition = "; log lines lost: cannot write " + dir.filePath(path) + ": " + reason;
+        QCOMPARE(statusOf(intake), condition); // at start, having made nothing
+        QCOMPARE(dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList({"file", "folder"}));
+
         QSignalSpy batches(&intake, &EventIntake::eventsArrived);
         const LoopbackPeer firewall;
         firewall.sendTo(intake.port(), eventDatagram(0, "alice"));
         firewall.sendTo(intake.port(), eventDatagram(0, "bob"));
-        QTRY_COMPARE(intake.lostLogLines(), quint64(2));
+        QTRY_COMPARE(statusOf(intake), ", 2 log lines lost" + condition);
         QVERIFY(!batches.isEmpty());
+        // Once a write succeeds the condition goes; the count stays.
+        QFile::remove(QFileInfo(dir.filePath(path)).path());
+        dir.rmdir(path);
+        QVERIFY(dir.mkpath(QFileInfo(path).path()));
+        firewall.sendTo(intake.port(), eventDatagram(0, "carol"));
+        QTRY_COMPARE(statusOf(intake), ", 2 log lines lost");
     }
 
     // Singulars, plurals and lasting conditions; test_headless shows the "Not receiving" form.
     void statusLineNamesWhatWentMissing()
     {
         const QString listening = "Listening for events on UDP port 1023, ";
-        QCOMPARE(statusLineText(1023, 0, {1, 1, 1, 1, 1}),
+        QCOMPARE(statusLineText(1023, 0, {1, 1, 1, 1, 1, 1}),
                  listening + "1 log line lost, 1 event dropped by the system, 1 datagram from unlisted "
-                             "senders refused, 1 event not forwarded, 1 oldest row no longer shown");
+                             "senders refused, 1 datagram too short, 1 event not forwarded, 1 oldest row no "
+                             "longer shown");
         const QStringList conditions = {"forwarding to udp://10.0.0.9:514 failed: refused",
                                         "desktop notifications unavailable"};
-        QCOMPARE(statusLineText(1023, 0, {3, 2, 0, 0, 30}, conditions),
-                 listening + "3 log lines lost, 2 events dropped by the system, 30 oldest rows no longer "
-                             "shown; " + conditions.join("; "));
+        QCOMPARE(statusLineText(1023, 0, {3, 2, 0, 5, 0, 30}, conditions),
+                 listening +
+                     "3 log lines lost, 2 events dropped by the system, 5 datagrams too short, 30 "
+                     "oldest rows no longer shown; " +
+                     conditions.join("; "));
     }
 };
 
