@@ -69,7 +69,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             printed += monitor->readAllStandardError(),
             QStringLiteral("sorvane: forwarding to tcp://127.0.0.1:%1, udp://127.0.0.1:%2; "
-                           "accepting events from any sender\n"
+                           "accepting events from 127.0.0.1\n"
                            "sorvane: Listening for events on UDP port %3\n")
                 .arg(collector.tcpPort)
                 .arg(collector.udpPort)
