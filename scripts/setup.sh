@@ -3,7 +3,7 @@
 # Installing and packaging: manual pages, icons, the checks of the package and its port privilege;
 # rsyslog, rsyslog-gnutls and openssl: the forwarding tests run a collector of their own, with TLS;
 # dbus-daemon: the notification test runs on a private session bus (dbus-run-session).
-sorvane_packages=(cmake g++ make pkg-config qt6-base-dev qt6-charts-dev libcap-ng-dev fonts-dejavu-core iproute2
+sorvane_packages=(cmake g++ make pkg-config qt6-base-dev qt6-charts-dev libcap-ng-dev libssl-dev fonts-dejavu-core iproute2
     help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils appstream libcap2-bin systemd
     rsyslog rsyslog-gnutls openssl dbus-daemon)
 

@@ -84,6 +84,9 @@ void HeadlessMonitor::stop()
     // A collector that failed matters at the end only for what it missed.
     if (counts.notForwarded + counts.lostLogLines + counts.droppedBySystem + counts.refusedSenders != 0)
         printStatus();
+    if (m_forwarder)
+        for (const QString& line : m_forwarder->notForwardedReport())
+            m_print(line);
     QCoreApplication::exit(0);
 }
 
@@ -121,9 +124,21 @@ void HeadlessMonitor::onTick()
 
 void HeadlessMonitor::onForwarderStatus()
 {
-    const QStringList conditions = m_forwarder->conditions();
+    const QStringList conditions = m_forwarder->collectorConditions();
     if (conditions == m_shownConditions || m_stopping)
         return;
+    // A collector that works again gets one line of its own; any other change, the status line.
+    bool changed = false;
+    for (qsizetype i = 0; i < conditions.size(); ++i) {
+        if (conditions[i] == m_shownConditions.value(i))
+            continue;
+        if (conditions[i].isEmpty())
+            m_print(QStringLiteral("forwarding to %1 resumed")
+                        .arg(m_forwardOptions.targets[std::size_t(i)].url()));
+        else
+            changed = true;
+    }
     m_shownConditions = conditions;
-    printStatus();
+    if (changed)
+        printStatus();
 }

@@ -104,6 +104,8 @@ bool CSorvaneApp::InitInstance()
     if (!m_settings.dumpViewsPath.isEmpty())
         writeViews(m_settings.dumpViewsPath, dialog.dumpViews());
     forwarder.finish(FORWARD_FINISH_MS);
+    for (const QString& line : forwarder.notForwardedReport())
+        std::fprintf(stderr, "sorvane: %s\n", qPrintable(line));
     if (!m_settings.settingsPath.isEmpty())
         saveWindowLayout(m_settings.settingsPath, dialog.windowLayout());
     return false;

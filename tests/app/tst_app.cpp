@@ -3,17 +3,22 @@
 
 #include "app/Headless.h"
 #include "app/Sorvane.h"
+#include "forward/ForwardCredentials.h"
 #include "maindlg/RowFilterModel.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
+
+#include <unistd.h>
 
 class AppTest : public QObject
 {
@@ -30,6 +35,20 @@ class AppTest : public QObject
         settings.endpoints.discoveryPort = freeUdpPort();
         settings.dialog.userFilePath = QFile::encodeName(m_dir.filePath("userfile"));
         return settings;
+    }
+
+    // What `run` prints on standard error.
+    template <typename Run> static QByteArray standardErrorOf(Run run)
+    {
+        QTemporaryFile file;
+        file.open();
+        const int standardError = ::dup(2);
+        ::dup2(file.handle(), 2);
+        run();
+        ::dup2(standardError, 2);
+        ::close(standardError);
+        file.seek(0);
+        return file.readAll();
     }
 
 private slots:
@@ -88,7 +107,11 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(status->toolTip(), listening + ", 2 events not forwarded" + condition,
                                       10000);
         };
-        QVERIFY(!app.InitInstance());
+        // At the end, standard error counts what the collector missed.
+        QVERIFY(standardErrorOf([&] { QVERIFY(!app.InitInstance()); })
+                    .endsWith(QStringLiteral("sorvane: 3 events not forwarded to tcp://127.0.0.1:%1\n")
+                                  .arg(refused)
+                                  .toUtf8()));
         QCOMPARE(seen, QStringList({"About Sorvane", "Sorvane Version 1.0"}));
         QVERIFY(boxes.messages.isEmpty());
     }
@@ -253,20 +276,54 @@ private slots:
         QCOMPARE(parseCommandLine({"sorvane", "--settings", file}, settings), -1);
         QVERIFY(!settings.headless);
 
+        // A client certificate and its key; the key open to others, encrypted; another key.
+        QProcess openssl;
+        openssl.setWorkingDirectory(m_dir.path());
+        openssl.start("sh", {"-ec", R"(ec="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
+openssl req -x509 $ec -keyout id.key -out id.pem -subj /CN=sorvane 2>/dev/null
+openssl req -x509 $ec -keyout other.key -out other.pem -subj /CN=other 2>/dev/null
+openssl pkey -in id.key -aes128 -passout pass:x -out encrypted.key
+cp id.key open.key && chmod 600 id.key other.key encrypted.key && chmod 644 open.key)"});
+        QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+        const QString id = m_dir.filePath("id.pem");
+        const QString pin = fingerprintText(readCaCertificates(id).constFirst());
+        QCOMPARE(parseCommandLine({"sorvane", "--forward-cert", id, "--forward-key", m_dir.filePath("id.key"),
+                                   "--forward-fingerprint", pin, "--forward-fingerprint",
+                                   "sha-256:" + QByteArray::fromHex(pin.mid(7).toLatin1()).toHex(':')},
+                                  settings),
+                 -1);
+        QCOMPARE(settings.forward.tls.clientCertificates, readCaCertificates(id));
+        QCOMPARE(settings.forward.tls.fingerprints, QList<QByteArray>(2, parseFingerprint(pin)));
+
         // What cannot be meant stops the start, from either place.
         QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
         conf.write("forward=tcp://10.0.0.9:601, syslog://10.0.0.9:514\n");
         conf.close();
-        for (const QStringList& bad : {QStringList{"--event-port", "70000"},
-                                       {"--discovery-target", "firewalls"},
-                                       {"--bogus"},
-                                       {"--max-event-rows", "-1"},
-                                       {"extra"},
-                                       {"--forward", "tcp://collector"},
-                                       {"--settings", file},
-                                       {"--forward-ca", file}})
+        for (const QStringList& bad :
+             {QStringList{"--event-port", "70000"},
+              {"--discovery-target", "firewalls"},
+              {"--bogus"},
+              {"--max-event-rows", "-1"},
+              {"extra"},
+              {"--forward", "tcp://collector"},
+              {"--settings", file},
+              {"--forward-ca", file},
+              {"--forward-cert", id, "--forward-key", m_dir.filePath("open.key")},
+              {"--forward-cert", id, "--forward-key", m_dir.filePath("encrypted.key")},
+              {"--forward-cert", id, "--forward-key", m_dir.filePath("other.key")},
+              {"--forward-cert", id},
+              {"--forward-fingerprint", pin, "--forward-ca", id},
+              {"--forward-fingerprint", pin.chopped(2)}})
             QVERIFY2(parseCommandLine(QStringList{"sorvane"} + bad, settings) == 2,
                      qPrintable(bad.join(' ')));
+        QVERIFY(standardErrorOf([&] {
+                    parseCommandLine(
+                        {"sorvane", "--forward-cert", id, "--forward-key", m_dir.filePath("encrypted.key")},
+                        settings);
+                })
+                    .endsWith(
+                        "encrypted.key is encrypted; give the key without its passphrase (openssl pkey -in " +
+                        QFile::encodeName(m_dir.filePath("encrypted.key")) + " -out NEW)\n"));
     }
 };
 
