@@ -90,9 +90,9 @@ private slots:
     {
         // Accepted forms and lower-cased host names are shown by test_app's command line.
         QCOMPARE(parseForwardUrl("tls://[::1]:6514")->url(), "tls://[::1]:6514");
-        for (const char* refused :
-             {"tcp://:514", "udp://collector:0", "udp://collector:65536", "http://collector:80",
-              "udp://10.1:514", "tcp://me@collector:514", "tls://[::g]:6514"})
+        for (const char* refused : {"tcp://:514", "udp://collector:0", "udp://collector:65536",
+                                    "http://collector:80", "udp://10.1:514", "tcp://me@collector:514",
+                                    "tls://[::g]:6514"})
             QVERIFY2(!parseForwardUrl(refused), refused);
     }
 
