@@ -16,7 +16,7 @@
 // The monitor without a window, for a server with no display: the event pipeline, its log and the
 // forwarder in a core application, and no discovery. Its status lines go to standard error: the
 // status at start, then every `statusPeriodMs` while a counter is not zero or a condition lasts,
-// and at once when the conditions change.
+// and at once when a collector starts failing or fails otherwise; one line when it works again.
 class HeadlessMonitor : public QObject
 {
     Q_OBJECT
