@@ -75,6 +75,9 @@ void HeadlessMonitor::stop()
     // A collector that failed matters at the end only for what it missed.
     if (counts.anyMissing())
         printStatus();
+    if (m_forwarder)
+        for (const QString& line : m_forwarder->notForwardedReport())
+            m_print(line);
     QCoreApplication::exit(0);
 }
 
@@ -112,9 +115,24 @@ void HeadlessMonitor::onTick()
 
 void HeadlessMonitor::onConditions()
 {
+    if (m_stopping)
+        return;
+    // A collector that works again gets one line of its own; any other change, the status line.
+    const QStringList collectors = m_forwarder->collectorConditions();
+    QStringList expected = m_shownConditions;
+    for (qsizetype i = 0; i < collectors.size(); ++i) {
+        const QString before = m_shownCollectors.value(i);
+        if (collectors[i].isEmpty() && !before.isEmpty()) {
+            m_print(QStringLiteral("forwarding to %1 resumed").arg(m_forwardOptions.targets[std::size_t(i)].url()));
+            expected.removeOne(before);
+        }
+    }
+    m_shownCollectors = collectors;
     StatusCounts counts;
     QStringList conditions;
     collect(counts, conditions);
-    if (conditions != m_shownConditions && !m_stopping)
+    if (conditions == expected)
+        m_shownConditions = conditions;
+    else
         printStatus();
 }

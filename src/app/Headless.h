@@ -16,7 +16,7 @@
 // The monitor without a window, for a server with no display: the event pipeline, its log and the
 // forwarder in a core application, and no discovery. Its status lines go to standard error: the
 // status at start, then every `statusPeriodMs` while a counter is not zero or a condition lasts,
-// and at once when the conditions change.
+// and at once when a collector starts failing or fails otherwise; one line when it works again.
 class HeadlessMonitor : public QObject
 {
     Q_OBJECT
@@ -51,5 +51,6 @@ private:
     std::unique_ptr<Forwarder> m_forwarder;
     QTimer m_tick;
     QStringList m_shownConditions;
+    QStringList m_shownCollectors; // each collector's condition as last told
     bool m_stopping = false;
 };

@@ -2,6 +2,7 @@
 #include "app/AlertSettings.h"
 #include "app/Sorvane.h"
 #include "app/WindowSettings.h"
+#include "forward/ForwardCredentials.h"
 
 #include "SorvaneVersion.h"
 
@@ -110,6 +111,7 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
     const QCommandLineOption version = parser.addVersionOption();
     QString logFile = QStringLiteral("userfile");
     QString problem; // what is wrong with a value, where an option says more than its form
+    QString clientCert, clientKey;
     EndpointSettings& endpoints = settings.endpoints;
     const Option options[] = {
         {{QStringLiteral("event-port"), QStringLiteral("UDP port on which events arrive (default 1023)."),
@@ -188,10 +190,33 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
                          "system's."),
           QStringLiteral("FILE")},
          [&](const QString& v) {
-             settings.forward.caCertificates = readCaCertificates(v);
-             return !settings.forward.caCertificates.isEmpty();
+             settings.forward.tls.caCertificates = readCaCertificates(v);
+             return !settings.forward.tls.caCertificates.isEmpty();
          },
          "a readable file of PEM certificates"},
+        {{QStringLiteral("forward-fingerprint"),
+          QStringLiteral("Trust a tls:// collector whose certificate has this SHA-256 fingerprint, whatever "
+                         "its issuer and names, instead of the CA and host-name checks (repeatable)."),
+          QStringLiteral("SHA256:HEX")},
+         [&](const QString& v) {
+             const QByteArray digest = parseFingerprint(v);
+             if (!digest.isEmpty())
+                 settings.forward.tls.fingerprints << digest;
+             return !digest.isEmpty();
+         },
+         "SHA256:HEX or sha-256:HEX, 64 hex digits with or without colons",
+         true},
+        {{QStringLiteral("forward-cert"),
+          QStringLiteral("Show tls:// collectors the client certificate in FILE (PEM, then its issuers)."),
+          QStringLiteral("FILE")},
+         [&](const QString& v) { return !(clientCert = v).isEmpty(); },
+         "a file name"},
+        {{QStringLiteral("forward-key"),
+          QStringLiteral(
+              "The private key of --forward-cert, in FILE (PEM, not encrypted, mode 0600 or 0640)."),
+          QStringLiteral("FILE")},
+         [&](const QString& v) { return !(clientKey = v).isEmpty(); },
+         "a file name"},
         {{QStringLiteral("headless"),
           QStringLiteral("Run without a window or display: no discovery, status lines on standard error.")},
          [&](const QString& v) { return parseSwitch(v, settings.headless); },
@@ -239,6 +264,7 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
         readAlertOptions(*file, settings.alerts);
     }
     settings.forward.targets.clear();
+    settings.forward.tls = TlsOptions();
     for (const Option& o : options) {
         const QString name = o.option.names().constFirst();
         const bool given = parser.isSet(o.option);
@@ -265,6 +291,19 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
             else
                 std::fprintf(stderr, "sorvane: %s needs %s, not \"%s\"\n", qPrintable(where), o.expected,
                              qPrintable(value));
+            return 2;
+        }
+    }
+    if (!settings.forward.tls.fingerprints.isEmpty() && !settings.forward.tls.caCertificates.isEmpty()) {
+        std::fputs(
+            "sorvane: --forward-fingerprint trusts a collector in place of --forward-ca: give one of them\n",
+            stderr);
+        return 2;
+    }
+    if (!clientCert.isEmpty() || !clientKey.isEmpty()) {
+        problem = readClientIdentity(clientCert, clientKey, settings.forward.tls);
+        if (!problem.isEmpty()) {
+            std::fprintf(stderr, "sorvane: %s\n", qPrintable(problem));
             return 2;
         }
     }

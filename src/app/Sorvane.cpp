@@ -118,6 +118,8 @@ bool CSorvaneApp::InitInstance()
     QObject::disconnect(&intake, nullptr, &dialog, nullptr);
     intake.drain();
     forwarder.finish(FORWARD_FINISH_MS);
+    for (const QString& line : forwarder.notForwardedReport())
+        std::fprintf(stderr, "sorvane: %s\n", qPrintable(line));
     if (!m_settings.settingsPath.isEmpty())
         saveWindowLayout(m_settings.settingsPath, dialog.windowLayout());
     return false;

@@ -3,6 +3,7 @@
 
 #include <QList>
 #include <QSslCertificate>
+#include <QSslKey>
 #include <QString>
 
 #include <cstddef>
@@ -34,10 +35,22 @@ std::optional<ForwardTarget> parseForwardUrl(const QString& text, QString* probl
 // The PEM certificates of `path`; empty when it cannot be read or holds none.
 QList<QSslCertificate> readCaCertificates(const QString& path);
 
-struct ForwardOptions {
-    std::vector<ForwardTarget> targets;
+// How the TLS collectors are trusted, and how Sorvane shows who it is to them.
+struct TlsOptions {
     // TLS collectors are verified against these when set, else against the system's.
     QList<QSslCertificate> caCertificates;
+    // SHA-256 digests: a collector whose certificate has one of them is trusted, whatever its issuer
+    // and names.
+    QList<QByteArray> fingerprints;
+    // The client certificate (then its issuers) and its key, for collectors that ask for one. The key
+    // is optional so that options can be made before the application, which Qt's TLS needs.
+    QList<QSslCertificate> clientCertificates;
+    std::optional<QSslKey> clientKey;
+};
+
+struct ForwardOptions {
+    std::vector<ForwardTarget> targets;
+    TlsOptions tls;
     // Messages waiting per target; past it they are counted as not forwarded.
     std::size_t queueCapacity = 100000;
     // Forwarding yields the processor to the window and the event reader: set beside a window,

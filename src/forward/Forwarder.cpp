@@ -27,7 +27,7 @@ Forwarder::Forwarder(const ForwardOptions& options, QObject* parent) : QObject(p
         if (target.transport == Transport::Udp)
             link = std::make_unique<DatagramLink>(target, options.queueCapacity);
         else
-            link = std::make_unique<StreamLink>(target, options.queueCapacity, options.caCertificates);
+            link = std::make_unique<StreamLink>(target, options.queueCapacity, options.tls);
         link->moveToThread(&m_thread);
         connect(link.get(), &TargetLink::changed, this, &Forwarder::statusChanged);
         m_links.push_back(std::move(link));
@@ -123,13 +123,30 @@ quint64 Forwarder::notForwarded() const
 
 QStringList Forwarder::conditions() const
 {
-    QStringList list;
-    for (const auto& link : m_links) {
-        const QString condition = link->condition();
-        if (!condition.isEmpty())
-            list << condition;
-    }
+    QStringList list = collectorConditions();
+    list.removeAll(QString());
     return list;
+}
+
+QStringList Forwarder::collectorConditions() const
+{
+    QStringList list;
+    for (const auto& link : m_links)
+        list << link->condition();
+    return list;
+}
+
+QStringList Forwarder::notForwardedReport() const
+{
+    QStringList lines;
+    for (const auto& link : m_links) {
+        if (const quint64 count = link->notForwarded())
+            lines << QStringLiteral("%1 %2 not forwarded to %3")
+                         .arg(count)
+                         .arg(count == 1 ? QStringLiteral("event") : QStringLiteral("events"),
+                              link->target().url());
+    }
+    return lines;
 }
 
 void Forwarder::addStatus(StatusCounts& counts, QStringList& conditions) const

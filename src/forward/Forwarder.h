@@ -39,6 +39,10 @@ public:
     quint64 notForwarded() const;
     // One "forwarding to URL failed: REASON" per collector that is failing now.
     QStringList conditions() const;
+    // Per collector, in the order given: its condition (empty while it works).
+    QStringList collectorConditions() const;
+    // "N events not forwarded to URL" for each collector that missed any, for the end of the run.
+    QStringList notForwardedReport() const;
     // Adds both to what the status line shows.
     void addStatus(StatusCounts& counts, QStringList& conditions) const;
 

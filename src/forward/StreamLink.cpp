@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "forward/StreamLink.h"
 
+#include "forward/ForwardCredentials.h"
+
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTimer>
@@ -22,6 +24,12 @@ constexpr int CONNECT_TIMEOUT_MS = 10000;
 // Unacknowledged data older than this breaks the connection: a collector gone without a word.
 constexpr unsigned USER_TIMEOUT_MS = 30000;
 constexpr int GOODBYE_MS = 200;
+// A collector that refuses the client drops the connection right after the handshake: what was
+// written by then would be acknowledged by its kernel and lost without a trace.
+constexpr int SETTLE_MS = 500;
+// A collector that takes a connection and drops it at once is still failing: only a connection up
+// this long ends the failure and the backoff.
+constexpr int STEADY_MS = 10000;
 
 qint64 framedSize(const QByteArray& message)
 {
@@ -33,9 +41,8 @@ qint64 framedSize(const QByteArray& message)
 
 } // namespace
 
-StreamLink::StreamLink(const ForwardTarget& target, std::size_t capacity,
-                       const QList<QSslCertificate>& caCertificates)
-    : TargetLink(target, capacity), m_caCertificates(caCertificates)
+StreamLink::StreamLink(const ForwardTarget& target, std::size_t capacity, const TlsOptions& tls)
+    : TargetLink(target, capacity), m_tls(tls)
 {
 }
 
@@ -54,6 +61,18 @@ void StreamLink::start()
     m_connectTimeout->setSingleShot(true);
     connect(m_connectTimeout.get(), &QTimer::timeout, this,
             [this] { broken(QStringLiteral("no connection within %1 s").arg(CONNECT_TIMEOUT_MS / 1000)); });
+    m_settle = std::make_unique<QTimer>();
+    m_settle->setSingleShot(true);
+    connect(m_settle.get(), &QTimer::timeout, this, [this] {
+        m_ready = true;
+        send();
+    });
+    m_steady = std::make_unique<QTimer>();
+    m_steady->setSingleShot(true);
+    connect(m_steady.get(), &QTimer::timeout, this, [this] {
+        resetBackoff();
+        setFailure(QString());
+    });
     connectToCollector();
 }
 
@@ -70,8 +89,12 @@ void StreamLink::connectToCollector()
     connect(m_socket.get(), &QSslSocket::errorOccurred, this, &StreamLink::onError);
     if (tls) {
         QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-        if (!m_caCertificates.isEmpty())
-            config.setCaCertificates(m_caCertificates);
+        if (!m_tls.caCertificates.isEmpty())
+            config.setCaCertificates(m_tls.caCertificates);
+        if (m_tls.clientKey) {
+            config.setLocalCertificateChain(m_tls.clientCertificates);
+            config.setPrivateKey(*m_tls.clientKey);
+        }
         config.setPeerVerifyMode(QSslSocket::VerifyPeer);
         config.setProtocol(QSsl::TlsV1_2OrLater);
         m_socket->setSslConfiguration(config);
@@ -88,16 +111,20 @@ void StreamLink::connectToCollector()
 void StreamLink::onReady()
 {
     m_connectTimeout->stop();
-    m_ready = true;
-    resetBackoff();
-    setFailure(QString());
+    // Errors are ignored for a pinned certificate only, but a certificate without errors must be
+    // pinned too.
+    if (!m_tls.fingerprints.isEmpty() && !pinned()) {
+        broken(unpinned());
+        return;
+    }
+    m_settle->start(SETTLE_MS);
+    m_steady->start(STEADY_MS);
     const int fd = int(m_socket->socketDescriptor());
     m_kernelSide = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     const unsigned timeout = USER_TIMEOUT_MS;
     ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &timeout, sizeof timeout);
-    send();
 }
 
 void StreamLink::send()
@@ -122,6 +149,7 @@ void StreamLink::send()
         m_handed += chunk.size();
         m_socket->write(chunk);
     }
+    setInFlight(m_sent.size());
 }
 
 void StreamLink::onBytesWritten(qint64 bytes)
@@ -161,16 +189,44 @@ bool StreamLink::idle() const
     return m_ready && unacknowledged() == 0;
 }
 
+bool StreamLink::pinned() const
+{
+    return m_tls.fingerprints.contains(m_socket->peerCertificate().digest(QCryptographicHash::Sha256));
+}
+
+QString StreamLink::unpinned() const
+{
+    return QStringLiteral("the collector's certificate %1 matches no --forward-fingerprint")
+        .arg(fingerprintText(m_socket->peerCertificate()));
+}
+
 void StreamLink::onSslErrors(const QList<QSslError>& errors)
 {
-    // Never ignored: the handshake fails, and the first reason is the one shown.
-    if (!errors.isEmpty())
-        m_sslFailure = errors.first().errorString();
+    // The first reason is the one shown, with the option that chose whom to trust.
+    if (!m_tls.fingerprints.isEmpty()) {
+        if (pinned())
+            m_socket->ignoreSslErrors();
+        else
+            m_sslFailure = unpinned();
+    } else if (!errors.isEmpty()) {
+        m_sslFailure = errors.first().errorString() +
+                       (m_tls.caCertificates.isEmpty() ? QStringLiteral(" (checked against the system's CAs, "
+                                                                        "as no --forward-ca is given)")
+                                                       : QStringLiteral(" (checked against --forward-ca)"));
+    }
 }
 
 void StreamLink::onError()
 {
-    broken(m_sslFailure.isEmpty() ? m_socket->errorString() : m_sslFailure);
+    if (m_settle->isActive() && target().transport == Transport::Tls)
+        broken(
+            !m_tls.clientKey
+                ? QStringLiteral("the collector closed the connection after the TLS handshake: it may want "
+                                 "a client certificate (--forward-cert, --forward-key)")
+                : QStringLiteral("the collector closed the connection after the TLS handshake: it may not "
+                                 "take the certificate of --forward-cert"));
+    else
+        broken(m_sslFailure.isEmpty() ? m_socket->errorString() : m_sslFailure);
 }
 
 void StreamLink::broken(const QString& reason)
@@ -188,6 +244,10 @@ std::deque<QByteArray> StreamLink::closeSocket(bool graceful)
         m_connectTimeout->stop();
     if (m_retry)
         m_retry->stop();
+    if (m_steady) {
+        m_settle->stop();
+        m_steady->stop();
+    }
     trimSent();
     if (m_kernelSide >= 0) {
         ::close(m_kernelSide);
@@ -208,6 +268,7 @@ std::deque<QByteArray> StreamLink::closeSocket(bool graceful)
     m_ready = false;
     m_handed = m_written = 0;
     m_sentBytes = 0;
+    setInFlight(0);
     return std::exchange(m_sent, {});
 }
 

@@ -13,14 +13,14 @@ class QSslSocket;
 class QTimer;
 
 // A TCP collector (RFC 6587 octet counting: "LEN SP MSG"), in the clear or over TLS (RFC 5425) with
-// the collector's certificate and host name verified. A broken connection is made again after a
-// backoff, and what it may not have delivered goes again first, in order.
+// the collector's certificate and host name verified, or its fingerprint pinned. A broken
+// connection is made again after a backoff, and what it may not have delivered goes again first,
+// in order; the failure shows until a connection has stayed up.
 class StreamLink : public TargetLink
 {
     Q_OBJECT
 public:
-    StreamLink(const ForwardTarget& target, std::size_t capacity,
-               const QList<QSslCertificate>& caCertificates);
+    StreamLink(const ForwardTarget& target, std::size_t capacity, const TlsOptions& tls);
     ~StreamLink() override;
 
     void start() override;
@@ -37,16 +37,21 @@ private:
     void onBytesWritten(qint64 bytes);
     void onError();
     void onSslErrors(const QList<QSslError>& errors);
+    // The collector's certificate has a pinned fingerprint.
+    bool pinned() const;
+    QString unpinned() const; // the failure when it is not
     // Forgets the sent messages that the collector's end has acknowledged.
     void trimSent();
     // Bytes handed to the socket that the collector's end has not acknowledged (an upper bound).
     qint64 unacknowledged() const;
     void broken(const QString& reason);
 
-    QList<QSslCertificate> m_caCertificates;
+    TlsOptions m_tls;
     std::unique_ptr<QSslSocket> m_socket;
     std::unique_ptr<QTimer> m_retry;
     std::unique_ptr<QTimer> m_connectTimeout;
+    std::unique_ptr<QTimer> m_settle; // the collector kept the connection: messages may go
+    std::unique_ptr<QTimer> m_steady; // it has stayed up: the failure is over
     bool m_ready = false;
     int m_kernelSide = -1; // a second descriptor of the connection, to ask the kernel what it still holds
     QString m_sslFailure;

@@ -16,7 +16,8 @@ std::size_t TargetLink::post(const std::vector<QByteArray>& messages)
     bool wake = false;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        const std::size_t queued = m_queue.size() + m_takenCount.load(std::memory_order_relaxed);
+        const std::size_t queued = m_queue.size() + m_takenCount.load(std::memory_order_relaxed) +
+                                   m_inFlight.load(std::memory_order_relaxed);
         const std::size_t room = queued < m_capacity ? m_capacity - queued : 0;
         const std::size_t taken = std::min(room, messages.size());
         m_queue.insert(m_queue.end(), messages.begin(), messages.begin() + std::ptrdiff_t(taken));

@@ -69,7 +69,10 @@ protected:
     // Sets the failure (empty: none) and tells the forwarder when it changed.
     void setFailure(const QString& reason);
     bool finishing() const { return m_finishing; }
-    // The wait before the next retry: 0.5 s doubling up to 30 s, back to 0.5 s after a success.
+    // Messages handed to the socket that may not have arrived yet; they count against the bound.
+    void setInFlight(std::size_t count) { m_inFlight.store(count, std::memory_order_relaxed); }
+    // The wait before the next retry: 0.5 s doubling up to 30 s, back to 0.5 s once a connection
+    // has stayed up.
     std::chrono::milliseconds nextBackoff();
     void resetBackoff() { m_backoff = FIRST_BACKOFF; }
 
@@ -87,6 +90,7 @@ private:
     // it under the lock.
     std::deque<QByteArray> m_taken;
     std::atomic<std::size_t> m_takenCount{0}; // its size, for post()'s bound
+    std::atomic<std::size_t> m_inFlight{0};
     bool m_wakePosted = false;
     QString m_failure;
 

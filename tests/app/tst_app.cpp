@@ -4,17 +4,22 @@
 
 #include "app/Headless.h"
 #include "app/Sorvane.h"
+#include "forward/ForwardCredentials.h"
 #include "maindlg/RowFilterModel.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
+
+#include <unistd.h>
 
 class AppTest : public QObject
 {
@@ -31,6 +36,20 @@ class AppTest : public QObject
         settings.endpoints.discoveryPort = freeUdpPort();
         settings.dialog.userFilePath = QFile::encodeName(m_dir.filePath("userfile"));
         return settings;
+    }
+
+    // What `run` prints on standard error.
+    template <typename Run> static QByteArray standardErrorOf(Run run)
+    {
+        QTemporaryFile file;
+        file.open();
+        const int standardError = ::dup(2);
+        ::dup2(file.handle(), 2);
+        run();
+        ::dup2(standardError, 2);
+        ::close(standardError);
+        file.seek(0);
+        return file.readAll();
     }
 
 private slots:
@@ -99,7 +118,11 @@ private slots:
             for (int i = 0; i < 2; ++i)
                 firewall.sendTo(settings.endpoints.eventPort, eventDatagram(0, "late"));
         };
-        QVERIFY(!app.InitInstance());
+        // At the end, standard error counts what the collector missed.
+        QVERIFY(standardErrorOf([&] { QVERIFY(!app.InitInstance()); })
+                    .endsWith(QStringLiteral("sorvane: 5 events not forwarded to tcp://127.0.0.1:%1\n")
+                                  .arg(refused)
+                                  .toUtf8()));
         QCOMPARE(fileBytes(m_dir.filePath("userfile")).count("  late  "), 2);
         QCOMPARE(seen, QStringList({"About Sorvane", "Sorvane Version 1.0"}));
         QVERIFY(boxes.messages.isEmpty());
@@ -265,6 +288,32 @@ private slots:
         QCOMPARE(parseCommandLine({"sorvane", "--settings", file}, settings), -1);
         QVERIFY(!settings.headless);
 
+        // A client certificate and its key; the key open to others, encrypted; another key.
+        QProcess openssl;
+        openssl.setWorkingDirectory(m_dir.path());
+        openssl.start("sh", {"-ec", R"(ec="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
+openssl req -x509 $ec -keyout id.key -out id.pem -subj /CN=sorvane 2>/dev/null
+openssl req -x509 $ec -keyout other.key -out other.pem -subj /CN=other 2>/dev/null
+openssl pkey -in id.key -aes128 -passout pass:x -out encrypted.key
+cp id.key open.key && chmod 600 id.key other.key encrypted.key && chmod 644 open.key)"});
+        QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+        const QString id = m_dir.filePath("id.pem");
+        const auto withKey = [&](const char* key) {
+            return QStringList{"--forward-cert", id, "--forward-key", m_dir.filePath(key)};
+        };
+        const QString pin = fingerprintText(readCaCertificates(id).constFirst());
+        const QString colons = QByteArray::fromHex(pin.mid(7).toLatin1()).toHex(':');
+        QCOMPARE(parseCommandLine(QStringList{"sorvane", "--forward-fingerprint", pin,
+                                              "--forward-fingerprint", "sha-256:" + colons} +
+                                      withKey("id.key"),
+                                  settings),
+                 -1);
+        QCOMPARE(settings.forward.tls.clientCertificates, readCaCertificates(id));
+        QCOMPARE(settings.forward.tls.fingerprints, QList<QByteArray>(2, parseFingerprint(pin)));
+        QVERIFY(standardErrorOf([&] {
+                    parseCommandLine(QStringList{"sorvane"} + withKey("encrypted.key"), settings);
+                }).contains("encrypted.key is encrypted; give the key without its passphrase"));
+
         // What cannot be meant stops the start, from either place.
         QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
         conf.write("forward=tcp://10.0.0.9:601, syslog://10.0.0.9:514\n");
@@ -279,7 +328,13 @@ private slots:
                                        {"--allow-from", "10.0.0.010"},
                                        {"--discovery-target", "127.0.0.010:1019"},
                                        {"--settings", file},
-                                       {"--forward-ca", file}})
+                                       {"--forward-ca", file},
+                                       withKey("open.key"),
+                                       withKey("encrypted.key"),
+                                       withKey("other.key"),
+                                       {"--forward-cert", id},
+                                       {"--forward-fingerprint", pin, "--forward-ca", id},
+                                       {"--forward-fingerprint", pin.chopped(2)}})
             QVERIFY2(parseCommandLine(QStringList{"sorvane"} + bad, settings) == 2,
                      qPrintable(bad.join(' ')));
     }

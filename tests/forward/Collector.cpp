@@ -40,15 +40,17 @@ quint16 freeLoopbackPort(bool tcp)
                : (socket.bind(QHostAddress::LocalHost) ? socket.localPort() : 0);
 }
 
-Collector::Collector(const QString& dir)
+Collector::Collector(const QString& dir, bool clientCertificates)
     : udpPort(freeLoopbackPort(false)), tcpPort(freeLoopbackPort(true)), tlsPort(freeLoopbackPort(true)),
-      m_dir(dir)
+      pinnedPort(clientCertificates ? freeLoopbackPort(true) : 0), m_dir(dir)
 {
+    const QString auth = clientCertificates
+                             ? R"(streamDriver.authMode="x509/name" permittedPeer=["sorvane-client"])"
+                             : R"(streamDriver.authMode="anon")";
     QDir().mkpath(m_dir + "/work");
     QFile file(m_dir + "/rsyslog.conf");
     if (file.open(QIODevice::WriteOnly))
-        file.write(
-            QString(R"(global(workDirectory="%1/work" processInternalMessages="on"
+        file.write(QString(R"(global(workDirectory="%1/work" processInternalMessages="on"
        defaultNetstreamDriverCAFile="%1/ca.pem" defaultNetstreamDriverCertFile="%1/collector.pem"
        defaultNetstreamDriverKeyFile="%1/collector.key")
 # One worker: messages are written in the order taken.
@@ -58,14 +60,22 @@ module(load="imtcp")
 # Room for a burst of datagrams: UDP has no flow control.
 input(type="imudp" address="127.0.0.1" port="%2" ruleset="in" rcvbufSize="4m")
 input(type="imtcp" address="127.0.0.1" port="%3" ruleset="in")
-input(type="imtcp" address="127.0.0.1" port="%4" ruleset="in"
-      streamDriver.name="gtls" streamDriver.mode="1" streamDriver.authMode="anon")
+input(type="imtcp" address="127.0.0.1" port="%4" ruleset="in" streamDriver.name="gtls"
+      streamDriver.mode="1" %5)
+%6
 template(name="json" type="string" string="%jsonmesg%\n")
 ruleset(name="in") { action(type="omfile" file="%1/messages.json" template="json") }
 *.* action(type="omfile" file="%1/rsyslog-internal.log")
 )")
-                .arg(m_dir, QString::number(udpPort), QString::number(tcpPort), QString::number(tlsPort))
-                .toUtf8());
+                       .arg(m_dir, QString::number(udpPort), QString::number(tcpPort),
+                            QString::number(tlsPort), auth,
+                            clientCertificates
+                                ? QString(R"(input(type="imtcp" address="127.0.0.1" port="%1" ruleset="in"
+      streamDriver.name="gtls" streamDriver.mode="1" %2
+      streamDriver.certFile="%3/self.pem" streamDriver.keyFile="%3/self.key"))")
+                                      .arg(QString::number(pinnedPort), auth, m_dir)
+                                : QString())
+                       .toUtf8());
 }
 
 QString Collector::start()
@@ -81,7 +91,13 @@ openssl req -x509 $ec -days 2 -keyout ca.key -out ca.pem -subj "/CN=Sorvane Test
 openssl req $ec -keyout collector.key -out collector.csr -subj /CN=collector
 printf 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n' >collector.ext
 openssl x509 -req -in collector.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
-    -extfile collector.ext -out collector.pem)"});
+    -extfile collector.ext -out collector.pem
+# A client certificate of the CA, and a self-signed collector certificate for no name at all.
+openssl req $ec -keyout client.key -out client.csr -subj /CN=sorvane-client
+printf 'extendedKeyUsage=clientAuth\nbasicConstraints=CA:FALSE\n' >client.ext
+openssl x509 -req -in client.csr -CA ca.pem -CAkey ca.key -days 2 -extfile client.ext -out client.pem
+openssl req -x509 $ec -days 2 -keyout self.key -out self.pem -subj /CN=self-signed
+chmod 600 client.key)"});
         if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
             return "openssl failed: " + QString::fromLocal8Bit(openssl.readAll());
     }
@@ -92,7 +108,8 @@ openssl x509 -req -in collector.csr -CA ca.pem -CAkey ca.key -CAcreateserial -da
     m_process->start("/usr/sbin/rsyslogd",
                      {"-n", "-f", m_dir + "/rsyslog.conf", "-i", m_dir + "/rsyslog.pid"});
     const QDeadlineTimer deadline(20000);
-    while (!bound("udp", udpPort, "07") || !bound("tcp", tcpPort, "0A") || !bound("tcp", tlsPort, "0A")) {
+    while (!bound("udp", udpPort, "07") || !bound("tcp", tcpPort, "0A") || !bound("tcp", tlsPort, "0A") ||
+           (pinnedPort != 0 && !bound("tcp", pinnedPort, "0A"))) {
         if (m_process->state() == QProcess::NotRunning || deadline.hasExpired()) {
             stop();
             QFile out(m_dir + "/rsyslog.out");

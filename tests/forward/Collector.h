@@ -10,10 +10,12 @@
 // A real rsyslogd of the test's own, never the system's: its files under `dir`, free loopback ports
 // only (UDP, TCP, TLS with a CA of its own), no /dev/log. Each message it takes becomes one line of
 // JSON (%jsonmesg%). Stopped, and killed if need be, on every way out: a killed test takes it along.
+// With `clientCertificates`, both TLS ports take only a client with the CA's certificate for
+// "sorvane-client" (clientFile()), and the pinned port shows a self-signed certificate.
 class Collector
 {
 public:
-    explicit Collector(const QString& dir);
+    explicit Collector(const QString& dir, bool clientCertificates = false);
     ~Collector() { stop(); }
 
     // Starts it and waits until every port listens; the reason when it does not (empty when it does).
@@ -23,8 +25,11 @@ public:
     // SIGSTOP freezes the process (its sockets stay open, but nothing is read), SIGCONT thaws it.
     void kill(int signal) const;
 
-    const quint16 udpPort, tcpPort, tlsPort;
+    const quint16 udpPort, tcpPort, tlsPort, pinnedPort;
     QString caFile() const { return m_dir + "/ca.pem"; }
+    // A file it made: client.pem and client.key (the CA's, for sorvane-client), self.pem (the pinned
+    // port's).
+    QString file(const QString& name) const { return m_dir + '/' + name; }
 
     // What it wrote so far: the messages, parsed, and their count.
     QList<QJsonObject> messages() const;

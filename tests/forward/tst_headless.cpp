@@ -7,6 +7,7 @@
 #include "common/LoopbackPeer.h"
 
 #include <QDir>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -214,9 +215,16 @@ private slots:
     {
         AppSettings settings;
         settings.endpoints.eventPort = freeLoopbackPort(false);
-        settings.dialog.userFilePath = QFile::encodeName(m_dir.filePath("status-log"));
-        const QString refused = QStringLiteral("tcp://127.0.0.1:%1").arg(freeLoopbackPort(true));
-        settings.forward.targets.push_back(*parseForwardUrl(refused));
+        const QString log = m_dir.filePath("status-log");
+        settings.dialog.userFilePath = QFile::encodeName(log);
+        // One collector that is not there yet, and one that refuses a client without a certificate.
+        const quint16 later = freeLoopbackPort(true);
+        const QString refused = QStringLiteral("tcp://127.0.0.1:%1").arg(later);
+        Collector collector(m_dir.filePath("client-certificates"), true);
+        QCOMPARE(collector.start(), QString());
+        const QString uncertified = QStringLiteral("tls://127.0.0.1:%1").arg(collector.tlsPort);
+        settings.forward.targets = {*parseForwardUrl(refused), *parseForwardUrl(uncertified)};
+        settings.forward.tls.caCertificates = readCaCertificates(collector.caFile());
         settings.forward.queueCapacity = 10;
         QStringList printed;
         HeadlessMonitor monitor(settings, [&](const QString& line) { printed << line; });
@@ -224,16 +232,32 @@ private slots:
         const QString listening =
             QStringLiteral("Listening for events on UDP port %1").arg(settings.endpoints.eventPort);
         QVERIFY(monitor.start());
-        QCOMPARE(printed,
-                 QStringList({"forwarding to " + refused + "; accepting events from any sender", listening}));
-        // The condition is shown as soon as it holds, and the counts every period while not zero.
-        const QString condition = "; forwarding to " + refused + " failed: Connection refused";
-        QTRY_VERIFY_WITH_TIMEOUT(printed.contains(listening + condition), 10000);
+        QCOMPARE(printed, QStringList({"forwarding to " + refused + ", " + uncertified +
+                                           "; accepting events from any sender",
+                                       listening}));
+        // The conditions are shown as soon as they hold, and the counts every period while not zero.
+        const QString refusedCondition = "; forwarding to " + refused + " failed: Connection refused";
+        const QString conditions = refusedCondition + "; forwarding to " + uncertified +
+                                   " failed: the collector closed the connection after the TLS handshake: it "
+                                   "may want a client certificate (--forward-cert, --forward-key)";
+        QTRY_VERIFY_WITH_TIMEOUT(printed.contains(listening + conditions), 10000);
         sendEvents(settings.endpoints.eventPort, 0, 50);
-        QTRY_VERIFY_WITH_TIMEOUT(printed.count(listening + ", 40 events not forwarded" + condition) >= 2,
+        QTRY_VERIFY_WITH_TIMEOUT(printed.count(listening + ", 80 events not forwarded" + conditions) >= 2,
                                  10000);
+
+        // The collector comes: one line once its connection has stayed up, and none until then.
+        monitor.setStatusPeriod(3600000);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, later));
+        const qsizetype before = printed.size();
+        QTRY_VERIFY_WITH_TIMEOUT(printed.size() > before, 30000);
+        QCOMPARE(printed.mid(before), QStringList("forwarding to " + refused + " resumed"));
         monitor.stop();
-        QCOMPARE(printed.last(), listening + ", 50 events not forwarded" + condition);
+        QCOMPARE(printed.mid(before + 1),
+                 QStringList(
+                     {listening + ", 90 events not forwarded" + conditions.mid(refusedCondition.size()),
+                      "40 events not forwarded to " + refused, "50 events not forwarded to " + uncertified}));
+        QCOMPARE(lines(log), 50);
     }
 };
 
