@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/AlertSettings.h"
 
+#include "app/OnOff.h"
+
 #include <QSettings>
 
 #include <cstdio>
@@ -38,10 +40,7 @@ void readSwitch(const QSettings& file, const QString& key, bool& on)
 {
     if (!file.contains(key))
         return;
-    const QString value = file.value(key).toString();
-    if (value == QLatin1String("true") || value == QLatin1String("false"))
-        on = value == QLatin1String("true");
-    else
+    if (!parseOnOff(file.value(key).toString(), on))
         ignored(file, key);
 }
 

@@ -123,7 +123,8 @@ void HeadlessMonitor::onConditions()
     for (qsizetype i = 0; i < collectors.size(); ++i) {
         const QString before = m_shownCollectors.value(i);
         if (collectors[i].isEmpty() && !before.isEmpty()) {
-            m_print(QStringLiteral("forwarding to %1 resumed").arg(m_forwardOptions.targets[std::size_t(i)].url()));
+            m_print(QStringLiteral("forwarding to %1 resumed")
+                        .arg(m_forwardOptions.targets[std::size_t(i)].url()));
             expected.removeOne(before);
         }
     }

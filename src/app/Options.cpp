@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/AlertSettings.h"
+#include "app/OnOff.h"
 #include "app/Sorvane.h"
 #include "app/WindowSettings.h"
 #include "forward/ForwardCredentials.h"
@@ -88,15 +89,12 @@ struct Option {
     bool list = false;
 };
 
-// A switch: set alone on the command line; "true" or "false" in the settings file.
+// A switch: set alone on the command line; on or off in the settings file.
 bool parseSwitch(const QString& value, bool& on)
 {
-    if (value.isEmpty() || value == QLatin1String("true") || value == QLatin1String("1"))
-        on = true;
-    else if (value == QLatin1String("false") || value == QLatin1String("0"))
-        on = false;
-    else
-        return false;
+    if (!value.isEmpty())
+        return parseOnOff(value, on);
+    on = true;
     return true;
 }
 
@@ -220,7 +218,7 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
         {{QStringLiteral("headless"),
           QStringLiteral("Run without a window or display: no discovery, status lines on standard error.")},
          [&](const QString& v) { return parseSwitch(v, settings.headless); },
-         "true or false"},
+         "true or false (yes or no, on or off, 1 or 0)"},
     };
     for (const Option& o : options)
         parser.addOption(o.option);

@@ -110,10 +110,9 @@ private slots:
             firewall.sendTo(settings.endpoints.eventPort, "");
             for (int i = 0; i < 3; ++i)
                 firewall.sendTo(settings.endpoints.eventPort, eventDatagram(0, "alice"));
-            QTRY_COMPARE_WITH_TIMEOUT(status->toolTip(),
-                                      listening + ", 1 datagram too short, 2 events not forwarded" + condition +
-                                          inForce,
-                                      10000);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                status->toolTip(),
+                listening + ", 1 datagram too short, 2 events not forwarded" + condition + inForce, 10000);
             // Sent as the window closes: still logged.
             for (int i = 0; i < 2; ++i)
                 firewall.sendTo(settings.endpoints.eventPort, eventDatagram(0, "late"));
@@ -271,19 +270,20 @@ private slots:
         const QString file = m_dir.filePath("sorvane.conf");
         QFile conf(file);
         QVERIFY(conf.open(QIODevice::WriteOnly));
-        conf.write("forward=tcp://10.0.0.9:601, udp://10.0.0.9:514\nheadless=true\n");
+        conf.write("forward=tcp://10.0.0.9:601, udp://10.0.0.9:514\nheadless=yes\n"
+                   "[alerts]\nnotifications=off\n");
         conf.close();
         settings = AppSettings();
         QCOMPARE(parseCommandLine({"sorvane", "--settings", file}, settings), -1);
         QCOMPARE(urls(), QStringList({"tcp://10.0.0.9:601", "udp://10.0.0.9:514"}));
-        QVERIFY(settings.headless);
+        QVERIFY(settings.headless && !settings.alerts.notifications);
         QCOMPARE(
             parseCommandLine({"sorvane", "--settings", file, "--forward", "tcp://127.0.0.1:601"}, settings),
             -1);
         QCOMPARE(urls(), QStringList({"tcp://127.0.0.1:601"}));
 
         QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        conf.write("headless=false\n");
+        conf.write("headless=off\n");
         conf.close();
         QCOMPARE(parseCommandLine({"sorvane", "--settings", file}, settings), -1);
         QVERIFY(!settings.headless);
