@@ -19,11 +19,7 @@ OnlineUser makeOnlineUser(const EventRecord& record)
 
 void OnlineUserTable::AddOrUpdateUser(const OnlineUser& user)
 {
-    const auto found = m_index.find(std::string_view(user.IPAddress));
-    if (found != m_index.end()) {
-        *found->second = user; // same key text, so the view in the index stays valid
-        return;
-    }
+    RemoveUser(user.IPAddress);
     m_entries.push_back(user);
     auto last = std::prev(m_entries.end());
     m_index.emplace(std::string_view(last->IPAddress), last);
@@ -37,12 +33,6 @@ void OnlineUserTable::RemoveUser(std::string_view address)
     const auto entry = found->second;
     m_index.erase(found);
     m_entries.erase(entry);
-}
-
-void OnlineUserTable::RemoveAllUsers()
-{
-    m_index.clear();
-    m_entries.clear();
 }
 
 void OnlineUserTable::removeServerUsers(std::string_view server)

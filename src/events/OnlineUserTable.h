@@ -23,8 +23,8 @@ struct OnlineUser {
 // The entry that an event makes: its texts and the dotted user and server addresses.
 OnlineUser makeOnlineUser(const EventRecord& record);
 
-// Every reported user, keyed by address text, in arrival order. The walk order is the order of
-// arrival; the hash index only speeds up the lookup by key.
+// Users keyed by address text, walked in the order of their latest entry; the hash index only
+// speeds up the lookup by key.
 class OnlineUserTable
 {
 public:
@@ -37,10 +37,10 @@ public:
     OnlineUserTable(OnlineUserTable&&) = default;
     OnlineUserTable& operator=(OnlineUserTable&&) = default;
 
-    // Overwrites the entry of the same address in place, or appends the new one at the tail.
+    // Puts the entry at the tail, replacing the one of the same address: the newest log-on is last,
+    // so a list rebuilt from the table has it on top, as the live list does.
     void AddOrUpdateUser(const OnlineUser& user);
     void RemoveUser(std::string_view address);
-    void RemoveAllUsers();
     // Drops every entry reported by `server` (the reboot of that one firewall).
     void removeServerUsers(std::string_view server);
 

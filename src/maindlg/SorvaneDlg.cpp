@@ -201,6 +201,7 @@ void CSorvaneDlg::createControls()
 void CSorvaneDlg::routeMessages()
 {
     connect(&m_intake, &EventIntake::eventsArrived, this, &CSorvaneDlg::OnEventNotify);
+    m_onlineUsers.listener = [this](const OnlineChange& change) { showOnlineChange(change); };
     connect(this, &CSorvaneDlg::discoverySocketMessage, this, &CSorvaneDlg::OnDiscoverySocket);
     connect(m_windowMenu, &QMenu::triggered, this,
             [this](QAction* action) { OnSysCommand(WindowCommand(action->data().toInt())); });

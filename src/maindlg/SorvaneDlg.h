@@ -2,7 +2,7 @@
 #pragma once
 
 #include "events/EventRecord.h"
-#include "events/OnlineUserTable.h"
+#include "events/OnlineUsers.h"
 #include "intake/EventIntake.h"
 #include "intake/StatusLine.h"
 #include "widgets/MessageBoxes.h"
@@ -101,7 +101,7 @@ public:
     void OnHelp();
     void OnDestroy();
 
-    const OnlineUserTable& onlineUsers() const { return m_onlineUsers; }
+    const OnlineUserTable& onlineUsers() const { return m_onlineUsers.table(); }
     const EventListModel& eventModel() const { return *m_eventModel; }
     const OnlineUserModel& onlineUserModel() const { return *m_onlineUserModel; }
     QString statusText() const;
@@ -153,6 +153,7 @@ private:
     QByteArray selectedServer() const;
     QByteArray selectedGroup() const;
     void removeOnlineRow(const QByteArray& address);
+    void showOnlineChange(const OnlineChange& change);
     void updateStatus();
 
     DialogOptions m_options;
@@ -207,7 +208,7 @@ private:
     };
     std::vector<Placement> m_placements;
     QSize m_baseSize;
-    OnlineUserTable m_onlineUsers;
+    OnlineUsers m_onlineUsers;
     std::unordered_set<QByteArray> m_listedServers;
     std::unique_ptr<HelpWindow> m_helpWindow;
 

@@ -4,8 +4,6 @@
 #include "maindlg/EventListModel.h"
 #include "maindlg/OnlineUserModel.h"
 
-#include <QComboBox>
-
 #include <new>
 
 // Takes the events of one batch, each completely before the next, so the views lay out once per
@@ -22,44 +20,36 @@ void CSorvaneDlg::OnEventNotify(const EventBatch& batch)
 
 void CSorvaneDlg::processEvent(const EventRecord& record)
 {
-    const quint32 code = record.EventCode;
-    const QByteArray server = FormatIPAddress(record.ServerIPAddress);
-    const QByteArray user = FormatIPAddress(record.IPAddress);
-
     m_eventModel->insertEvent(record);
-    AddServer(server);
-    const QByteArray selected = selectedServer();
-    const bool fromSelected = !selected.isEmpty() && selected == server;
-
+    AddServer(FormatIPAddress(record.ServerIPAddress));
     try {
-        if (code == FirewallRebooted) {
-            // Only the rebooted firewall's users are gone, whatever the view shows.
-            m_onlineUsers.removeServerUsers(std::string_view(server.constData(), server.size()));
-            if (fromSelected)
-                m_onlineUserModel->clear();
-            return;
-        }
-        if (fromSelected && code == LoggedOn) {
-            addGroup(QByteArray(record.Groupname));
-            const QByteArray filter = selectedGroup();
-            const int row = m_onlineUserModel->findAddress(user);
-            if (row >= 0) {
-                m_onlineUserModel->removeRowAt(row);
-                m_onlineUsers.RemoveUser(std::string_view(user.constData(), user.size()));
-            }
-            const OnlineUser entry = makeOnlineUser(record);
-            if (filter == ALL_GROUPS || filter == record.Groupname)
-                ShowOnlineUserRow(entry);
-            m_onlineUsers.AddOrUpdateUser(entry);
-        } else if (!fromSelected) {
-            m_onlineUsers.AddOrUpdateUser(makeOnlineUser(record));
-        }
-        if (code == LoggedOff || code == AccountMarkedForLockUp || code == AccessTimeExpired) {
-            removeOnlineRow(user);
-            m_onlineUsers.RemoveUser(std::string_view(user.constData(), user.size()));
-        }
+        m_onlineUsers.apply(record);
     } catch (const std::bad_alloc&) {
         m_boxes.show(this, QStringLiteral("Insufficient memory"), QStringLiteral("Users - Add"),
                      MessageBoxes::Icon::Stop);
     }
+}
+
+// The online list follows the users of the selected server as they change; a log-off goes
+// from the list whichever server sent it.
+void CSorvaneDlg::showOnlineChange(const OnlineChange& change)
+{
+    if (change.effect == OnlineEffect::LogOff) {
+        removeOnlineRow(QByteArray(change.address.data(), qsizetype(change.address.size())));
+        return;
+    }
+    const QByteArray selected = selectedServer();
+    if (selected.isEmpty() ||
+        change.server != std::string_view(selected.constData(), std::size_t(selected.size())))
+        return;
+    if (change.effect == OnlineEffect::Reboot) {
+        m_onlineUserModel->clear();
+        return;
+    }
+    const OnlineUser& user = *change.user;
+    addGroup(QByteArray(user.Groupname));
+    removeOnlineRow(QByteArray(user.IPAddress));
+    const QByteArray filter = selectedGroup();
+    if (filter == ALL_GROUPS || filter == user.Groupname)
+        ShowOnlineUserRow(user);
 }

@@ -69,7 +69,7 @@ void CSorvaneDlg::removeOnlineRow(const QByteArray& address)
         m_onlineUserModel->removeRowAt(row);
 }
 
-// Shows every logged-on user of the selected server that the filter admits, in table order, so
+// Shows every online user of the selected server that the filter admits, in table order, so
 // the last entry ends at the top; with `addGroups` the filter gains each shown user's group.
 void CSorvaneDlg::fillOnlineUsers(bool addGroups)
 {
@@ -77,10 +77,10 @@ void CSorvaneDlg::fillOnlineUsers(bool addGroups)
     const QByteArray server = selectedServer();
     m_onlineUserModel->beginBatch();
     m_onlineUserModel->clear();
-    for (const OnlineUser& user : m_onlineUsers) {
+    for (const OnlineUser& user : m_onlineUsers.table()) {
         if (server.isEmpty())
             break;
-        if (user.EventCode != LoggedOn || server != user.ServerIPAddress)
+        if (server != user.ServerIPAddress)
             continue;
         if (filter != ALL_GROUPS && filter != user.Groupname)
             continue;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/Datagrams.h"
 #include "events/EventRecord.h"
-#include "events/OnlineUserTable.h"
+#include "events/OnlineUsers.h"
 
 #include <QTest>
 
@@ -20,24 +20,18 @@ QByteArray describe(const EventRecord& r)
 const QByteArray SAMPLE = eventDatagram(4, "alice", "staff", ip(10, 0, 0, 1), ip(192, 168, 1, 10),
                                         "12/05/1999", "08:15:02", "08:14:59", 5);
 
-OnlineUser user(const QByteArray& address, const char* server = "s1", const char* name = "u")
+// Who is online in table order, as USER@SERVER (the last numbers of 10.1.0.USER and 10.0.0.SERVER);
+// marks an entry that is not a log-on or that a lookup by its key does not find.
+QString walk(const OnlineUserTable& table)
 {
-    OnlineUser entry;
-    setField(entry.Username, USERNAME_WIDTH, name);
-    setField(entry.IPAddress, ADDRESS_FIELD_SIZE - 1, address);
-    setField(entry.ServerIPAddress, ADDRESS_FIELD_SIZE - 1, server);
-    return entry;
-}
-
-// The walk order; marks any entry that a lookup by its key does not find.
-QByteArrayList walk(const OnlineUserTable& table)
-{
-    QByteArrayList keys;
+    QStringList users;
     for (const OnlineUser& entry : table)
-        keys << QByteArray(entry.IPAddress) + (table.find(entry.IPAddress) == &entry ? "" : "<not found>");
-    if (std::size_t(keys.size()) != table.size())
-        keys << "<size disagrees>";
-    return keys;
+        users << QString::asprintf("%s@%s%s%s", entry.IPAddress + 7, entry.ServerIPAddress + 7,
+                                   entry.EventCode == LoggedOn ? "" : "<not a log-on>",
+                                   table.find(entry.IPAddress) == &entry ? "" : "<not found>");
+    if (std::size_t(users.size()) != table.size())
+        users << "<size disagrees>";
+    return users.join(' ');
 }
 
 } // namespace
@@ -147,39 +141,52 @@ private slots:
             QCOMPARE(list.allows(address), allowed.contains(address));
     }
 
-    void onlineTableKeepsArrivalOrderAndFindsEveryEntry()
+    // Events "CODE USER SERVER" (CODE a keyword or a number; USER and SERVER as walk() names them),
+    // then who is online.
+    void eventsDecideWhoIsOnline_data()
     {
-        OnlineUserTable table;
-        table.RemoveAllUsers();
-        table.RemoveUser("A");
-        QVERIFY(table.empty());
-        // Keys differing in any byte are two entries.
-        const QByteArrayList keys{"A", "B", "C", "10.0.0.1", "10.0.0.12", "10.0.0.1 "};
-        for (const QByteArray& key : keys)
-            table.AddOrUpdateUser(user(key));
-        QCOMPARE(walk(table), keys);
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QString>("online");
+        const auto row = [](const char* name, const char* events, const char* online) {
+            QTest::newRow(name) << events << online;
+        };
+        row("a log-on again moves to the end", "LoggedOn 1 3; LoggedOn 12 3; LoggedOn 2 3; LoggedOn 1 3",
+            "12@3 2@3 1@3");
+        row("each removal, from any server",
+            "LoggedOn 1 3; LoggedOn 2 3; LoggedOn 3 3; LoggedOn 4 3; LoggedOff 1 3;"
+            "AccountMarkedForLockUp 2 20; AccessTimeExpired 3 3; LoggedOff 9 3",
+            "4@3");
+        row("a reboot removes its own server's users",
+            "LoggedOn 1 3; LoggedOn 2 20; LoggedOn 3 3; FirewallRebooted 0 20; FirewallRebooted 0 9;"
+            "LoggedOn 4 20",
+            "1@3 3@3 4@20");
+        row("one address at two servers is online at the last",
+            "LoggedOn 1 3; LoggedOn 2 3; LoggedOn 1 20; FirewallRebooted 0 3", "1@20");
+        row("failed attempts and other codes change nothing",
+            "LoggedOn 1 3; LoggedOn 2 20; TryingInvalidPasswords 1 3; TryingInvalidPasswords 2 3;"
+            "AccountLockedUp 1 20; TryingInvalidUserNames 2 20; AccountIsDisabled 1 3;"
+            "AccessingFilteredSites 2 9; 12 1 3; 255 2 20",
+            "1@3 2@20");
+    }
 
-        // An update keeps the place; a removal and a new log-on go to the end.
-        OnlineUser changed = user("B", "s2", "bob");
-        changed.EventCode = AccountMarkedForLockUp;
-        table.AddOrUpdateUser(changed);
-        const OnlineUser* b = table.find("B");
-        QCOMPARE(QByteArray(b->Username) + ' ' + b->ServerIPAddress + ' ' + QByteArray::number(b->EventCode),
-                 "bob s2 8");
-        for (const char* gone : {"10.0.0.1", "Z", "A"})
-            table.RemoveUser(gone);
-        table.AddOrUpdateUser(user("A"));
-        QCOMPARE(walk(table), QByteArrayList({"B", "C", "10.0.0.12", "10.0.0.1 ", "A"}));
-        QVERIFY(!table.find("10.0.0.1"));
-
-        // A reboot removes only that server's entries, and the lookups keep up.
-        table.removeServerUsers("s1");
-        QCOMPARE(walk(table), QByteArrayList({"B"}));
-        table.removeServerUsers("s9");
-        table.AddOrUpdateUser(user("D", "s1"));
-        QCOMPARE(walk(table), QByteArrayList({"B", "D"}));
-        table.RemoveAllUsers();
-        QVERIFY(table.empty() && !table.find("B"));
+    void eventsDecideWhoIsOnline()
+    {
+        QFETCH(QString, events);
+        QFETCH(QString, online);
+        OnlineUsers users;
+        for (const QString& event : events.split(';')) {
+            const QStringList w = event.trimmed().split(' ');
+            EventRecord record;
+            bool number = false;
+            record.EventCode = w[0].toUInt(&number);
+            while (!number && record.EventCode < EVENT_CODE_COUNT && w[0] != eventKeyword(record.EventCode))
+                ++record.EventCode;
+            QVERIFY2(number || record.EventCode < EVENT_CODE_COUNT, qPrintable(w[0]));
+            record.IPAddress = ip(10, 1, 0, quint8(w[1].toUInt()));
+            record.ServerIPAddress = ip(10, 0, 0, quint8(w[2].toUInt()));
+            users.apply(record);
+        }
+        QCOMPARE(walk(users.table()), online);
     }
 };
 

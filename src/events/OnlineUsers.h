@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "events/OnlineUserTable.h"
+
+#include <functional>
+#include <string_view>
+
+// What an event does to who is online, whichever server sent it.
+enum class OnlineEffect { None, LogOn, LogOff, Reboot };
+
+OnlineEffect onlineEffect(quint32 code);
+
+// One rule applied: a log-on (with the user's new entry), a log-off of `address`, or the reboot of
+// `server`.
+struct OnlineChange {
+    OnlineEffect effect;
+    const OnlineUser* user; // the entry, for a log-on only
+    std::string_view address;
+    std::string_view server;
+};
+
+// Who is online at every server, kept from the events alone: no view decides what it holds.
+class OnlineUsers
+{
+public:
+    // Hears every rule as it is applied, after the table has changed.
+    std::function<void(const OnlineChange&)> listener;
+
+    void apply(const EventRecord& record);
+    const OnlineUserTable& table() const { return m_table; }
+
+private:
+    OnlineUserTable m_table;
+};
