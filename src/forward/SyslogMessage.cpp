@@ -134,28 +134,6 @@ void appendUtf8(QByteArray& out, const char* latin1)
     appendLatin1(out, latin1, false);
 }
 
-Severity eventSeverity(quint32 code)
-{
-    switch (code) {
-    case LoggedOn:
-    case LoggedOff:
-    case AccessTimeExpired:
-        return Severity::Informational;
-    case AccountLockedUp:
-    case AccountMarkedForLockUp:
-    case AccountIsDisabled:
-    case FirewallRebooted:
-        return Severity::Warning;
-    default:
-        return Severity::Notice;
-    }
-}
-
-QByteArray eventMsgId(quint32 code)
-{
-    return code < EVENT_CODE_COUNT ? QByteArray(eventKeyword(code)) : QByteArray("Unknown");
-}
-
 QByteArray eventSyslogMessage(const EventRecord& record, const QByteArray& timestamp)
 {
     const QByteArray userAddress = FormatIPAddress(record.IPAddress);
@@ -166,14 +144,15 @@ QByteArray eventSyslogMessage(const EventRecord& record, const QByteArray& times
         2 * (2 * USERNAME_WIDTH + GROUPNAME_WIDTH + LOGINTIME_WIDTH + DATE_WIDTH + EVENTTIME_WIDTH);
     QByteArray out(qsizetype(256 + TEXT) + timestamp.size(), Qt::Uninitialized);
     Writer w(out.data());
+    const EventCodeInfo& info = eventCodeInfo(code);
     w.put('<');
-    w.number(quint32(FACILITY_AUTHPRIV * 8 + int(eventSeverity(code))));
+    w.number(quint32(FACILITY_AUTHPRIV * 8 + int(info.severity)));
     w.put(">1 ");
     w.put(timestamp);
     w.put(' ');
     w.put(serverAddress);
     w.put(" sorvane - ");
-    w.put(code < EVENT_CODE_COUNT ? eventKeyword(code) : "Unknown");
+    w.put(code < EVENT_CODE_COUNT ? info.keyword : "Unknown");
     w.put(" [");
     w.put(EVENT_SD_ID);
     w.put(" code=\"");
@@ -194,8 +173,7 @@ QByteArray eventSyslogMessage(const EventRecord& record, const QByteArray& times
     w.put(BOM);
     // The display text without its leading blank.
     if (code < EVENT_CODE_COUNT) {
-        const char* text = EventMessageTable[code];
-        w.put(text + (text[0] == ' ' ? 1 : 0));
+        w.put(info.message + 1);
     } else {
         w.put("Unknown event ");
         w.number(code);

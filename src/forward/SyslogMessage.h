@@ -6,9 +6,6 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-// Syslog severities the monitor uses (RFC 5424, 6.2.1).
-enum class Severity : int { Warning = 4, Notice = 5, Informational = 6 };
-
 // Every message goes out under the authorization facility for private messages.
 constexpr int FACILITY_AUTHPRIV = 10;
 // The enterprise number of the structured data: the one reserved for documentation.
@@ -34,10 +31,6 @@ QByteArray syslogMessage(const SyslogFields& fields);
 void appendParamValue(QByteArray& out, const char* latin1);
 // The same text in UTF-8, unescaped.
 void appendUtf8(QByteArray& out, const char* latin1);
-
-// Severity and MSGID of an event code; codes past the table are notices named "Unknown".
-Severity eventSeverity(quint32 code);
-QByteArray eventMsgId(quint32 code);
 
 // The message of one event that arrived at `timestamp` (rfc3339Timestamp of the batch's arrival).
 QByteArray eventSyslogMessage(const EventRecord& record, const QByteArray& timestamp);
