@@ -8,8 +8,9 @@
 
 // Every message goes out under the authorization facility for private messages.
 constexpr int FACILITY_AUTHPRIV = 10;
-// The enterprise number of the structured data: the one reserved for documentation.
+// The structured data's IDs, under the enterprise number reserved for documentation.
 constexpr char EVENT_SD_ID[] = "event@32473";
+constexpr char ALERT_SD_ID[] = "alert@32473";
 
 // The fields of one RFC 5424 message that vary; APP-NAME is always "sorvane", PROCID "-".
 struct SyslogFields {
