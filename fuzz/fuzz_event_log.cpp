@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(encodeEvent(record).toStdString() == canonicalDatagram(data, size));
 
     // Past the table a code has no keyword: the line ends in two blanks.
-    const char* keyword = record.EventCode < EVENT_CODE_COUNT ? EventKeywordTable[record.EventCode] : "";
+    const char* keyword = eventKeyword(record.EventCode);
     const std::string expected = logged(record.EventTime) + "  " + logged(record.Date) + "  " +
                                  dotted(record.ServerIPAddress) + "  " + logged(record.Username) + "  " +
                                  keyword + "\r\n";

@@ -55,7 +55,7 @@ void appendDate(std::string& out, const QDate& date, quint32& seed)
         const int n =
             std::snprintf(line, sizeof line, "%02d:%02d:%02d  %s  10.0.%u.%u  %s  %s\r\n", second / 3600,
                           second / 60 % 60, second % 60, day, (seed >> 4) & 3u, 1u + (seed >> 8) % 254u,
-                          USERS[(seed >> 16) % 8u], EventKeywordTable[(seed >> 24) % 10u]);
+                          USERS[(seed >> 16) % 8u], eventKeyword((seed >> 24) % EVENT_CODE_COUNT));
         out.append(line, static_cast<std::size_t>(n));
     }
 }

@@ -10,12 +10,13 @@ struct RuleNames {
     const char* what;
     const char* key;
 };
-const RuleNames RULE_NAMES[ALERT_RULE_COUNT] = {
+constexpr RuleNames RULE_NAMES[] = {
     {"account locked", "account-locked"},          {"account marked for lock-up", "marked-for-lock-up"},
     {"disabled account used", "account-disabled"}, {"firewall rebooted", "firewall-rebooted"},
     {"filtered site accessed", "filtered-site"},   {"password guessing", "password-guessing"},
     {"user-name guessing", "user-name-guessing"},
 };
+static_assert(std::size(RULE_NAMES) == ALERT_RULE_COUNT, "names for each rule");
 
 } // namespace
 

@@ -1,23 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "events/EventCodes.h"
+
 #include <QByteArray>
 #include <QMetaType>
 #include <QtGlobal>
 
 #include <vector>
-
-// What an alert is about; each rule can be turned off on its own.
-enum class AlertRule {
-    AccountLocked,
-    MarkedForLockUp,
-    AccountDisabled,
-    FirewallRebooted,
-    FilteredSite,
-    PasswordGuessing,
-    UserNameGuessing
-};
-constexpr int ALERT_RULE_COUNT = 7;
 
 struct Alert {
     AlertRule rule = AlertRule::AccountLocked;

@@ -4,25 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-namespace
-{
-
-// The rule each event code falls under; -1 for codes no rule watches.
-constexpr int RULE_OF_CODE[EVENT_CODE_COUNT] = {
-    -1,                               // LoggedOn
-    -1,                               // LoggedOff
-    int(AlertRule::AccountLocked),    // AccountLockedUp
-    int(AlertRule::UserNameGuessing), // TryingInvalidUserNames
-    int(AlertRule::PasswordGuessing), // TryingInvalidPasswords
-    int(AlertRule::AccountDisabled),  // AccountIsDisabled
-    int(AlertRule::FirewallRebooted), // FirewallRebooted
-    int(AlertRule::FilteredSite),     // AccessingFilteredSites
-    int(AlertRule::MarkedForLockUp),  // AccountMarkedForLockUp
-    -1,                               // AccessTimeExpired
-};
-
-} // namespace
-
 AlertRules::AlertRules(const AlertOptions& options, std::size_t maxKeys, QObject* parent)
     : QObject(parent), m_options(options), m_tracker(maxKeys)
 {
@@ -46,10 +27,10 @@ void AlertRules::takeBatch(const EventBatch& batch)
 void AlertRules::check(const EventRecord& record, qint64 arrivalMicros, qint64 arrivalMonotonic,
                        AlertBatch& out)
 {
-    const int ruleNumber = record.EventCode < EVENT_CODE_COUNT ? RULE_OF_CODE[record.EventCode] : -1;
-    if (ruleNumber < 0 || !m_options.enabled[static_cast<std::size_t>(ruleNumber)])
+    const std::optional<AlertRule> watched = eventCodeInfo(record.EventCode).alert;
+    if (!watched || !m_options.enabled[static_cast<std::size_t>(*watched)])
         return;
-    const AlertRule rule = AlertRule(ruleNumber);
+    const AlertRule rule = *watched;
     const std::size_t userLength = strnlen(record.Username, USERNAME_WIDTH);
     if (rule == AlertRule::PasswordGuessing || rule == AlertRule::UserNameGuessing) {
         const bool byName = rule == AlertRule::PasswordGuessing;

@@ -10,7 +10,7 @@ SyslogFields alertSyslogFields(const Alert& alert)
     fields.timestamp = rfc3339Timestamp(alert.arrivalMicros);
     fields.hostname = FormatIPAddress(alert.server);
     fields.msgId = "Alert";
-    QByteArray data = "[alert@32473 rule=\"";
+    QByteArray data = QByteArray("[") + ALERT_SD_ID + " rule=\"";
     data += alertRuleKey(alert.rule);
     data += "\" user=\"";
     appendParamValue(data, alert.user.constData());

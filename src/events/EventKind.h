@@ -16,7 +16,7 @@ enum class EventKind {
     FirewallReboot,
     Other
 };
-constexpr int EVENT_KIND_COUNT = 7;
+constexpr int EVENT_KIND_COUNT = int(EventKind::Other) + 1;
 
 // "Log-ons and log-offs", "Failed attempts", ...; "Other events" for Other.
 const char* eventKindName(EventKind kind);

@@ -3,28 +3,6 @@
 
 #include <cstring>
 
-const char* const EventKeywordTable[EVENT_CODE_COUNT] = {"LoggedOn",
-                                                         "LoggedOff",
-                                                         "AccountLockedUp",
-                                                         "TryingInvalidUserNames",
-                                                         "TryingInvalidPasswords",
-                                                         "AccountIsDisabled",
-                                                         "FirewallRebooted",
-                                                         "AccessingFilteredSites",
-                                                         "AccountMarkedForLockUp",
-                                                         "AccessTimeExpired"};
-
-const char* const EventMessageTable[EVENT_CODE_COUNT] = {" Logged on",
-                                                         " Logged off",
-                                                         " Account Locked Up",
-                                                         " Trying invalid User Names",
-                                                         " Trying invalid Passwords",
-                                                         " Account is disabled",
-                                                         " Firewall Rebooted",
-                                                         " Accesing Filtered Sites",
-                                                         " Account Marked for LockUp",
-                                                         " Access time Expired"};
-
 namespace
 {
 
@@ -90,16 +68,4 @@ void setField(char* field, std::size_t width, const QByteArray& text)
     const std::size_t length = std::min<std::size_t>(width, static_cast<std::size_t>(text.size()));
     std::memcpy(field, text.constData(), length);
     field[length] = '\0';
-}
-
-const char* eventKeyword(quint32 code)
-{
-    return code < EVENT_CODE_COUNT ? EventKeywordTable[code] : "";
-}
-
-QByteArray eventMessage(quint32 code)
-{
-    if (code < EVENT_CODE_COUNT)
-        return QByteArray(EventMessageTable[code]);
-    return " Unknown event " + QByteArray::number(code);
 }

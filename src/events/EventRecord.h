@@ -2,6 +2,7 @@
 #pragma once
 
 #include "events/Address.h"
+#include "events/EventCodes.h"
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -18,20 +19,6 @@ constexpr std::size_t LOGINTIME_WIDTH = 15;
 constexpr std::size_t DATE_WIDTH = 25;
 constexpr std::size_t EVENTTIME_WIDTH = 25;
 
-enum EventCodes : quint32 {
-    LoggedOn = 0,
-    LoggedOff = 1,
-    AccountLockedUp = 2,
-    TryingInvalidUserNames = 3,
-    TryingInvalidPasswords = 4,
-    AccountIsDisabled = 5,
-    FirewallRebooted = 6,
-    AccessingFilteredSites = 7,
-    AccountMarkedForLockUp = 8,
-    AccessTimeExpired = 9,
-    EVENT_CODE_COUNT = 10
-};
-
 struct EventRecord {
     quint32 Header = 0;
     quint32 EventCode = 0;
@@ -44,9 +31,6 @@ struct EventRecord {
     char EventTime[EVENTTIME_WIDTH + 1] = {};
 };
 
-extern const char* const EventKeywordTable[EVENT_CODE_COUNT];
-extern const char* const EventMessageTable[EVENT_CODE_COUNT];
-
 // Decodes the first 157 bytes; bytes past `received` read as zero.
 EventRecord decodeEvent(const char* data, std::size_t received);
 
@@ -55,9 +39,3 @@ QByteArray encodeEvent(const EventRecord& record);
 
 // Copies `text` into a fixed field of `width`, cut at the width.
 void setField(char* field, std::size_t width, const QByteArray& text);
-
-// The log keyword; empty for codes past the table.
-const char* eventKeyword(quint32 code);
-
-// The event list's text; " Unknown event N" for codes past the table.
-QByteArray eventMessage(quint32 code);

@@ -11,20 +11,6 @@ namespace
 
 constexpr char BOM[] = "\xEF\xBB\xBF";
 
-// A header field: printable US-ASCII only (a blank would end it early), cut at `most`.
-void appendHeaderField(QByteArray& out, const QByteArray& value, qsizetype most)
-{
-    if (value.isEmpty()) {
-        out += '-';
-        return;
-    }
-    const qsizetype length = std::min(value.size(), most);
-    for (qsizetype i = 0; i < length; ++i) {
-        const char c = value[i];
-        out += (c > 32 && c < 127) ? c : '_';
-    }
-}
-
 // Writes on at a pointer, into room its caller made for the most it can write: every event's message
 // is made this way, as appending piece by piece to a QByteArray cost most of the time.
 class Writer
@@ -38,8 +24,7 @@ public:
         std::memcpy(m_at, text, length);
         m_at += length;
     }
-    void put(const char* text) { put(text, std::strlen(text)); }
-    void put(const QByteArray& text) { put(text.constData(), std::size_t(text.size())); }
+    void put(QByteArrayView text) { put(text.data(), std::size_t(text.size())); }
     void number(quint32 value)
     {
         char digits[10];
@@ -70,6 +55,34 @@ public:
 private:
     char* m_at;
 };
+
+// A header field: printable US-ASCII only (a blank would end it early), cut at `most`; "-" when empty.
+void putHeaderField(Writer& w, QByteArrayView value, qsizetype most)
+{
+    if (value.isEmpty()) {
+        w.put('-');
+        return;
+    }
+    for (const char c : value.first(std::min(value.size(), most)))
+        w.put((c > 32 && c < 127) ? c : '_');
+}
+
+// Every message starts so: "<PRI>1 TIMESTAMP HOSTNAME sorvane - MSGID ". At most HEADER_ROOM bytes
+// besides the timestamp.
+constexpr qsizetype HEADER_ROOM = 320;
+void putHeader(Writer& w, Severity severity, QByteArrayView timestamp, QByteArrayView hostname,
+               QByteArrayView msgId)
+{
+    w.put('<');
+    w.number(quint32(FACILITY_AUTHPRIV * 8 + int(severity)));
+    w.put(">1 ");
+    w.put(timestamp.isEmpty() ? QByteArrayView("-") : timestamp);
+    w.put(' ');
+    putHeaderField(w, hostname, 255);
+    w.put(" sorvane - ");
+    putHeaderField(w, msgId, 32);
+    w.put(' ');
+}
 
 void appendLatin1(QByteArray& out, const char* latin1, bool escape)
 {
@@ -105,22 +118,17 @@ QByteArray rfc3339Timestamp(qint64 micros)
 
 QByteArray syslogMessage(const SyslogFields& fields)
 {
-    QByteArray out;
-    out.reserve(64 + fields.timestamp.size() + fields.hostname.size() + fields.structuredData.size() +
-                fields.text.size());
-    out += '<';
-    out += QByteArray::number(FACILITY_AUTHPRIV * 8 + int(fields.severity));
-    out += ">1 ";
-    out += fields.timestamp.isEmpty() ? QByteArray("-") : fields.timestamp;
-    out += ' ';
-    appendHeaderField(out, fields.hostname, 255);
-    out += " sorvane - ";
-    appendHeaderField(out, fields.msgId, 32);
-    out += ' ';
-    out += fields.structuredData.isEmpty() ? QByteArray("-") : fields.structuredData;
-    out += ' ';
-    out += BOM;
-    out += fields.text;
+    const QByteArrayView data =
+        fields.structuredData.isEmpty() ? QByteArrayView("-") : QByteArrayView(fields.structuredData);
+    QByteArray out(HEADER_ROOM + fields.timestamp.size() + data.size() + fields.text.size(),
+                   Qt::Uninitialized);
+    Writer w(out.data());
+    putHeader(w, fields.severity, fields.timestamp, fields.hostname, fields.msgId);
+    w.put(data);
+    w.put(' ');
+    w.put(BOM);
+    w.put(fields.text);
+    out.truncate(w.end() - out.constData());
     return out;
 }
 
@@ -134,28 +142,6 @@ void appendUtf8(QByteArray& out, const char* latin1)
     appendLatin1(out, latin1, false);
 }
 
-Severity eventSeverity(quint32 code)
-{
-    switch (code) {
-    case LoggedOn:
-    case LoggedOff:
-    case AccessTimeExpired:
-        return Severity::Informational;
-    case AccountLockedUp:
-    case AccountMarkedForLockUp:
-    case AccountIsDisabled:
-    case FirewallRebooted:
-        return Severity::Warning;
-    default:
-        return Severity::Notice;
-    }
-}
-
-QByteArray eventMsgId(quint32 code)
-{
-    return code < EVENT_CODE_COUNT ? QByteArray(eventKeyword(code)) : QByteArray("Unknown");
-}
-
 QByteArray eventSyslogMessage(const EventRecord& record, const QByteArray& timestamp)
 {
     const QByteArray userAddress = FormatIPAddress(record.IPAddress);
@@ -164,17 +150,11 @@ QByteArray eventSyslogMessage(const EventRecord& record, const QByteArray& times
     // Each 8-bit byte takes at most two: escaped, or in UTF-8.
     constexpr std::size_t TEXT =
         2 * (2 * USERNAME_WIDTH + GROUPNAME_WIDTH + LOGINTIME_WIDTH + DATE_WIDTH + EVENTTIME_WIDTH);
-    QByteArray out(qsizetype(256 + TEXT) + timestamp.size(), Qt::Uninitialized);
+    QByteArray out(HEADER_ROOM + qsizetype(64 + TEXT) + timestamp.size(), Qt::Uninitialized);
     Writer w(out.data());
-    w.put('<');
-    w.number(quint32(FACILITY_AUTHPRIV * 8 + int(eventSeverity(code))));
-    w.put(">1 ");
-    w.put(timestamp);
-    w.put(' ');
-    w.put(serverAddress);
-    w.put(" sorvane - ");
-    w.put(code < EVENT_CODE_COUNT ? eventKeyword(code) : "Unknown");
-    w.put(" [");
+    const EventCodeInfo& info = eventCodeInfo(code);
+    putHeader(w, info.severity, timestamp, serverAddress, code < EVENT_CODE_COUNT ? info.keyword : "Unknown");
+    w.put('[');
     w.put(EVENT_SD_ID);
     w.put(" code=\"");
     w.number(code);
@@ -194,8 +174,7 @@ QByteArray eventSyslogMessage(const EventRecord& record, const QByteArray& times
     w.put(BOM);
     // The display text without its leading blank.
     if (code < EVENT_CODE_COUNT) {
-        const char* text = EventMessageTable[code];
-        w.put(text + (text[0] == ' ' ? 1 : 0));
+        w.put(info.message + 1);
     } else {
         w.put("Unknown event ");
         w.number(code);

@@ -6,13 +6,11 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-// Syslog severities the monitor uses (RFC 5424, 6.2.1).
-enum class Severity : int { Warning = 4, Notice = 5, Informational = 6 };
-
 // Every message goes out under the authorization facility for private messages.
 constexpr int FACILITY_AUTHPRIV = 10;
-// The enterprise number of the structured data: the one reserved for documentation.
+// The structured data's IDs, under the enterprise number reserved for documentation.
 constexpr char EVENT_SD_ID[] = "event@32473";
+constexpr char ALERT_SD_ID[] = "alert@32473";
 
 // The fields of one RFC 5424 message that vary; APP-NAME is always "sorvane", PROCID "-".
 struct SyslogFields {
@@ -34,10 +32,6 @@ QByteArray syslogMessage(const SyslogFields& fields);
 void appendParamValue(QByteArray& out, const char* latin1);
 // The same text in UTF-8, unescaped.
 void appendUtf8(QByteArray& out, const char* latin1);
-
-// Severity and MSGID of an event code; codes past the table are notices named "Unknown".
-Severity eventSeverity(quint32 code);
-QByteArray eventMsgId(quint32 code);
 
 // The message of one event that arrived at `timestamp` (rfc3339Timestamp of the batch's arrival).
 QByteArray eventSyslogMessage(const EventRecord& record, const QByteArray& timestamp);

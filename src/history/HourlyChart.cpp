@@ -10,13 +10,14 @@
 #include <QValueAxis>
 
 #include <algorithm>
+#include <iterator>
 
 namespace
 {
 
 // One colour a kind, told apart also in grey.
-constexpr QRgb KIND_COLOURS[EVENT_KIND_COUNT] = {0x4C72B0, 0xDD8452, 0xC44E52, 0x8172B3,
-                                                 0x937860, 0x55A868, 0x8C8C8C};
+constexpr QRgb KIND_COLOURS[] = {0x4C72B0, 0xDD8452, 0xC44E52, 0x8172B3, 0x937860, 0x55A868, 0x8C8C8C};
+static_assert(std::size(KIND_COLOURS) == EVENT_KIND_COUNT, "a colour for each kind");
 
 } // namespace
 

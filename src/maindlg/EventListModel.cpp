@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "maindlg/EventListModel.h"
 
-#include "events/EventKind.h"
+#include "events/EventCodes.h"
 
 #include <QBrush>
 #include <QColor>
@@ -106,17 +106,17 @@ QVariant EventListModel::data(const QModelIndex& index, int role) const
         return TextTableModel::data(index, role);
     // The Help window's legend names these colours.
     QColor background;
-    switch (eventKindOfCode(eventCode(index.row()))) {
-    case EventKind::LockedOrDisabled:
-        background = QColor(0xF6, 0xC6, 0xC6); // red
+    switch (eventCodeInfo(eventCode(index.row())).colour) {
+    case ListColour::Red:
+        background = QColor(0xF6, 0xC6, 0xC6);
         break;
-    case EventKind::FailedAttempt:
-        background = QColor(0xFC, 0xE4, 0xB0); // amber
+    case ListColour::Amber:
+        background = QColor(0xFC, 0xE4, 0xB0);
         break;
-    case EventKind::FirewallReboot:
-        background = QColor(0xC8, 0xDC, 0xF8); // blue
+    case ListColour::Blue:
+        background = QColor(0xC8, 0xDC, 0xF8);
         break;
-    default:
+    case ListColour::Plain:
         return {};
     }
     // Dark text on the light colour whatever the desktop's theme.

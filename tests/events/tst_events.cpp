@@ -57,7 +57,7 @@ private slots:
         row("full widths", eventDatagram(9, u, g, ip(255, 0, 10, 1), ip(1, 2, 3, 4), d, t, l),
             "0|9|" + u + '|' + g + '|' + l + "|255.0.10.1|1.2.3.4|" + d + '|' + t +
                 "|AccessTimeExpired| Access time Expired");
-        for (const int code : {10, 255})
+        for (const int code : {int(EVENT_CODE_COUNT), 255})
             row(qPrintable(QString::number(code)), eventDatagram(quint8(code), ""),
                 "0|" + QByteArray::number(code) +
                     "||Staff|09:59|0.0.0.0|0.0.0.0|12/06/2026|10:00:00|| Unknown event " +

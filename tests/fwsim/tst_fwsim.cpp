@@ -85,7 +85,7 @@ private slots:
             const int delay = day.nextDelayMs();
             QVERIFY(delay >= 200 && delay <= 500);
         }
-        QCOMPARE(codes.size(), 10);
+        QCOMPARE(codes.size(), int(EVENT_CODE_COUNT));
     }
 
     void replayLinesGiveTheirBytes_data()

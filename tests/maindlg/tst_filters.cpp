@@ -124,7 +124,7 @@ private slots:
         QCOMPARE(child<QLabel>("EventCount")->text(), QStringLiteral("%1 of 11 events").arg(users.size()));
         const auto kinds = child<QComboBox>("EventKindFilter");
         QCOMPARE(kinds->accessibleName(), QStringLiteral("Event kinds"));
-        QCOMPARE(kinds->count(), 7);
+        QCOMPARE(kinds->count(), EVENT_KIND_COUNT);
         QCOMPARE(kinds->itemText(0), QStringLiteral("All events"));
     }
 

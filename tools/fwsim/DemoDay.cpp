@@ -67,6 +67,10 @@ int DemoDay::pickUser(bool online)
 
 void DemoDay::queue(quint32 code, int user)
 {
+    // Users come and go as the monitor reads the codes.
+    const OnlineEffect effect = eventCodeInfo(code).online;
+    if (effect == OnlineEffect::AddsOrRefreshes || effect == OnlineEffect::Removes)
+        m_users[user].online = effect == OnlineEffect::AddsOrRefreshes;
     Pending pending;
     pending.code = code;
     pending.user = user;
@@ -93,17 +97,14 @@ void DemoDay::planNext()
     const int offline = pickUser(false);
     const int online = pickUser(true);
     if (roll < 35 && offline >= 0) {
-        m_users[offline].online = true;
         queue(LoggedOn, offline);
     } else if (roll < 55 && online >= 0) {
-        m_users[online].online = false;
         queue(LoggedOff, online);
     } else if (roll < 70 && online >= 0) {
         queue(AccessingFilteredSites, online);
     } else if (roll < 78 && offline >= 0) {
         // A mistyped password, then the right one.
         queue(TryingInvalidPasswords, offline);
-        m_users[offline].online = true;
         queue(LoggedOn, offline);
     } else if (roll < 83) {
         // An intruder tries five names from one address, enough for the monitor's guessing alert.
@@ -121,7 +122,6 @@ void DemoDay::planNext()
         const int s = static_cast<int>(m_random.bounded(static_cast<quint32>(m_servers.size())));
         queue(AccountIsDisabled, s * USERS_PER_SERVER + USERS_PER_SERVER - 1);
     } else if (roll < 92 && online >= 0) {
-        m_users[online].online = false;
         queue(AccessTimeExpired, online);
     } else if (roll < 96 && offline >= 0) {
         // A lock-out: five wrong passwords, the warning, then the lock.
@@ -133,7 +133,6 @@ void DemoDay::planNext()
     } else if (online >= 0) {
         queue(AccessingFilteredSites, online);
     } else if (offline >= 0) {
-        m_users[offline].online = true;
         queue(LoggedOn, offline);
     } else {
         queue(AccountIsDisabled, USERS_PER_SERVER - 1);
