@@ -1,15 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "events/EventCodes.h"
 #include "events/OnlineUserTable.h"
 
 #include <functional>
 #include <string_view>
-
-// What an event does to who is online, whichever server sent it.
-enum class OnlineEffect { None, LogOn, LogOff, Reboot };
-
-OnlineEffect onlineEffect(quint32 code);
 
 // One rule applied: a log-on (with the user's new entry), a log-off of `address`, or the reboot of
 // `server`.

@@ -34,7 +34,7 @@ void CSorvaneDlg::processEvent(const EventRecord& record)
 // from the list whichever server sent it.
 void CSorvaneDlg::showOnlineChange(const OnlineChange& change)
 {
-    if (change.effect == OnlineEffect::LogOff) {
+    if (change.effect == OnlineEffect::Removes) {
         removeOnlineRow(QByteArray(change.address.data(), qsizetype(change.address.size())));
         return;
     }
@@ -42,7 +42,7 @@ void CSorvaneDlg::showOnlineChange(const OnlineChange& change)
     if (selected.isEmpty() ||
         change.server != std::string_view(selected.constData(), std::size_t(selected.size())))
         return;
-    if (change.effect == OnlineEffect::Reboot) {
+    if (change.effect == OnlineEffect::RemovesServer) {
         m_onlineUserModel->clear();
         return;
     }
