@@ -3,7 +3,7 @@
 
 #include "alerts/Alert.h"
 #include "alerts/GuessTracker.h"
-#include "intake/EventIntake.h"
+#include "events/EventBatch.h"
 
 #include <QObject>
 

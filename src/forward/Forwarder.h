@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "events/EventBatch.h"
+#include "events/StatusCounts.h"
 #include "forward/ForwardTarget.h"
 #include "forward/SyslogMessage.h"
-#include "intake/EventIntake.h"
-#include "intake/StatusLine.h"
 
 #include <QObject>
 #include <QStringList>

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "events/EventBatch.h"
 #include "events/EventRecord.h"
 #include "intake/StatusLine.h"
 #include "net/Endpoint.h"
@@ -15,14 +16,6 @@ struct IntakeOptions {
     EndpointSettings endpoint; // the event port
     QByteArray logPath;        // absolute path of the one log file
     int batchLimit = 1024;     // datagrams handled per notification before the listeners run
-};
-
-// Events taken together, in arrival order, with the monitor's own clocks at the moment they were
-// taken (the firewalls' time fields are free text).
-struct EventBatch {
-    std::vector<EventRecord> events;
-    qint64 arrivalMicros = 0;    // wall clock: microseconds since 1970-01-01 UTC
-    qint64 arrivalMonotonic = 0; // monotonic clock, milliseconds: for intervals
 };
 
 // The event pipeline: takes the event socket's datagrams in arrival order, decodes them, appends

@@ -2,6 +2,7 @@
 #include "alerts/AlertRules.h"
 #include "common/Datagrams.h"
 #include "common/LoopbackPeer.h"
+#include "intake/EventIntake.h"
 #include "notify/DesktopNotifier.h"
 
 #include <QDBusConnection>
