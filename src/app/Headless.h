@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "alerts/AlertRules.h"
 #include "app/Sorvane.h"
-#include "forward/Forwarder.h"
-#include "intake/EventIntake.h"
+#include "core/Monitor.h"
 
 #include <QObject>
 #include <QStringList>
@@ -43,12 +41,9 @@ private:
     bool collect(StatusCounts& counts, QStringList& conditions) const;
 
     std::function<void(const QString&)> m_print;
-    ForwardOptions m_forwardOptions;
-    EventIntake m_intake;
-    AlertRules m_rules; // its alerts are forwarded
-    QString m_inForce;  // printed at start
-    // Made once no privilege is left: its thread, which talks to the collectors, would keep any.
-    std::unique_ptr<Forwarder> m_forwarder;
+    MonitorOptions m_options;
+    QString m_inForce;                  // printed at start
+    std::unique_ptr<Monitor> m_monitor; // made by start()
     QTimer m_tick;
     QStringList m_shownConditions;
     QStringList m_shownCollectors; // each collector's condition as last told

@@ -2,11 +2,8 @@
 #include "app/Sorvane.h"
 
 #include "app/AboutDlg.h"
-#include "app/AlertForwarding.h"
 #include "app/OperatorAlerts.h"
-#include "app/Privileges.h"
 #include "app/WindowSettings.h"
-#include "forward/Forwarder.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -62,16 +59,23 @@ CSorvaneApp::CSorvaneApp(const AppSettings& settings, MessageBoxes& boxes)
 
 CSorvaneApp::~CSorvaneApp() = default;
 
+MonitorOptions monitorOptions(const AppSettings& settings, bool besideWindow)
+{
+    MonitorOptions options;
+    options.endpoints = settings.endpoints;
+    options.logPath = settings.dialog.userFilePath;
+    options.forward = settings.forward;
+    options.forward.yieldToWindow = besideWindow;
+    options.alerts = settings.alerts;
+    return options;
+}
+
 void CSorvaneApp::bindEventPort()
 {
-    if (m_intake)
+    if (m_monitor)
         return;
-    IntakeOptions intakeOptions;
-    intakeOptions.endpoint = m_settings.endpoints;
-    intakeOptions.logPath = m_settings.dialog.userFilePath;
-    m_intake = std::make_unique<EventIntake>(intakeOptions);
-    m_intake->bind();
-    if (dropCapabilities() != 0)
+    m_monitor = std::make_unique<Monitor>(monitorOptions(m_settings, true));
+    if (!m_monitor->privilegesDropped())
         std::fprintf(stderr, "sorvane: could not give up the process's capabilities\n");
 }
 
@@ -82,25 +86,19 @@ bool CSorvaneApp::InitInstance()
         return false;
     }
     bindEventPort();
-    EventIntake& intake = *m_intake;
-    // Connected before the window, so the events are on their way while the window shows them.
-    ForwardOptions forwarding = m_settings.forward;
-    forwarding.yieldToWindow = true;
-    Forwarder forwarder(forwarding);
-    QObject::connect(&intake, &EventIntake::eventsArrived, &forwarder, &Forwarder::forwardEvents);
-    AlertRules rules(m_settings.alerts);
-    QObject::connect(&intake, &EventIntake::eventsArrived, &rules, &AlertRules::takeBatch);
-    forwardAlerts(rules, forwarder);
+    Monitor& monitor = *m_monitor;
+    // Started before the window, so the events are on their way while the window shows them.
+    monitor.startOutputs();
     DiscoveryEndpoint discovery(m_settings.endpoints, hostLookup);
     DialogOptions dialogOptions = m_settings.dialog;
     dialogOptions.inForce = inForceText(m_settings);
-    CSorvaneDlg dialog(dialogOptions, intake, discovery, m_boxes);
-    OperatorAlerts alerts(dialog, rules, m_settings.settingsPath);
-    dialog.extraStatus = [&forwarder, &alerts](StatusCounts& counts, QStringList& conditions) {
-        forwarder.addStatus(counts, conditions);
+    CSorvaneDlg dialog(dialogOptions, monitor.intake(), discovery, m_boxes);
+    OperatorAlerts alerts(dialog, monitor.rules(), m_settings.settingsPath);
+    dialog.extraStatus = [&monitor, &alerts](StatusCounts& counts, QStringList& conditions) {
+        monitor.addOutputStatus(counts, conditions);
         alerts.addConditions(conditions);
     };
-    QObject::connect(&forwarder, &Forwarder::statusChanged, &dialog, &CSorvaneDlg::refreshStatus);
+    QObject::connect(&monitor, &Monitor::statusChanged, &dialog, &CSorvaneDlg::refreshStatus);
     QObject::connect(&dialog, &CSorvaneDlg::aboutRequested, &dialog, [&dialog] {
         CAboutDlg about(dialog.windowIcon(), &dialog);
         about.exec();
@@ -115,10 +113,8 @@ bool CSorvaneApp::InitInstance()
     if (!m_settings.dumpViewsPath.isEmpty())
         writeViews(m_settings.dumpViewsPath, dialog.dumpViews());
     // What arrived before the close is still logged and forwarded; the closed window skips it.
-    QObject::disconnect(&intake, nullptr, &dialog, nullptr);
-    intake.drain();
-    forwarder.finish(FORWARD_FINISH_MS);
-    for (const QString& line : forwarder.notForwardedReport())
+    QObject::disconnect(&monitor.intake(), nullptr, &dialog, nullptr);
+    for (const QString& line : monitor.finish())
         std::fprintf(stderr, "sorvane: %s\n", qPrintable(line));
     if (!m_settings.settingsPath.isEmpty())
         saveWindowLayout(m_settings.settingsPath, dialog.windowLayout());

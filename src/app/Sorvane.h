@@ -2,6 +2,7 @@
 #pragma once
 
 #include "alerts/AlertRules.h"
+#include "core/Monitor.h"
 #include "forward/ForwardTarget.h"
 #include "maindlg/SorvaneDlg.h"
 #include "net/Endpoint.h"
@@ -26,9 +27,6 @@ struct AppSettings {
     QString settingsPath;
 };
 
-// What the forwarder may still send after the window closes or a termination signal.
-constexpr int FORWARD_FINISH_MS = 2000;
-
 // Reads the command line, and the settings file it names with --settings (by default
 // ~/.config/sorvane/sorvane.conf), into `settings`; an option on the command line wins over the
 // same setting in the file. Returns -1 to go on, or the exit code after --help, --version or an
@@ -39,6 +37,10 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings);
 
 // The collectors and the allowed senders in force, for the operator to check at start.
 QString inForceText(const AppSettings& settings);
+
+// What the monitor's pipeline is built from; `besideWindow`: its outputs yield the processor to
+// the window.
+MonitorOptions monitorOptions(const AppSettings& settings, bool besideWindow = false);
 
 // The application: checks that the system can give it a datagram socket, then runs the main
 // window, with the event pipeline and server discovery it drives, until it closes.
@@ -66,5 +68,5 @@ public:
 private:
     AppSettings m_settings;
     MessageBoxes& m_boxes;
-    std::unique_ptr<EventIntake> m_intake;
+    std::unique_ptr<Monitor> m_monitor;
 };

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/Privileges.h"
+#include "core/Privileges.h"
 
 #include <cap-ng.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/AlertForwarding.h"
+#include "core/AlertForwarding.h"
 
 #include "events/Address.h"
 

@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/Monitor.h"
+
+#include "core/AlertForwarding.h"
+#include "core/Privileges.h"
+
+namespace
+{
+
+IntakeOptions intakeOptions(const MonitorOptions& options)
+{
+    IntakeOptions intake;
+    intake.endpoint = options.endpoints;
+    intake.logPath = options.logPath;
+    return intake;
+}
+
+} // namespace
+
+Monitor::Monitor(const MonitorOptions& options)
+    : m_options(options), m_intake(intakeOptions(options)), m_rules(options.alerts)
+{
+    m_intake.bind();
+    m_privilegesDropped = dropCapabilities() == 0;
+    connect(&m_intake, &EventIntake::eventsArrived, &m_rules, &AlertRules::takeBatch);
+}
+
+Monitor::~Monitor() = default;
+
+void Monitor::startOutputs()
+{
+    if (m_forwarder)
+        return;
+    m_forwarder = std::make_unique<Forwarder>(m_options.forward);
+    connect(&m_intake, &EventIntake::eventsArrived, m_forwarder.get(), &Forwarder::forwardEvents);
+    forwardAlerts(m_rules, *m_forwarder);
+    connect(m_forwarder.get(), &Forwarder::statusChanged, this, &Monitor::statusChanged);
+}
+
+QStringList Monitor::finish()
+{
+    m_intake.drain();
+    if (!m_forwarder)
+        return {};
+    m_forwarder->finish(FORWARD_FINISH_MS);
+    return m_forwarder->notForwardedReport();
+}
+
+void Monitor::addStatus(StatusCounts& counts, QStringList& conditions) const
+{
+    m_intake.addStatus(counts, conditions);
+    addOutputStatus(counts, conditions);
+}
+
+void Monitor::addOutputStatus(StatusCounts& counts, QStringList& conditions) const
+{
+    if (m_forwarder)
+        m_forwarder->addStatus(counts, conditions);
+}
+
+QStringList Monitor::collectorConditions() const
+{
+    return m_forwarder ? m_forwarder->collectorConditions() : QStringList();
+}

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "alerts/AlertRules.h"
+#include "forward/Forwarder.h"
+#include "intake/EventIntake.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+// What the pipeline is built from; no window types.
+struct MonitorOptions {
+    EndpointSettings endpoints; // the event port and the allowed senders
+    QByteArray logPath;         // absolute path of the one log file
+    ForwardOptions forward;     // the collectors every event and alert goes on to
+    AlertOptions alerts;
+};
+
+// What the forwarder may still send after the window closes or a termination signal.
+constexpr int FORWARD_FINISH_MS = 2000;
+
+// The monitor's pipeline, the same with a window or without: the event intake and its log, the alert
+// rules, and the outputs (forwarding), each listening to the intake's batches. The window and the
+// headless monitor each build one and then only listen.
+class Monitor : public QObject
+{
+    Q_OBJECT
+public:
+    // Binds the event port, the one step that may need the port privilege, then gives up every
+    // privilege; nothing runs yet. Build it before any thread exists: a thread keeps the
+    // capabilities it was started with.
+    explicit Monitor(const MonitorOptions& options);
+    ~Monitor() override;
+
+    // False when the system refused to take the privileges back.
+    bool privilegesDropped() const { return m_privilegesDropped; }
+    // Starts the outputs' threads; the intake's datagrams flow once intake().open() is called.
+    void startOutputs();
+    // The end of a run: logs and hands on every datagram already taken, and gives the collectors
+    // FORWARD_FINISH_MS to send what waits. One line per collector that missed events.
+    QStringList finish();
+
+    // The status line's counts and conditions, in its order: the intake's, then the outputs'.
+    void addStatus(StatusCounts& counts, QStringList& conditions) const;
+    // The outputs' alone, for a window that shows the intake's itself.
+    void addOutputStatus(StatusCounts& counts, QStringList& conditions) const;
+    // Each collector's condition, empty while it works.
+    QStringList collectorConditions() const;
+
+    EventIntake& intake() { return m_intake; }
+    const EventIntake& intake() const { return m_intake; }
+    AlertRules& rules() { return m_rules; }
+
+signals:
+    // A count or a condition of the outputs changed.
+    void statusChanged();
+
+private:
+    MonitorOptions m_options;
+    EventIntake m_intake;
+    AlertRules m_rules;
+    std::unique_ptr<Forwarder> m_forwarder; // made by startOutputs(): its thread starts then
+    bool m_privilegesDropped = false;
+};
