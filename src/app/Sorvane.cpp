@@ -11,20 +11,8 @@
 #include <QTimer>
 #include <cstdio>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace
 {
-
-bool canCreateDatagramSocket()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
-}
 
 void writeViews(const QByteArray& path, const QByteArray& text)
 {
@@ -53,7 +41,7 @@ void startViewDump(CSorvaneDlg& dialog, const QByteArray& path)
 } // namespace
 
 CSorvaneApp::CSorvaneApp(const AppSettings& settings, MessageBoxes& boxes)
-    : socketsAvailable(canCreateDatagramSocket), m_settings(settings), m_boxes(boxes)
+    : m_settings(settings), m_boxes(boxes)
 {
 }
 
@@ -81,10 +69,6 @@ void CSorvaneApp::bindEventPort()
 
 bool CSorvaneApp::InitInstance()
 {
-    if (!socketsAvailable()) {
-        m_boxes.show(nullptr, QStringLiteral("Windows sockets initialization failed."));
-        return false;
-    }
     bindEventPort();
     Monitor& monitor = *m_monitor;
     // Started before the window, so the events are on their way while the window shows them.

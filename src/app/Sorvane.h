@@ -42,8 +42,8 @@ QString inForceText(const AppSettings& settings);
 // the window.
 MonitorOptions monitorOptions(const AppSettings& settings, bool besideWindow = false);
 
-// The application: checks that the system can give it a datagram socket, then runs the main
-// window, with the event pipeline and server discovery it drives, until it closes.
+// The application: runs the main window, with the monitor it shows and the server discovery it
+// drives, until it closes.
 class CSorvaneApp
 {
 public:
@@ -58,8 +58,6 @@ public:
     // first unless bindEventPort() did.
     bool InitInstance();
 
-    // Replaced in tests to stand for a system without sockets.
-    std::function<bool()> socketsAvailable;
     // Runs with the window after its start-up, instead of the modal run (tests).
     std::function<void(CSorvaneDlg&)> runWindow;
     // The host-name steps of discovery (tests may replace them).

@@ -169,8 +169,6 @@ void CSorvaneDlg::createControls()
 
     m_selectServerTimer = new QTimer(this);
     m_selectServerTimer->setSingleShot(true);
-    m_detectionTimer = new QTimer(this);
-    m_detectionTimer->setSingleShot(true);
 
     // Only the window's background, labels and frame open the window menu; the buttons and
     // drop-downs keep a right-click to themselves, the text fields keep their edit menu, and the
@@ -206,7 +204,6 @@ void CSorvaneDlg::routeMessages()
     connect(m_windowMenu, &QMenu::triggered, this,
             [this](QAction* action) { OnSysCommand(WindowCommand(action->data().toInt())); });
     connect(this, &QDialog::finished, this, &CSorvaneDlg::OnDestroy);
-    connect(EventList, &QTableView::clicked, this, &CSorvaneDlg::OnClickEventList);
     connect(EventFilter, &QLineEdit::textChanged, this, &CSorvaneDlg::OnChangeEventFilter);
     connect(EventKindFilter, &QComboBox::currentIndexChanged, this, &CSorvaneDlg::OnChangeEventFilter);
     connect(OnlineUserFilter, &QLineEdit::textChanged, this, &CSorvaneDlg::OnChangeOnlineUserFilter);
@@ -214,8 +211,7 @@ void CSorvaneDlg::routeMessages()
     connect(m_historyButton, &QPushButton::clicked, this, &CSorvaneDlg::OnHistory);
     connect(ServerList, &QListWidget::itemSelectionChanged, this, &CSorvaneDlg::OnSelchangeServerList);
     connect(m_refreshButton, &QPushButton::clicked, this, &CSorvaneDlg::OnRefreshServerList);
-    connect(m_selectServerTimer, &QTimer::timeout, this, [this] { OnTimer(TIMER_SELECT_SERVER); });
-    connect(m_detectionTimer, &QTimer::timeout, this, [this] { OnTimer(TIMER_DETECTION); });
+    connect(m_selectServerTimer, &QTimer::timeout, this, &CSorvaneDlg::CollectServerReply);
     connect(m_helpButton, &QPushButton::clicked, this, &CSorvaneDlg::OnHelp);
     connect(m_closeButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_alertsButton, &QPushButton::clicked, this, &CSorvaneDlg::alertsRequested);

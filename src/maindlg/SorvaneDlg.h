@@ -36,8 +36,6 @@ class QTableView;
 class QTimer;
 class RowFilterModel;
 
-constexpr int TIMER_SELECT_SERVER = 0xFE00;
-constexpr int TIMER_DETECTION = 0xFE10;
 // The group filter's entry that admits every group.
 constexpr char ALL_GROUPS[] = "All";
 
@@ -53,9 +51,8 @@ struct WindowLayout {
 };
 
 struct DialogOptions {
-    QByteArray userFilePath;       // absolute path of the one log file, for History
-    int selectServerPeriod = 3000; // ms; shorter only in tests
-    int detectionPeriod = 9000;
+    QByteArray userFilePath;         // absolute path of the one log file, for History
+    int selectServerPeriod = 3000;   // ms; shorter only in tests
     quint64 maxEventRows = 20000000; // the event list's cap; 0 for none
     WindowLayout layout;             // as the last run left it
     QString inForce;                 // the collectors and allowed senders, for the status line's tip
@@ -82,7 +79,6 @@ public:
     void ShowOnlineUserRow(const OnlineUser& user);
     void OnSelchangeServerList();
     void OnSelchangeGroupFilter();
-    void OnClickEventList();
     void OnChangeEventFilter();
     void OnChangeOnlineUserFilter();
     void OnExportEventList();
@@ -91,7 +87,6 @@ public:
     bool StartAutoDetection();
     void OnRefreshServerList();
     int OnDiscoverySocket();
-    void OnTimer(int id);
     bool CollectServerReply();
     int SendDiscoverPacket(int* error);
     int ReadDiscoveryReply(int* error);
@@ -179,7 +174,6 @@ private:
     ElidedLabel* m_statusLine = nullptr;
     QMenu* m_windowMenu = nullptr;
     QTimer* m_selectServerTimer = nullptr;
-    QTimer* m_detectionTimer = nullptr;
     QIcon m_icon;
 
     EventListModel* m_eventModel = nullptr;

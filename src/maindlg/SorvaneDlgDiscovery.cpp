@@ -22,7 +22,6 @@ bool CSorvaneDlg::StartAutoDetection()
         m_boxes.show(this, QStringLiteral("StartAutoDetection failed"));
         return false;
     }
-    m_detectionTimer->start(m_options.detectionPeriod);
     m_selectServerTimer->start(m_options.selectServerPeriod);
     return true;
 }
@@ -39,16 +38,6 @@ int CSorvaneDlg::OnDiscoverySocket()
 {
     CollectServerReply();
     return 0;
-}
-
-void CSorvaneDlg::OnTimer(int id)
-{
-    if (id == TIMER_SELECT_SERVER) {
-        m_selectServerTimer->stop();
-        CollectServerReply();
-    } else if (id == TIMER_DETECTION) {
-        m_detectionTimer->stop();
-    }
 }
 
 bool CSorvaneDlg::CollectServerReply()

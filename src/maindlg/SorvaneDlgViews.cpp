@@ -114,5 +114,3 @@ void CSorvaneDlg::OnSelchangeGroupFilter()
 {
     fillOnlineUsers(false);
 }
-
-void CSorvaneDlg::OnClickEventList() {}

@@ -53,16 +53,6 @@ class AppTest : public QObject
     }
 
 private slots:
-    void withoutSocketsOnlyTheMessageIsShown()
-    {
-        RecordingBoxes boxes;
-        CSorvaneApp app(loopbackSettings(), boxes);
-        app.socketsAvailable = [] { return false; };
-        app.runWindow = [](CSorvaneDlg&) { QFAIL("the window ran"); };
-        QVERIFY(!app.InitInstance());
-        QCOMPARE(boxes.messages, QStringList{"Windows sockets initialization failed."});
-    }
-
     void windowShowsItsMenuAboutWindowAndWhatTheForwarderMisses()
     {
         // A collector that refuses: the window's status line says so, with the events it missed.

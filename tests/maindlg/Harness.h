@@ -8,12 +8,12 @@
 #include "maindlg/SorvaneDlg.h"
 #include "net/Endpoint.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QByteArray>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QFile>
-#include <QAbstractItemView>
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -38,15 +38,13 @@ struct MonitorFixture {
     std::unique_ptr<CSorvaneDlg> dialog;
     int sent = 0;
 
-    explicit MonitorFixture(int selectPeriod = 3000, int detectionPeriod = 9000,
-                            quint64 maxEventRows = 20000000)
+    explicit MonitorFixture(int selectPeriod = 3000, quint64 maxEventRows = 20000000)
     {
         endpoints.eventPort = freeUdpPort();
         endpoints.discoveryAddress = 0x7FFFFFFF; // 127.255.255.255
         endpoints.discoveryPort = firewall.port();
         options.userFilePath = logPath();
         options.selectServerPeriod = selectPeriod;
-        options.detectionPeriod = detectionPeriod;
         options.maxEventRows = maxEventRows;
         rebuild();
     }
@@ -79,7 +77,8 @@ struct MonitorFixture {
     // Until the event list holds every event sent (or `cap` of them).
     bool waitForEvents(int cap = INT_MAX) const
     {
-        return QTest::qWaitFor([this, cap] { return dialog->eventModel().rowCount() == std::min(sent, cap); });
+        return QTest::qWaitFor(
+            [this, cap] { return dialog->eventModel().rowCount() == std::min(sent, cap); });
     }
 };
 
@@ -96,17 +95,17 @@ protected:
     template <typename T> T* child(const char* name) const { return m_fixture->dialog->findChild<T*>(name); }
 
     // Shown and active, so that its shortcuts reach it.
-    void start(int selectPeriod = 3000, int detectionPeriod = 9000, quint64 maxEventRows = 20000000)
+    void start(int selectPeriod = 3000, quint64 maxEventRows = 20000000)
     {
-        m_fixture = std::make_unique<MonitorFixture>(selectPeriod, detectionPeriod, maxEventRows);
+        m_fixture = std::make_unique<MonitorFixture>(selectPeriod, maxEventRows);
         m_dialog = m_fixture->start();
         m_dialog->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_dialog));
     }
 
     // An event; without an address, each event has its own.
-    void send(quint32 code, const QByteArray& user, quint32 server = SERVER_A, const QByteArray& group = "Staff",
-              quint32 address = 0)
+    void send(quint32 code, const QByteArray& user, quint32 server = SERVER_A,
+              const QByteArray& group = "Staff", quint32 address = 0)
     {
         if (address == 0)
             address = ip(10, 1, 0, quint8(5 + m_fixture->sent % 200));

@@ -110,7 +110,7 @@ private slots:
 
     void selectTimerRunsOncePerDetectionAndRestartsOnRefresh()
     {
-        start(300, 600);
+        start(300);
         QVERIFY(!awaitDiscoverPacket().isEmpty());
         auto* selectTimer = m_dialog->findChildren<QTimer*>().at(0);
         QSignalSpy fired(selectTimer, &QTimer::timeout);
