@@ -34,7 +34,6 @@ bool HeadlessMonitor::start()
         m_print(QStringLiteral("could not give up the process's capabilities"));
     m_monitor->startOutputs();
     connect(m_monitor.get(), &Monitor::statusChanged, this, &HeadlessMonitor::onConditions);
-    connect(&m_monitor->intake(), &EventIntake::eventsArrived, this, &HeadlessMonitor::onConditions);
     m_monitor->intake().open();
     m_print(m_inForce);
     printStatus();

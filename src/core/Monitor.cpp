@@ -23,6 +23,7 @@ Monitor::Monitor(const MonitorOptions& options)
     m_intake.bind();
     m_privilegesDropped = dropCapabilities() == 0;
     connect(&m_intake, &EventIntake::eventsArrived, &m_rules, &AlertRules::takeBatch);
+    connect(&m_intake, &EventIntake::logStateChanged, this, &Monitor::statusChanged);
 }
 
 Monitor::~Monitor() = default;

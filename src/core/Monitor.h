@@ -54,7 +54,7 @@ public:
     AlertRules& rules() { return m_rules; }
 
 signals:
-    // A count or a condition of the outputs changed.
+    // A condition of the log or a count or condition of the outputs changed.
     void statusChanged();
 
 private:

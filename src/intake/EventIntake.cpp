@@ -65,14 +65,18 @@ void EventIntake::writeLog()
     if (m_pendingLines == 0)
         return;
     qsizetype written = 0;
-    m_logError = 0;
-    if (appendLogText(m_options.logPath, m_pendingLog, &m_logError, &written) != 0) {
+    int error = 0;
+    if (appendLogText(m_options.logPath, m_pendingLog, &error, &written) != 0) {
         m_lostLogLines += m_pendingLines - static_cast<quint64>(m_pendingLog.left(written).count('\n'));
-        if (m_logError == 0)
-            m_logError = EIO; // a write that fell short without a reason
+        if (error == 0)
+            error = EIO; // a write that fell short without a reason
     }
     m_pendingLog.clear();
     m_pendingLines = 0;
+    if (error != m_logError) {
+        m_logError = error;
+        emit logStateChanged();
+    }
 }
 
 int EventIntake::takeBatch()

@@ -55,6 +55,8 @@ public:
 signals:
     // One batch, in arrival order, after its log lines were written.
     void eventsArrived(const EventBatch& batch);
+    // The log became writable again, or could not be written (or for another reason).
+    void logStateChanged();
 
 private:
     void writeLog();
