@@ -2,9 +2,9 @@
 // A burst of back-to-back event datagrams while the window is busy: during a History Refresh of a
 // large log, and while a message box is open. Prints how many of the burst reached the log.
 #include "events/EventRecord.h"
-#include "history/history.h"
-#include "maindlg/EventListModel.h"
-#include "maindlg/SorvaneDlg.h"
+#include "historywindow/HistoryWindow.h"
+#include "mainwindow/EventListModel.h"
+#include "mainwindow/MainWindow.h"
 #include "net/Endpoint.h"
 
 #include <QApplication>
@@ -119,7 +119,7 @@ int main(int argc, char** argv)
     intakeOptions.logPath = options.userFilePath;
     EventIntake intake(intakeOptions);
     DiscoveryEndpoint discovery(endpoints);
-    CSorvaneDlg dialog(options, intake, discovery, boxes);
+    MainWindow dialog(options, intake, discovery, boxes);
     dialog.OnInitDialog();
     dialog.show();
     QCoreApplication::processEvents();
@@ -139,7 +139,7 @@ int main(int argc, char** argv)
     };
 
     {
-        CHistoryDlg history(&dialog, QFile::encodeName(bigLog), boxes);
+        HistoryWindow history(&dialog, QFile::encodeName(bigLog), boxes);
         auto* refresh = history.findChild<QPushButton*>(QStringLiteral("Refresh"));
         std::thread sender(sendBurst, endpoints.eventPort, burst);
         QElapsedTimer busy;

@@ -3,7 +3,7 @@
 // date in each, and times `grep -c -F <date> <file>` on the same file for comparison.
 
 #include "events/EventRecord.h"
-#include "history/history.h"
+#include "historywindow/HistoryWindow.h"
 #include "widgets/MessageBoxes.h"
 
 #include <QAbstractItemModel>
@@ -198,7 +198,7 @@ int main(int argc, char** argv)
     }
 
     std::printf(
-        "Refresh of one date (20,000 lines) through CHistoryDlg, against grep -c -F; best of %d runs\n",
+        "Refresh of one date (20,000 lines) through HistoryWindow, against grep -c -F; best of %d runs\n",
         repeats);
     std::printf("%-10s %11s %8s %8s %12s %12s %12s %12s %7s\n", "log", "lines", "listed", "grep -c",
                 "refresh ms", "(median)", "grep ms", "(median)", "ratio");
@@ -217,7 +217,7 @@ int main(int argc, char** argv)
         double warm = 0;
         timeGrep(key, path, &warm); // the first read of a fresh file would favour whoever comes second
 
-        CHistoryDlg dlg(nullptr, QFile::encodeName(path), boxes, [target] { return target; });
+        HistoryWindow dlg(nullptr, QFile::encodeName(path), boxes, [target] { return target; });
         dlg.show();
         QCoreApplication::processEvents();
         auto* refresh = dlg.findChild<QPushButton*>(QStringLiteral("Refresh"));

@@ -4,9 +4,9 @@
 // second and the memory each EventList row costs. With "filter", times the filter bar at 10^6
 // rows instead (see measureFilter).
 #include "events/EventRecord.h"
-#include "maindlg/EventListModel.h"
-#include "maindlg/RowFilterModel.h"
-#include "maindlg/SorvaneDlg.h"
+#include "mainwindow/EventListModel.h"
+#include "mainwindow/MainWindow.h"
+#include "mainwindow/RowFilterModel.h"
 #include "net/Endpoint.h"
 
 #include <QApplication>
@@ -90,7 +90,7 @@ QByteArray datagram(int i)
 } // namespace
 
 // Sends `datagrams` in batches and waits until the window has listed them all.
-void feed(CSorvaneDlg& dialog, const sockaddr_in& monitor, const std::function<QByteArray(int)>& datagramAt,
+void feed(MainWindow& dialog, const sockaddr_in& monitor, const std::function<QByteArray(int)>& datagramAt,
           int count)
 {
     const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -109,7 +109,7 @@ void feed(CSorvaneDlg& dialog, const sockaddr_in& monitor, const std::function<Q
 
 // Memory per online user: log-ons of distinct users, first from a server nobody selected (the
 // table only), then from the selected one (the table and the online-user list).
-void measureUsers(CSorvaneDlg& dialog, const sockaddr_in& monitor, int users)
+void measureUsers(MainWindow& dialog, const sockaddr_in& monitor, int users)
 {
     const quint32 other = ipAddressFromBytes(192, 168, 9, 9);
     const quint32 selected = ipAddressFromBytes(192, 168, 9, 1);
@@ -148,7 +148,7 @@ EventBatch syntheticBatch(int first, int count)
 // Microseconds of this thread's processor time per event, for `count` events handed over in
 // batches of 1000, each batch drawn. Processor time, not wall time: other work on the machine does
 // not count against the window.
-double timeBatches(CSorvaneDlg& dialog, int& next, int count)
+double timeBatches(MainWindow& dialog, int& next, int count)
 {
     timespec start{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
@@ -164,7 +164,7 @@ double timeBatches(CSorvaneDlg& dialog, int& next, int count)
 
 // The filter bar at `rows` events: how long a change of the filter takes until the list is drawn,
 // what a new event costs with and without a filter, and the bytes of the filter's index.
-void measureFilter(CSorvaneDlg& dialog, int rows)
+void measureFilter(MainWindow& dialog, int rows)
 {
     auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("EventFilter"));
     auto* kinds = dialog.findChild<QComboBox*>(QStringLiteral("EventKindFilter"));
@@ -262,7 +262,7 @@ int main(int argc, char** argv)
         intakeOptions.logPath = options.userFilePath;
         EventIntake intake(intakeOptions);
         DiscoveryEndpoint discovery(endpoints);
-        CSorvaneDlg dialog(options, intake, discovery, boxes);
+        MainWindow dialog(options, intake, discovery, boxes);
         dialog.OnInitDialog();
         dialog.show();
         QCoreApplication::processEvents();

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "alerts/Alert.h"
-#include "maindlg/TextTableModel.h"
+#include "mainwindow/TextTableModel.h"
 
 #include <deque>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "app/Sorvane.h"
+#include "app/Application.h"
 #include "core/Monitor.h"
 
 #include <QObject>

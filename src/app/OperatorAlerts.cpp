@@ -3,12 +3,12 @@
 
 #include "alertsdlg/SettingsDlg.h"
 #include "app/AlertSettings.h"
-#include "maindlg/SorvaneDlg.h"
+#include "mainwindow/MainWindow.h"
 
 #include <QIcon>
 #include <QSystemTrayIcon>
 
-OperatorAlerts::OperatorAlerts(CSorvaneDlg& dialog, AlertRules& rules, const QString& settingsPath)
+OperatorAlerts::OperatorAlerts(MainWindow& dialog, AlertRules& rules, const QString& settingsPath)
     : m_dialog(dialog), m_rules(rules), m_settingsPath(settingsPath),
       m_notifier(rules.options().notificationIntervalMs)
 {
@@ -16,9 +16,9 @@ OperatorAlerts::OperatorAlerts(CSorvaneDlg& dialog, AlertRules& rules, const QSt
     connect(&rules, &AlertRules::alertsRaised, &m_window, &AlertsWindow::addAlerts);
     connect(&rules, &AlertRules::alertsRaised, &m_notifier, &DesktopNotifier::notify);
     connect(&m_window, &AlertsWindow::unseenChanged, this, &OperatorAlerts::showUnseen);
-    connect(&m_notifier, &DesktopNotifier::availabilityChanged, &dialog, &CSorvaneDlg::refreshStatus);
-    connect(&dialog, &CSorvaneDlg::alertsRequested, &m_window, &AlertsWindow::showInFront);
-    connect(&dialog, &CSorvaneDlg::settingsRequested, this, &OperatorAlerts::editSettings);
+    connect(&m_notifier, &DesktopNotifier::availabilityChanged, &dialog, &MainWindow::refreshStatus);
+    connect(&dialog, &MainWindow::alertsRequested, &m_window, &AlertsWindow::showInFront);
+    connect(&dialog, &MainWindow::settingsRequested, this, &OperatorAlerts::editSettings);
     // The Alerts window goes with the main one, which still ends the program when it closes.
     connect(&dialog, &QDialog::finished, &m_window, &QWidget::close);
     if (QSystemTrayIcon::isSystemTrayAvailable()) {

@@ -11,7 +11,7 @@
 
 #include <memory>
 
-class CSorvaneDlg;
+class MainWindow;
 class QSystemTrayIcon;
 
 // Everything that tells the operator of alerts beside the main window: the Alerts window and the
@@ -22,7 +22,7 @@ class OperatorAlerts : public QObject
     Q_OBJECT
 public:
     // `settingsPath`: where the Settings window saves; empty for nowhere.
-    OperatorAlerts(CSorvaneDlg& dialog, AlertRules& rules, const QString& settingsPath);
+    OperatorAlerts(MainWindow& dialog, AlertRules& rules, const QString& settingsPath);
     ~OperatorAlerts() override;
 
     void addConditions(QStringList& conditions) const;
@@ -34,7 +34,7 @@ public:
 private:
     void showUnseen(int count);
 
-    CSorvaneDlg& m_dialog;
+    MainWindow& m_dialog;
     AlertRules& m_rules;
     QString m_settingsPath;
     AlertsWindow m_window;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/AlertSettings.h"
+#include "app/Application.h"
 #include "app/OnOff.h"
-#include "app/Sorvane.h"
 #include "app/WindowSettings.h"
 #include "forward/ForwardCredentials.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "maindlg/SorvaneDlg.h"
+#include "mainwindow/MainWindow.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/Application.h"
 #include "app/Headless.h"
-#include "app/Sorvane.h"
 #include "widgets/MessageBoxWindow.h"
 
 #include "SorvaneVersion.h"
@@ -101,7 +101,7 @@ int main(int argc, char* argv[])
         return QCoreApplication::exec();
     }
     MessageBoxWindow boxes;
-    auto theApp = std::make_unique<CSorvaneApp>(settings, boxes);
+    auto theApp = std::make_unique<Application>(settings, boxes);
     // Bound and without privilege before the display's threads exist.
     theApp->bindEventPort();
     QApplication app(argc, argv);

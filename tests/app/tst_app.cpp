@@ -2,10 +2,10 @@
 #include "Harness.h"
 #include "common/Files.h"
 
+#include "app/Application.h"
 #include "app/Headless.h"
-#include "app/Sorvane.h"
 #include "forward/ForwardCredentials.h"
-#include "maindlg/RowFilterModel.h"
+#include "mainwindow/RowFilterModel.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -64,9 +64,9 @@ private slots:
         // Whether this machine has a desktop's session bus must not change the line.
         settings.alerts.notifications = false;
         RecordingBoxes boxes;
-        CSorvaneApp app(settings, boxes);
+        Application app(settings, boxes);
         QStringList seen;
-        app.runWindow = [&](CSorvaneDlg& dialog) {
+        app.runWindow = [&](MainWindow& dialog) {
             QStringList entries;
             for (QAction* action : dialog.windowMenu()->actions())
                 entries << (action->isSeparator() ? "-" : action->text());
@@ -126,8 +126,8 @@ private slots:
         settings.settingsPath = m_dir.filePath("alerts.conf");
         settings.alerts.notifications = false;
         RecordingBoxes boxes;
-        CSorvaneApp app(settings, boxes);
-        app.runWindow = [&](CSorvaneDlg& dialog) {
+        Application app(settings, boxes);
+        app.runWindow = [&](MainWindow& dialog) {
             auto* button = dialog.findChild<QPushButton*>("Alerts");
             QVERIFY(button);
             QCOMPARE(button->text(), QString("Alerts"));

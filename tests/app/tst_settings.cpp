@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Harness.h"
 
-#include "app/Sorvane.h"
+#include "app/Application.h"
 #include "common/Files.h"
 
 #include "widgets/DialogUnits.h"
@@ -21,7 +21,7 @@ class SettingsTest : public QObject
     QString settingsPath() const { return m_dir.filePath("sorvane.conf"); }
 
     // A whole run of the application on loopback: the options, the window, and its closing.
-    void run(const std::function<void(CSorvaneDlg&)>& inWindow)
+    void run(const std::function<void(MainWindow&)>& inWindow)
     {
         AppSettings settings;
         QCOMPARE(parseCommandLine({"sorvane", "--settings", settingsPath(), "--event-port",
@@ -31,8 +31,8 @@ class SettingsTest : public QObject
                                   settings),
                  -1);
         RecordingBoxes boxes;
-        CSorvaneApp app(settings, boxes);
-        app.runWindow = [&](CSorvaneDlg& dialog) {
+        Application app(settings, boxes);
+        app.runWindow = [&](MainWindow& dialog) {
             dialog.show();
             inWindow(dialog);
             dialog.close();
@@ -41,7 +41,7 @@ class SettingsTest : public QObject
         QVERIFY(boxes.messages.isEmpty());
     }
 
-    static QTableView* events(CSorvaneDlg& dialog) { return dialog.findChild<QTableView*>("EventList"); }
+    static QTableView* events(MainWindow& dialog) { return dialog.findChild<QTableView*>("EventList"); }
 
 private slots:
     void init() { QFile::remove(settingsPath()); }
@@ -49,7 +49,7 @@ private slots:
     void sizeAndColumnWidthsComeBackOnTheNextRun()
     {
         QSize grown;
-        run([&](CSorvaneDlg& dialog) {
+        run([&](MainWindow& dialog) {
             dialog.resize(dialog.width() + 50, dialog.height() + 30);
             grown = dialog.size();
             events(dialog)->setColumnWidth(3, 211);
@@ -60,7 +60,7 @@ private slots:
         QSettings file(settingsPath(), QSettings::IniFormat);
         QVERIFY(!file.allKeys().join(' ').contains("filter"));
 
-        run([&](CSorvaneDlg& dialog) {
+        run([&](MainWindow& dialog) {
             QVERIFY(dialog.size() != dialog.minimumSize());
             QCOMPARE(dialog.size(), grown);
             QCOMPARE(events(dialog)->columnWidth(3), 211);
@@ -86,7 +86,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(bool, keptAsItWas);
         QVERIFY(writeFileBytes(settingsPath(), content));
-        run([&](CSorvaneDlg& dialog) {
+        run([&](MainWindow& dialog) {
             QCOMPARE(dialog.size(), dialog.minimumSize());
             QCOMPARE(events(dialog)->columnWidth(4),
                      qRound(180 * DialogUnits(dialog.font()).baseWidth() / 6));

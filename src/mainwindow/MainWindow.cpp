@@ -1,0 +1,316 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "mainwindow/MainWindow.h"
+
+#include "events/EventKind.h"
+#include "historywindow/HistoryWindow.h"
+#include "intake/StatusLine.h"
+#include "mainwindow/EventListModel.h"
+#include "mainwindow/OnlineUserModel.h"
+#include "mainwindow/RowFilterModel.h"
+#include "mainwindow/ServerListBox.h"
+#include "net/Endpoint.h"
+#include "widgets/Controls.h"
+#include "widgets/DialogUnits.h"
+#include "widgets/ElidedLabel.h"
+#include "widgets/FilterField.h"
+#include "widgets/HelpWindow.h"
+#include "widgets/ListCommands.h"
+
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTableView>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace
+{
+
+const int ONLINE_USER_WIDTHS[] = {70, 70, 90, 90, 120, 100};
+const int EVENT_WIDTHS[] = {80, 80, 100, 100, 180};
+
+} // namespace
+
+// Resources of a static library need registering; outside any namespace, as Qt requires.
+static void initIconResources()
+{
+    Q_INIT_RESOURCE(icons);
+}
+
+MainWindow::MainWindow(const DialogOptions& options, EventIntake& intake, DiscoveryEndpoint& discovery,
+                       MessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent), m_options(options), m_intake(intake), m_discovery(discovery), m_boxes(boxes)
+{
+    initIconResources();
+    m_icon.addPixmap(QPixmap(QStringLiteral(":/icons/sorvane-32.xpm")));
+    m_icon.addPixmap(QPixmap(QStringLiteral(":/icons/sorvane-16.xpm")));
+    setObjectName(QStringLiteral("Sorvane"));
+    setWindowTitle(QStringLiteral("Sorvane"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    createControls();
+    routeMessages();
+}
+
+MainWindow::~MainWindow()
+{
+    m_discovery.CloseDiscoverySocket();
+}
+
+void MainWindow::place(QWidget* widget, const QRect& base, int grows)
+{
+    widget->setGeometry(base);
+    m_placements.push_back({widget, base, grows});
+}
+
+void MainWindow::createControls()
+{
+    const DialogUnits units(font());
+    // The layout's size is the first and the smallest; extra room goes to the lists.
+    m_baseSize = QSize(units.x(380), units.y(280));
+    setMinimumSize(m_baseSize);
+    resize(m_baseSize);
+    // A combo box keeps its own height; the layout gives only where it starts.
+    auto comboRect = [&units](QComboBox* combo, int x, int y, int w) {
+        const QRect r = units.rect(x, y, w, 0);
+        return QRect(r.x(), r.y(), r.width(), combo->sizeHint().height());
+    };
+
+    // Template order, which is also the tab order.
+    m_closeButton = makeButton(this, QStringLiteral("Close"), units.rect(7, 124, 93, 14));
+    m_closeButton->setDefault(true);
+    place(m_closeButton, m_closeButton->geometry(), MoveDownUpper);
+    m_helpButton = makeButton(this, QStringLiteral("&Help"), units.rect(7, 140, 93, 14));
+    place(m_helpButton, m_helpButton->geometry(), MoveDownUpper);
+    auto* serversLabel = new QLabel(QStringLiteral("Available Servers"), this);
+    serversLabel->setGeometry(units.rect(7, 37, 93, 13));
+    m_refreshButton = makeButton(this, QStringLiteral("Refresh Server List"), units.rect(7, 92, 93, 14));
+    place(m_refreshButton, m_refreshButton->geometry(), MoveDownUpper);
+    m_historyButton = makeButton(this, QStringLiteral("History"), units.rect(7, 108, 93, 14));
+    place(m_historyButton, m_historyButton->geometry(), MoveDownUpper);
+    m_onlineFrame = new QGroupBox(QStringLiteral("Online Users Information"), this);
+    place(m_onlineFrame, units.rect(103, 16, 270, 129), Wider | TallerUpper);
+
+    GroupFilter = new QComboBox(this);
+    GroupFilter->setObjectName(QStringLiteral("GroupFilter"));
+    GroupFilter->setAccessibleName(QStringLiteral("Online Users Information: group"));
+    place(GroupFilter, comboRect(GroupFilter, 117, 28, 100), Fixed);
+    GroupFilter->addItem(QString::fromLatin1(ALL_GROUPS));
+
+    OnlineUserFilter = new FilterField(QStringLiteral("Filter online users"), this);
+    OnlineUserFilter->setObjectName(QStringLiteral("OnlineUserFilter"));
+    place(OnlineUserFilter, QRect(units.x(221), GroupFilter->y(), units.x(144), GroupFilter->height()),
+          Wider);
+
+    m_onlineUserModel = new OnlineUserModel(this);
+    m_onlineUserView = new RowFilterModel(m_onlineUserModel, this);
+    OnlineUserList = makeListView(this, m_onlineUserView, QStringLiteral("OnlineUserList"));
+    OnlineUserList->setAccessibleName(QStringLiteral("Online Users Information"));
+    place(OnlineUserList, units.rect(107, 48, 258, 92), Wider | TallerUpper);
+
+    // The filter bar, in the row under the buttons; the row's left part is kept free.
+    EventFilter = new FilterField(QStringLiteral("Filter events"), this);
+    EventFilter->setObjectName(QStringLiteral("EventFilter"));
+    EventKindFilter = new QComboBox(this);
+    EventKindFilter->setObjectName(QStringLiteral("EventKindFilter"));
+    EventKindFilter->setAccessibleName(QStringLiteral("Event kinds"));
+    EventKindFilter->addItem(QStringLiteral("All events"));
+    for (int kind = 0; kind < EVENT_KIND_COUNT; ++kind) {
+        if (EventKind(kind) != EventKind::Other)
+            EventKindFilter->addItem(QString::fromLatin1(eventKindName(EventKind(kind))));
+    }
+    const QRect kindRect = comboRect(EventKindFilter, 191, 158, 100);
+    place(EventKindFilter, kindRect, MoveDownUpper | MoveRight);
+    place(EventFilter, QRect(units.x(107), kindRect.y(), units.x(80), kindRect.height()),
+          MoveDownUpper | Wider);
+    m_eventCount = new ElidedLabel(this);
+    m_eventCount->setObjectName(QStringLiteral("EventCount"));
+    m_eventCount->setAccessibleName(QStringLiteral("Events shown"));
+    place(m_eventCount, QRect(units.x(295), kindRect.y(), units.x(70), kindRect.height()),
+          MoveDownUpper | MoveRight);
+
+    m_eventModel = new EventListModel(this, m_options.maxEventRows);
+    m_eventView = new RowFilterModel(m_eventModel, this);
+    EventList = makeListView(this, m_eventView, QStringLiteral("EventList"));
+    EventList->setAccessibleName(QStringLiteral("Events"));
+    place(EventList, units.rect(7, 176, 358, 91), MoveDownUpper | Wider | TallerLower);
+
+    ServerList = new ServerListBox(this);
+    ServerList->setObjectName(QStringLiteral("ServerList"));
+    ServerList->setAccessibleName(serversLabel->text());
+    ServerList->setSelectionMode(QAbstractItemView::SingleSelection);
+    place(ServerList, units.rect(7, 48, 92, 40), TallerUpper);
+    serversLabel->setBuddy(ServerList);
+
+    SelectedServerField = new QLineEdit(this);
+    SelectedServerField->setObjectName(QStringLiteral("SelectedServerField"));
+    SelectedServerField->setAccessibleName(QStringLiteral("Selected Server"));
+    SelectedServerField->setGeometry(units.rect(7, 21, 85, 14));
+    auto* selectedLabel = new QLabel(QStringLiteral(" Selected Server"), this);
+    selectedLabel->setGeometry(units.rect(7, 9, 82, 8));
+    selectedLabel->setBuddy(SelectedServerField);
+
+    m_statusLine = new ElidedLabel(this);
+    m_statusLine->setObjectName(QStringLiteral("StatusLine"));
+    m_statusLine->setAccessibleName(QStringLiteral("Status"));
+    place(m_statusLine, units.rect(7, 269, 358, 9), MoveDownAll | Wider);
+
+    // Made after the design's controls, so it comes after them in the tab order.
+    m_alertsButton = makeButton(this, QStringLiteral("Alerts"), units.rect(7, 158, 93, 14));
+    place(m_alertsButton, m_alertsButton->geometry(), MoveDownUpper);
+
+    m_selectServerTimer = new QTimer(this);
+    m_selectServerTimer->setSingleShot(true);
+
+    // Only the window's background, labels and frame open the window menu; the buttons and
+    // drop-downs keep a right-click to themselves, the text fields keep their edit menu, and the
+    // lists open their own.
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{m_closeButton, m_helpButton, m_refreshButton, m_historyButton,
+                                         m_alertsButton, GroupFilter, EventKindFilter, ServerList})
+        control->setContextMenuPolicy(Qt::PreventContextMenu);
+    m_eventCommands =
+        new ListCommands(EventList, QStringLiteral("&Export to CSV..."), [this] { OnExportEventList(); });
+    m_onlineUserCommands = new ListCommands(OnlineUserList, QStringLiteral("&Export to CSV..."),
+                                            [this] { OnExportOnlineUserList(); });
+
+    m_windowMenu = new QMenu(this);
+    m_windowMenu->addAction(QStringLiteral("Mi&nimize"))->setData(int(WindowCommand::Minimize));
+    m_windowMenu->addAction(QStringLiteral("&Close"))->setData(int(WindowCommand::Close));
+    auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+    connect(shortcut, &QShortcut::activated, this,
+            [this] { m_windowMenu->popup(mapToGlobal(QPoint(0, 0))); });
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] {
+        EventFilter->setFocus(Qt::ShortcutFocusReason);
+        EventFilter->selectAll();
+    });
+}
+
+// One connection per message the window handles, in the order of its routing table.
+void MainWindow::routeMessages()
+{
+    connect(&m_intake, &EventIntake::eventsArrived, this, &MainWindow::OnEventNotify);
+    m_onlineUsers.listener = [this](const OnlineChange& change) { showOnlineChange(change); };
+    connect(this, &MainWindow::discoverySocketMessage, this, &MainWindow::OnDiscoverySocket);
+    connect(m_windowMenu, &QMenu::triggered, this,
+            [this](QAction* action) { OnSysCommand(WindowCommand(action->data().toInt())); });
+    connect(this, &QDialog::finished, this, &MainWindow::OnDestroy);
+    connect(EventFilter, &QLineEdit::textChanged, this, &MainWindow::OnChangeEventFilter);
+    connect(EventKindFilter, &QComboBox::currentIndexChanged, this, &MainWindow::OnChangeEventFilter);
+    connect(OnlineUserFilter, &QLineEdit::textChanged, this, &MainWindow::OnChangeOnlineUserFilter);
+    connect(GroupFilter, &QComboBox::activated, this, &MainWindow::OnSelchangeGroupFilter);
+    connect(m_historyButton, &QPushButton::clicked, this, &MainWindow::OnHistory);
+    connect(ServerList, &QListWidget::itemSelectionChanged, this, &MainWindow::OnSelchangeServerList);
+    connect(m_refreshButton, &QPushButton::clicked, this, &MainWindow::OnRefreshServerList);
+    connect(m_selectServerTimer, &QTimer::timeout, this, &MainWindow::CollectServerReply);
+    connect(m_helpButton, &QPushButton::clicked, this, &MainWindow::OnHelp);
+    connect(m_closeButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_alertsButton, &QPushButton::clicked, this, &MainWindow::alertsRequested);
+}
+
+bool MainWindow::OnInitDialog()
+{
+    m_windowMenu->addSeparator();
+    m_windowMenu->addAction(QStringLiteral("&Settings..."))->setData(int(WindowCommand::Settings));
+    m_windowMenu->addAction(QStringLiteral("&About Sorvane..."))->setData(int(WindowCommand::About));
+    setWindowIcon(m_icon);
+    {
+        const QSignalBlocker blocker(GroupFilter);
+        GroupFilter->setCurrentIndex(0);
+    }
+    OnRefreshServerList();
+
+    m_intake.open();
+    updateStatus();
+    std::fprintf(stderr, "sorvane: %s\n", statusText().toLocal8Bit().constData());
+
+    createColumns();
+    restoreLayout(m_options.layout);
+    m_closeButton->setFocus();
+    return true;
+}
+
+void MainWindow::createColumns()
+{
+    const double scale = DialogUnits(font()).baseWidth() / 6.0;
+    for (int i = 0; i < 6; ++i)
+        OnlineUserList->setColumnWidth(i, qRound(ONLINE_USER_WIDTHS[i] * scale));
+    for (int i = 0; i < 5; ++i)
+        EventList->setColumnWidth(i, qRound(EVENT_WIDTHS[i] * scale));
+}
+
+void MainWindow::OnSysCommand(WindowCommand command)
+{
+    switch (command) {
+    case WindowCommand::Minimize:
+        showMinimized();
+        break;
+    case WindowCommand::Close:
+        reject();
+        break;
+    case WindowCommand::Settings:
+        emit settingsRequested();
+        break;
+    case WindowCommand::About:
+        emit aboutRequested();
+        break;
+    }
+}
+
+void MainWindow::setUnseenAlerts(int count)
+{
+    m_alertsButton->setText(count > 0 ? QStringLiteral("Alerts (%1)").arg(count) : QStringLiteral("Alerts"));
+    m_alertsButton->setAccessibleName(m_alertsButton->text());
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event)
+{
+    m_windowMenu->popup(event->globalPos());
+}
+
+void MainWindow::OnHistory()
+{
+    HistoryWindow dialog(this, m_options.userFilePath, m_boxes);
+    dialog.chooseExportPath = chooseExportPath;
+    dialog.exec();
+}
+
+void MainWindow::OnHelp()
+{
+    if (!m_helpWindow)
+        m_helpWindow = std::make_unique<HelpWindow>();
+    m_helpWindow->show();
+    m_helpWindow->raise();
+    m_helpWindow->activateWindow();
+}
+
+void MainWindow::OnDestroy()
+{
+    m_helpWindow.reset();
+}
+
+QString MainWindow::statusText() const
+{
+    StatusCounts counts;
+    QStringList conditions;
+    m_intake.addStatus(counts, conditions);
+    counts.refusedSenders += m_discovery.refusedReplies();
+    counts.rowsNotShown = m_eventModel->rowsDropped();
+    if (extraStatus)
+        extraStatus(counts, conditions);
+    return statusLineText(m_intake.port(), m_intake.isOpen() ? 0 : m_intake.openError(), counts, conditions);
+}
+
+void MainWindow::updateStatus()
+{
+    m_statusLine->setFullText(statusText(), m_options.inForce);
+}

@@ -1,0 +1,166 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "common/Datagrams.h"
+#include "common/LoopbackPeer.h"
+#include "common/RecordingBoxes.h"
+#include "mainwindow/EventListModel.h"
+#include "mainwindow/MainWindow.h"
+#include "net/Endpoint.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QByteArray>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <climits>
+#include <memory>
+
+// A monitor window on loopback ports of its own, with its log in a temporary folder. The
+// discovery request goes to the loopback broadcast address, never to the network. A test may
+// change the endpoints, options or host lookup and rebuild().
+struct MonitorFixture {
+    QTemporaryDir dir;
+    RecordingBoxes boxes;
+    // The firewall servers' end: discovery port, and the sender of events.
+    LoopbackPeer firewall{0, INADDR_ANY};
+    EndpointSettings endpoints;
+    DialogOptions options;
+    // The host-name steps; resolving needs no name service.
+    HostLookup lookup{HostLookup::system().getName, [](const char*) { return true; }};
+    std::unique_ptr<EventIntake> intake;
+    std::unique_ptr<DiscoveryEndpoint> discovery;
+    std::unique_ptr<MainWindow> dialog;
+    int sent = 0;
+
+    explicit MonitorFixture(int selectPeriod = 3000, quint64 maxEventRows = 20000000)
+    {
+        endpoints.eventPort = freeUdpPort();
+        endpoints.discoveryAddress = 0x7FFFFFFF; // 127.255.255.255
+        endpoints.discoveryPort = firewall.port();
+        options.userFilePath = logPath();
+        options.selectServerPeriod = selectPeriod;
+        options.maxEventRows = maxEventRows;
+        rebuild();
+    }
+    void rebuild()
+    {
+        dialog.reset();
+        IntakeOptions intakeOptions;
+        intakeOptions.endpoint = endpoints;
+        intakeOptions.logPath = options.userFilePath;
+        intake = std::make_unique<EventIntake>(intakeOptions);
+        discovery = std::make_unique<DiscoveryEndpoint>(
+            endpoints,
+            HostLookup{[this](char* buffer, std::size_t size) { return lookup.getName(buffer, size); },
+                       [this](const char* name) { return lookup.resolve(name); }});
+        dialog = std::make_unique<MainWindow>(options, *intake, *discovery, boxes);
+    }
+    // The window as the program starts it.
+    MainWindow* start()
+    {
+        dialog->OnInitDialog();
+        dialog->show();
+        return dialog.get();
+    }
+    QByteArray logPath() const { return QFile::encodeName(dir.filePath(QStringLiteral("userfile"))); }
+    void send(const QByteArray& datagram)
+    {
+        firewall.sendTo(endpoints.eventPort, datagram);
+        ++sent;
+    }
+    // Until the event list holds every event sent (or `cap` of them).
+    bool waitForEvents(int cap = INT_MAX) const
+    {
+        return QTest::qWaitFor(
+            [this, cap] { return dialog->eventModel().rowCount() == std::min(sent, cap); });
+    }
+};
+
+const quint32 SERVER_A = ip(10, 0, 0, 3);
+const quint32 SERVER_B = ip(10, 0, 0, 20);
+
+// What the window tests share: a started window and the firewall that sends to it.
+class WindowTest : public QObject
+{
+protected:
+    std::unique_ptr<MonitorFixture> m_fixture;
+    MainWindow* m_dialog = nullptr;
+
+    template <typename T> T* child(const char* name) const { return m_fixture->dialog->findChild<T*>(name); }
+
+    // Shown and active, so that its shortcuts reach it.
+    void start(int selectPeriod = 3000, quint64 maxEventRows = 20000000)
+    {
+        m_fixture = std::make_unique<MonitorFixture>(selectPeriod, maxEventRows);
+        m_dialog = m_fixture->start();
+        m_dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_dialog));
+    }
+
+    // An event; without an address, each event has its own.
+    void send(quint32 code, const QByteArray& user, quint32 server = SERVER_A,
+              const QByteArray& group = "Staff", quint32 address = 0)
+    {
+        if (address == 0)
+            address = ip(10, 1, 0, quint8(5 + m_fixture->sent % 200));
+        m_fixture->send(eventDatagram(quint8(code), user, group, address, server));
+    }
+
+    bool waitForEvents(int cap = INT_MAX) const { return m_fixture->waitForEvents(cap); }
+
+    QStringList servers() const { return column(child<QListWidget>("ServerList"), 0); }
+    QString selected() const
+    {
+        const QList<QListWidgetItem*> items = child<QListWidget>("ServerList")->selectedItems();
+        return items.isEmpty() ? QString() : items.first()->text();
+    }
+
+    // The operator clicks a server in the list.
+    void pickServer(const QString& text)
+    {
+        auto* list = child<QListWidget>("ServerList");
+        const QList<QListWidgetItem*> items = list->findItems(text, Qt::MatchExactly);
+        QVERIFY(!items.isEmpty());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(items.first()).center());
+    }
+
+    // The operator steps through a drop-down list with the keyboard to entry `index`.
+    void pickEntry(const char* name, int index)
+    {
+        auto* combo = child<QComboBox>(name);
+        QVERIFY(index >= 0 && index < combo->count());
+        combo->setFocus();
+        while (combo->currentIndex() != index)
+            QTest::keyClick(combo, combo->currentIndex() < index ? Qt::Key_Down : Qt::Key_Up);
+    }
+
+    // What a right-click on `widget` opens, if anything.
+    static QWidget* rightClick(QWidget* widget)
+    {
+        const QPoint at(5, 5);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, widget->mapToGlobal(at));
+        QApplication::sendEvent(widget, &event);
+        return QApplication::activePopupWidget();
+    }
+
+    // The column of each row of a view, top first.
+    static QStringList column(const QAbstractItemView* view, int column)
+    {
+        QStringList texts;
+        for (int row = 0; row < view->model()->rowCount(); ++row)
+            texts << view->model()->index(row, column).data().toString();
+        return texts;
+    }
+};
+
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}

@@ -1,0 +1,217 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Harness.h"
+
+#include "mainwindow/OnlineUserModel.h"
+#include "net/Discovery.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include <sched.h>
+
+class DiscoveryTest : public WindowTest
+{
+    Q_OBJECT
+
+    quint16 m_monitorPort = 0; // where the last Discover packet came from
+
+    QByteArray awaitDiscoverPacket()
+    {
+        QByteArray packet;
+        m_fixture->firewall.receive(packet, 5000, &m_monitorPort);
+        return packet;
+    }
+
+    void reply(const QByteArray& bytes) { m_fixture->firewall.sendTo(m_monitorPort, bytes); }
+
+private slots:
+    void cleanup() { m_fixture.reset(); }
+
+    void discoverPacketAndRepliesFillTheServerList()
+    {
+        start();
+        const QByteArray packet = awaitDiscoverPacket();
+        QCOMPARE(packet, DISCOVER_PACKET);
+        QVERIFY(m_monitorPort != m_fixture->endpoints.eventPort);
+        QVERIFY(child<QLineEdit>("SelectedServerField")->isEnabled());
+
+        // The server is the one the reply names, not its sender; any first byte will do.
+        QByteArray first = discoveryReply(ip(10, 0, 0, 3));
+        first[0] = char(0xFF);
+        reply(first);
+        QTRY_COMPARE(servers(), QStringList{QStringLiteral("10.0.0.3")});
+        QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
+        QVERIFY(!child<QLineEdit>("SelectedServerField")->isEnabled());
+
+        reply(discoveryReply(ip(10, 0, 0, 20), 512));
+        QTRY_COMPARE(servers(), QString("10.0.0.20 10.0.0.3").split(' '));
+        QCOMPARE(selected(), QStringLiteral("10.0.0.20"));
+
+        // Too long, too short and a duplicate list nothing new; a later good one still arrives.
+        reply(discoveryReply(ip(192, 168, 0, 1), 513));
+        reply(QByteArray("\x02\xC0\xA8", 3));
+        reply(discoveryReply(ip(10, 0, 0, 3)));
+        reply(discoveryReply(ip(10, 0, 0, 7)));
+        QTRY_COMPARE(servers(), QString("10.0.0.20 10.0.0.3 10.0.0.7").split(' '));
+        QCOMPARE(m_dialog->OnDiscoverySocket(), 0); // nothing waits: still answered with 0
+
+        // A server known from discovery that also sends events is listed once.
+        send(LoggedOn, "alice", ip(10, 0, 0, 7), "Staff", ip(10, 1, 0, 5));
+        send(LoggedOn, "bob", ip(10, 0, 0, 9), "Staff", ip(10, 1, 0, 6));
+        QTRY_COMPARE(servers(), QString("10.0.0.20 10.0.0.3 10.0.0.7 10.0.0.9").split(' '));
+    }
+
+    void selectionFollowsTheFirstServerAndTheViewFollowsIt()
+    {
+        start();
+        QVERIFY(!awaitDiscoverPacket().isEmpty());
+        send(LoggedOn, "alice", ip(10, 0, 0, 3), "Staff", ip(10, 1, 0, 5));
+        send(LoggedOn, "bob", ip(10, 0, 0, 30), "Admins", ip(10, 1, 0, 6));
+        QTRY_COMPARE(servers().size(), 2);
+
+        // The operator picks 10.0.0.30; a late reply moves the selection back to the first entry,
+        // and the users shown are that server's, not the previous one's.
+        pickServer("10.0.0.30");
+        QCOMPARE(m_dialog->onlineUserModel().cellText(0, 3), QByteArray("bob"));
+        reply(discoveryReply(ip(10, 0, 0, 30)));
+        QTRY_COMPARE(selected(), QStringLiteral("10.0.0.3"));
+        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.3"));
+        QCOMPARE(m_dialog->onlineUserModel().rowCount(), 1);
+        QCOMPARE(m_dialog->onlineUserModel().cellText(0, 3), QByteArray("alice"));
+        // The online row keeps the date and log-on time of the event that put it there.
+        QCOMPARE(m_dialog->onlineUserModel().cellText(0, 0) + " " +
+                     m_dialog->onlineUserModel().cellText(0, 1),
+                 QByteArray("12/06/2026 09:59"));
+        QCOMPARE(child<QComboBox>("GroupFilter")->itemText(1), QStringLiteral("Staff"));
+
+        // Log-ons of the newly selected server join its own list.
+        send(LoggedOn, "carol", ip(10, 0, 0, 3), "Staff", ip(10, 1, 0, 7));
+        QTRY_COMPARE(m_dialog->onlineUserModel().rowCount(), 2);
+
+        // The same server selected again: nothing is rebuilt, and the chosen group stays.
+        auto* filter = child<QComboBox>("GroupFilter");
+        pickEntry("GroupFilter", 1);
+        reply(discoveryReply(ip(10, 0, 0, 4)));
+        QTRY_COMPARE(servers().size(), 3);
+        QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
+        QCOMPARE(filter->currentText(), QStringLiteral("Staff"));
+        QCOMPARE(m_dialog->onlineUserModel().rowCount(), 2);
+
+        // Nothing the operator does empties the selection: Ctrl+click, Ctrl+Space, a click below.
+        auto* list = child<QListWidget>("ServerList");
+        const QPoint item = list->visualItemRect(list->item(0)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, item);
+        QTest::keyClick(list, Qt::Key_Space, Qt::ControlModifier);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          QPoint(item.x(), list->viewport()->height() - 2));
+        QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
+        QCOMPARE(m_dialog->onlineUserModel().rowCount(), 2);
+    }
+
+    void selectTimerRunsOncePerDetectionAndRestartsOnRefresh()
+    {
+        start(300);
+        QVERIFY(!awaitDiscoverPacket().isEmpty());
+        auto* selectTimer = m_dialog->findChildren<QTimer*>().at(0);
+        QSignalSpy fired(selectTimer, &QTimer::timeout);
+        // An empty list: the field shows nothing, and is disabled all the same.
+        QVERIFY(fired.wait(2000));
+        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QString());
+        QVERIFY(!child<QLineEdit>("SelectedServerField")->isEnabled());
+
+        fired.clear();
+        send(LoggedOn, "alice", ip(10, 0, 0, 3), "Staff", ip(10, 1, 0, 5));
+        QTRY_COMPARE(servers().size(), 1);
+        auto* refresh = child<QPushButton>("Refresh Server List");
+        QTest::mouseClick(refresh, Qt::LeftButton);
+        QTest::mouseClick(refresh, Qt::LeftButton);
+        QVERIFY(fired.wait(2000));
+        QVERIFY(!fired.wait(900));
+        QCOMPARE(fired.size(), 1);
+        QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
+        QCOMPARE(servers().size(), 1); // a refresh removes nothing
+    }
+
+    void refreshFailingWhileTheSelectionTimerFiresDoesNotFreeze()
+    {
+        start(1500);
+        QVERIFY(!awaitDiscoverPacket().isEmpty());
+        // The second detection fails at the host-name lookup; while its box is open the first
+        // detection's selection timer fires and reads the new socket, on which nothing will come.
+        m_fixture->lookup.resolve = [](const char*) { return false; };
+        QSignalSpy fired(m_dialog->findChildren<QTimer*>().at(0), &QTimer::timeout);
+        m_fixture->boxes.onShow = [&](const QString& text) {
+            if (text == QStringLiteral("Auto5"))
+                QVERIFY(fired.wait(10000));
+        };
+        QTest::mouseClick(child<QPushButton>("Refresh Server List"), Qt::LeftButton);
+        QCOMPARE(fired.size(), 1);
+        QCOMPARE(m_fixture->boxes.messages.first(), QStringLiteral("Auto5"));
+        send(LoggedOn, "alice", ip(10, 0, 0, 3), "Staff", ip(10, 1, 0, 5));
+        QTRY_COMPARE(servers(), QStringList{QStringLiteral("10.0.0.3")});
+    }
+
+    void repliesFromUnlistedSendersAreDroppedAndCounted()
+    {
+        m_fixture = std::make_unique<MonitorFixture>(300);
+        QVERIFY(m_fixture->endpoints.allowed.parse(QStringLiteral("127.0.0.2")));
+        m_fixture->rebuild();
+        m_dialog = m_fixture->dialog.get();
+        m_dialog->OnInitDialog();
+        QVERIFY(!awaitDiscoverPacket().isEmpty());
+        reply(discoveryReply(ip(10, 0, 0, 3)));
+        QTRY_VERIFY(
+            m_dialog->statusText().endsWith(QStringLiteral(", 1 datagram from unlisted senders refused")));
+        QVERIFY(servers().isEmpty());
+    }
+
+    void failuresToStartShowTheirMessagesInOrderBeforeTheEventSocketOpens()
+    {
+        m_fixture = std::make_unique<MonitorFixture>();
+        m_fixture->lookup.resolve = [](const char*) { return false; };
+        m_dialog = m_fixture->dialog.get();
+        QList<bool> eventSocketOpen;
+        m_fixture->boxes.onShow = [&](const QString&) { eventSocketOpen << m_fixture->intake->isOpen(); };
+        m_dialog->OnInitDialog();
+        QCOMPARE(m_fixture->boxes.messages, QStringList({"Auto5", "Failed to initialize socket....",
+                                                         "Unable to proceed with autodetection...."}));
+        QCOMPARE(eventSocketOpen, QList<bool>({false, false, false}));
+        QVERIFY(m_fixture->intake->isOpen());
+        QVERIFY(!m_fixture->discovery->socket().isOpen());
+
+        m_fixture->lookup.resolve = [](const char*) { return true; };
+        m_fixture->lookup.getName = [](char*, std::size_t) {
+            errno = ENAMETOOLONG;
+            return -1;
+        };
+        m_fixture->boxes.messages.clear();
+        m_dialog->OnRefreshServerList();
+        QCOMPARE(m_fixture->boxes.messages.first(), QStringLiteral("Auto4"));
+    }
+
+    // A send that fails. Last of all: it moves this process into a network namespace of its own,
+    // with no route anywhere.
+    void unreachableDiscoveryTargetFailsToStartAndNothingHangs()
+    {
+        if (::unshare(CLONE_NEWNET) != 0)
+            QSKIP("cannot create a network namespace here (needs root)");
+        m_fixture = std::make_unique<MonitorFixture>();
+        m_fixture->endpoints.discoveryAddress = 0x0AFFFF01; // 10.255.255.1: no route in this namespace
+        m_fixture->rebuild();
+        m_fixture->dialog->OnInitDialog();
+        QCOMPARE(m_fixture->boxes.messages,
+                 QStringList({"StartAutoDetection failed", "Unable to proceed with autodetection...."}));
+        QVERIFY(!m_fixture->discovery->socket().isOpen());
+        QVERIFY(m_fixture->dialog->statusText().startsWith("Listening for events on UDP port"));
+    }
+};
+
+int runDiscoveryTest(int argc, char** argv)
+{
+    DiscoveryTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_discovery.moc"

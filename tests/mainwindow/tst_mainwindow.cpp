@@ -1,0 +1,311 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Harness.h"
+
+#include "mainwindow/OnlineUserModel.h"
+#include "widgets/DialogUnits.h"
+#include "widgets/MessageBoxWindow.h"
+
+#include <QAccessible>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMap>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QWindow>
+
+#include <arpa/inet.h>
+
+namespace
+{
+
+// "address user group server" of each online row, top first.
+QStringList onlineRows(const MainWindow& dialog)
+{
+    const OnlineUserModel& model = dialog.onlineUserModel();
+    QStringList rows;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        rows << QString::fromLatin1(model.cellText(row, 2) + ' ' + model.cellText(row, 3) + ' ' +
+                                    model.cellText(row, 4) + ' ' + model.cellText(row, 5));
+    }
+    return rows;
+}
+
+} // namespace
+
+class MainWindowTest : public WindowTest
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { m_fixture.reset(); }
+
+    void windowAsTheTemplateHasIt()
+    {
+        start();
+        QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Sorvane"));
+        // The first size is the smallest; the window grows and maximises.
+        const DialogUnits units(m_dialog->font());
+        QCOMPARE(m_dialog->size(), QSize(units.x(380), units.y(280)));
+        QCOMPARE(m_dialog->minimumSize(), m_dialog->size());
+        QVERIFY(m_dialog->windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(m_dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
+        // Every control has a place of its own in the window, at the first size and a larger one
+        // (the labels' boxes may reach into what they name).
+        for (const QSize& size : {m_dialog->size(), m_dialog->size() + QSize(90, 60)}) {
+            m_dialog->resize(size);
+            QList<QWidget*> shown;
+            for (QWidget* w : m_dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (w->isVisible() && !qobject_cast<QGroupBox*>(w) && !qobject_cast<QLabel*>(w))
+                    shown << w;
+            for (QWidget* a : shown) {
+                QVERIFY2(m_dialog->rect().contains(a->geometry()), qPrintable(a->objectName()));
+                for (QWidget* b : shown)
+                    QVERIFY2(a == b || !a->geometry().intersects(b->geometry()),
+                             qPrintable(a->objectName() + " over " + b->objectName()));
+            }
+        }
+        m_dialog->resize(1, 1);
+        QVERIFY(child<QPushButton>("Close")->isDefault());
+        QCOMPARE(m_dialog->focusWidget(), child<QPushButton>("Close"));
+        QCOMPARE(column(child<QComboBox>("GroupFilter")->view(), 0), QStringList{QStringLiteral("All")});
+        QCOMPARE(child<QComboBox>("GroupFilter")->currentText(), QStringLiteral("All"));
+
+        auto* events = child<QTableView>("EventList");
+        auto* users = child<QTableView>("OnlineUserList");
+        QVERIFY(!events->showGrid() && !users->showGrid());
+        QCOMPARE(events->selectionBehavior(), QAbstractItemView::SelectItems);
+        QStringList titles;
+        for (const QTableView* view : {events, users})
+            for (int i = 0; i < view->model()->columnCount(); ++i)
+                titles << view->model()->headerData(i, Qt::Horizontal).toString();
+        QCOMPARE(titles.join(' '), QString("Date LoginTime ServerIPAddress Username EventMessage "
+                                           "Date LoginTime IPAddress Username Groupname ServerIPAddress"));
+
+        // Tab order is the template's: Close, Help, Refresh, History, filter, users, events, servers;
+        // each list's own filter comes just before it; the Alerts button comes after them all.
+        QStringList order;
+        QWidget* widget = child<QPushButton>("Close");
+        for (int i = 0; i < 13; ++i, widget = widget->nextInFocusChain()) {
+            while (!(widget->focusPolicy() & Qt::TabFocus))
+                widget = widget->nextInFocusChain();
+            order << widget->objectName();
+        }
+        QCOMPARE(order, QStringList({"Close", "&Help", "Refresh Server List", "History", "GroupFilter",
+                                     "OnlineUserFilter", "OnlineUserList", "EventFilter", "EventKindFilter",
+                                     "EventList", "ServerList", "SelectedServerField", "Alerts"}));
+    }
+
+    void everyEventIsListedLoggedAndReadable()
+    {
+        start();
+        for (QWidget* widget : m_dialog->findChildren<QWidget*>()) {
+            if (!widget->isVisible() || widget->parentWidget() != m_dialog)
+                continue;
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY2(accessible && !accessible->text(QAccessible::Name).isEmpty(),
+                     qPrintable(widget->metaObject()->className()));
+        }
+        send(LoggedOn, "alice", SERVER_A, "Staff", ip(10, 1, 0, 5));
+        send(TryingInvalidPasswords, "bob", SERVER_B, "Staff", ip(10, 1, 0, 6));
+        send(12, "carol", ip(9, 1, 1, 1), "Guests", ip(10, 1, 0, 7));
+        QVERIFY(waitForEvents());
+
+        const EventListModel& events = m_dialog->eventModel();
+        QCOMPARE(events.cellText(0, 4), QByteArray(" Unknown event 12"));
+        QCOMPARE(events.cellText(1, 4), QByteArray(" Trying invalid Passwords"));
+        QCOMPARE(readFile(QFile::decodeName(m_fixture->logPath())),
+                 QByteArray("10:00:00  12/06/2026  10.0.0.3  alice  LoggedOn\r\n"
+                            "10:00:00  12/06/2026  10.0.0.20  bob  TryingInvalidPasswords\r\n"
+                            "10:00:00  12/06/2026  9.1.1.1  carol  \r\n"));
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(child<QTableView>("EventList"));
+        QVERIFY(table && table->tableInterface());
+        QCOMPARE(table->tableInterface()->cellAt(2, 3)->text(QAccessible::Name), QStringLiteral("alice"));
+    }
+
+    // Each step, ";" apart: an event "CODE USER GROUP ADDRESS SERVER" (CODE on, off, pw, reboot or
+    // marked; SERVER A, B or an address; "-" for an empty text), "pick SERVER", "group NAME", or a
+    // note: "?rows" (online rows, top first), "?groups". The notes, "|" after each, are compared.
+    void eventSequencesGiveTheirRows_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("notes");
+        QTest::newRow("log-ons of the selected server under the filter")
+            << "on alice Staff 10.1.0.5 A; on olga Other 10.2.0.5 B; ?rows; pick A; ?rows; ?groups;"
+               "on adam Admins 10.1.0.6 A; on al All 10.1.0.7 A; on sam staff 10.1.0.8 A; ?groups;"
+               "on alice2 Staff 10.1.0.5 A; ?rows;"
+               "group staff; ?rows; on alice3 Staff 10.1.0.5 A; on gus Guests 10.1.0.9 A; ?rows; ?groups;"
+               "group All; ?rows; group Guests; pick B; ?groups; ?rows"
+            << "|10.1.0.5 alice Staff A|All Staff|Admins All Staff staff|"
+               "10.1.0.5 alice2 Staff A,10.1.0.8 sam staff A,10.1.0.7 al All A,10.1.0.6 adam Admins A|"
+               "10.1.0.8 sam staff A|10.1.0.8 sam staff A|Admins All Guests Staff staff|"
+               "10.1.0.9 gus Guests A,10.1.0.5 alice3 Staff A,10.1.0.8 sam staff A,10.1.0.7 al All A,"
+               "10.1.0.6 adam Admins A|All Other|10.2.0.5 olga Other B|";
+        QTest::newRow("log-offs from any server; a failed attempt elsewhere hides nobody")
+            << "on alice Staff 10.1.0.5 A; on bob Staff 10.1.0.6 A; on carl Staff 10.1.0.7 A; pick A;"
+               "pw bob Staff 10.1.0.6 B; off alice Staff 10.1.0.5 B; marked carl Staff 10.1.0.7 A; ?rows;"
+               "pick B; pick A; ?rows"
+            << "10.1.0.6 bob Staff A|10.1.0.6 bob Staff A|";
+        QTest::newRow("a reboot empties the list of its own server only")
+            << "on alice Staff 10.1.0.5 A; on bob Guests 10.1.0.6 A; on olga Other 10.2.0.5 B; pick A;"
+               "reboot - - 0.0.0.0 B; ?rows; on olga Other 10.2.0.5 B; reboot - - 0.0.0.0 A; ?rows;"
+               "pick B; ?rows"
+            << "10.1.0.6 bob Guests A,10.1.0.5 alice Staff A||10.2.0.5 olga Other B|";
+    }
+
+    void eventSequencesGiveTheirRows()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, notes);
+        start();
+        const QMap<QString, quint32> codes = {{"on", LoggedOn},
+                                              {"off", LoggedOff},
+                                              {"pw", TryingInvalidPasswords},
+                                              {"reboot", FirewallRebooted},
+                                              {"marked", AccountMarkedForLockUp}};
+        auto server = [](const QString& n) { return n == "A" ? "10.0.0.3" : n == "B" ? "10.0.0.20" : n; };
+        auto address = [](const QString& dots) { return quint32(::inet_addr(dots.toLatin1().constData())); };
+        auto* groups = child<QComboBox>("GroupFilter");
+        auto named = [](QString text) { return text.replace("10.0.0.20", "B").replace("10.0.0.3", "A"); };
+        QString noted;
+        for (const QString& step : steps.split(';')) {
+            const QStringList w = step.trimmed().split(' ');
+            if (w[0].startsWith('?') || w[0] == "pick" || w[0] == "group")
+                QVERIFY(waitForEvents());
+            if (w[0] == "pick")
+                pickServer(server(w[1]));
+            else if (w[0] == "group")
+                pickEntry("GroupFilter", groups->findText(w[1], Qt::MatchExactly | Qt::MatchCaseSensitive));
+            else if (w[0] == "?rows")
+                noted += named(onlineRows(*m_dialog).join(',')) + '|';
+            else if (w[0] == "?groups")
+                noted += column(groups->view(), 0).join(' ') + '|';
+            else if (codes.contains(w[0]))
+                send(codes[w[0]], w[1] == "-" ? QByteArray() : w[1].toLatin1(), address(server(w[4])),
+                     w[2] == "-" ? QByteArray() : w[2].toLatin1(), address(w[3]));
+            else
+                QFAIL(qPrintable("unknown step: " + step));
+        }
+        QCOMPARE(noted, notes);
+        // The field above the lists names the selected server.
+        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), selected());
+    }
+
+    void takenPortIsReportedOnTheStatusLine()
+    {
+        m_fixture = std::make_unique<MonitorFixture>();
+        LoopbackPeer squatter(m_fixture->endpoints.eventPort, INADDR_ANY);
+        QVERIFY(squatter.bound());
+        m_dialog = m_fixture->start();
+        const QString status = QStringLiteral("Not receiving events: UDP port %1: Address already in use")
+                                   .arg(m_fixture->endpoints.eventPort);
+        auto* line = child<QLabel>("StatusLine");
+        QCOMPARE(line->text(), status);
+        // Where the line is too narrow the text is cut, and a reader still gets all of it.
+        line->resize(line->width() / 3, line->height());
+        QVERIFY(line->text().endsWith(QChar(0x2026)));
+        QCOMPARE(line->toolTip(), status);
+        QCOMPARE(line->accessibleDescription(), status);
+        QVERIFY(m_fixture->boxes.messages.isEmpty());
+    }
+
+    void windowMenuBoxesAndHistoryOpenWhereTheOperatorLooks()
+    {
+        start();
+        m_dialog->move(0, 0);
+        QMenu* menu = m_dialog->windowMenu();
+        const auto opensWindowMenu = [menu](QWidget* widget) {
+            QWidget* popup = rightClick(widget);
+            if (popup)
+                popup->close();
+            return popup == menu;
+        };
+        for (QWidget* background : {static_cast<QWidget*>(m_dialog), child<QWidget>("StatusLine"),
+                                    static_cast<QWidget*>(m_dialog->findChild<QGroupBox*>())})
+            QVERIFY(opensWindowMenu(background));
+        for (const char* name : {"GroupFilter", "Close", "&Help", "Refresh Server List", "History"})
+            QVERIFY2(!opensWindowMenu(child<QWidget>(name)), name);
+        for (const char* name : {"EventList", "OnlineUserList", "ServerList"})
+            QVERIFY2(!opensWindowMenu(child<QAbstractItemView>(name)->viewport()), name);
+        m_dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_dialog));
+        QTest::keyClick(m_dialog, Qt::Key_Space, Qt::AltModifier);
+        QCOMPARE(QApplication::activePopupWidget(), menu);
+        menu->close();
+
+        // A box sits over the window that raised it, not in the middle of the screen.
+        MessageBoxWindow realBoxes;
+        m_fixture->boxes.showTo = &realBoxes;
+        m_fixture->lookup.resolve = [](const char*) { return false; };
+        QList<bool> overTheWindow;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                const QPoint offset = box->frameGeometry().center() - m_dialog->frameGeometry().center();
+                overTheWindow << (box->windowHandle()->transientParent() == m_dialog->windowHandle() &&
+                                  offset.manhattanLength() < 8);
+                box->accept();
+            }
+        });
+        poll.start(10);
+        QTest::mouseClick(child<QPushButton>("Refresh Server List"), Qt::LeftButton);
+        QCOMPARE(overTheWindow, QList<bool>(3, true));
+
+        QStringList seen;
+        QTimer::singleShot(0, [&] {
+            QWidget* history = QApplication::activeModalWidget();
+            QVERIFY(history);
+            seen << history->windowTitle();
+            // An event that arrives while the History window is open is handled at once.
+            send(LoggedOn, "alice", SERVER_A, "Staff", ip(10, 1, 0, 5));
+            QVERIFY(waitForEvents());
+            seen << QString::fromLatin1(m_dialog->eventModel().cellText(0, 3));
+            QTest::keyClick(history, Qt::Key_Escape);
+        });
+        QTest::mouseClick(child<QPushButton>("History"), Qt::LeftButton);
+        QCOMPARE(seen, QStringList({"History", "alice"}));
+
+        // Help stays open beside the window, and closes with it.
+        QTest::mouseClick(child<QPushButton>("&Help"), Qt::LeftButton);
+        QPointer<QWidget> help;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->windowTitle() == "Sorvane Help" && widget->isVisible())
+                help = widget;
+        QVERIFY(help);
+        QTest::mouseClick(child<QPushButton>("Close"), Qt::LeftButton);
+        QVERIFY(help.isNull());
+    }
+
+    void rowsStayRightPastFourGibibytesOfText()
+    {
+        // Chunks of 32 bytes, one row's text each: 5,000 rows use more chunks than a position of the
+        // old 32-bit packing could number.
+        EventListModel model(nullptr, 4000, 32);
+        EventRecord record;
+        for (int i = 0; i < 5000; ++i) {
+            setField(record.Username, USERNAME_WIDTH, QByteArray::number(i));
+            setField(record.Date, DATE_WIDTH, i % 7 ? QByteArray("12/06/26") : QByteArray());
+            setField(record.EventTime, EVENTTIME_WIDTH, i % 7 ? QByteArray("10:00") : QByteArray());
+            model.insertEvent(record);
+        }
+        QCOMPARE(model.rowCount(), 4000);
+        QCOMPARE(model.rowsDropped(), quint64(1000));
+        for (const int row : {0, 1, 6, 1999, 3999}) {
+            QCOMPARE(model.cellText(row, 3), QByteArray::number(4999 - row));
+            QCOMPARE(model.cellText(row, 0), (4999 - row) % 7 ? QByteArray("12/06/26") : QByteArray());
+        }
+        QVERIFY(model.bytesUsed() < 4000 * 50);
+    }
+};
+
+int runMainWindowTest(int argc, char** argv)
+{
+    MainWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainwindow.moc"
