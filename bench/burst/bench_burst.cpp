@@ -120,7 +120,7 @@ int main(int argc, char** argv)
     EventIntake intake(intakeOptions);
     DiscoveryEndpoint discovery(endpoints);
     MainWindow dialog(options, intake, discovery, boxes);
-    dialog.OnInitDialog();
+    dialog.startUp();
     dialog.show();
     QCoreApplication::processEvents();
 

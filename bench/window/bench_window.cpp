@@ -153,7 +153,7 @@ double timeBatches(MainWindow& dialog, int& next, int count)
     timespec start{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
     for (int done = 0; done < count; done += 1000) {
-        dialog.OnEventNotify(syntheticBatch(next, 1000));
+        dialog.showEvents(syntheticBatch(next, 1000));
         next += 1000;
         QCoreApplication::processEvents();
     }
@@ -170,7 +170,7 @@ void measureFilter(MainWindow& dialog, int rows)
     auto* kinds = dialog.findChild<QComboBox*>(QStringLiteral("EventKindFilter"));
     int next = 0;
     while (next < rows) {
-        dialog.OnEventNotify(syntheticBatch(next, 10000));
+        dialog.showEvents(syntheticBatch(next, 10000));
         next += 10000;
         QCoreApplication::processEvents();
     }
@@ -263,7 +263,7 @@ int main(int argc, char** argv)
         EventIntake intake(intakeOptions);
         DiscoveryEndpoint discovery(endpoints);
         MainWindow dialog(options, intake, discovery, boxes);
-        dialog.OnInitDialog();
+        dialog.startUp();
         dialog.show();
         QCoreApplication::processEvents();
         if (users) {

@@ -67,7 +67,7 @@ void Application::bindEventPort()
         std::fprintf(stderr, "sorvane: could not give up the process's capabilities\n");
 }
 
-bool Application::InitInstance()
+void Application::run()
 {
     bindEventPort();
     Monitor& monitor = *m_monitor;
@@ -87,7 +87,7 @@ bool Application::InitInstance()
         AboutWindow about(dialog.windowIcon(), &dialog);
         about.exec();
     });
-    dialog.OnInitDialog();
+    dialog.startUp();
     if (!m_settings.dumpViewsPath.isEmpty())
         startViewDump(dialog, m_settings.dumpViewsPath);
     if (runWindow)
@@ -102,5 +102,4 @@ bool Application::InitInstance()
         std::fprintf(stderr, "sorvane: %s\n", qPrintable(line));
     if (!m_settings.settingsPath.isEmpty())
         saveWindowLayout(m_settings.settingsPath, dialog.windowLayout());
-    return false;
 }

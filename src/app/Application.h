@@ -54,9 +54,9 @@ public:
     // privilege. Call it before the application object exists: a thread keeps the capabilities it
     // was started with, and the display's threads start with the application object.
     void bindEventPort();
-    // False when the application is to end, which is always once it returns. Binds the event port
-    // first unless bindEventPort() did.
-    bool InitInstance();
+    // Runs the window until it closes, then ends the monitor. Binds the event port first unless
+    // bindEventPort() did.
+    void run();
 
     // Runs with the window after its start-up, instead of the modal run (tests).
     std::function<void(MainWindow&)> runWindow;

@@ -106,7 +106,7 @@ int main(int argc, char* argv[])
     theApp->bindEventPort();
     QApplication app(argc, argv);
     onTermination({SIGTERM, SIGINT, SIGHUP}, [] { QApplication::closeAllWindows(); });
-    theApp->InitInstance();
+    theApp->run();
     theApp.reset(); // its sockets and notifiers go while the application object still exists
     return 0;
 }

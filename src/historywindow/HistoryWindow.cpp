@@ -184,7 +184,7 @@ HistoryWindow::HistoryWindow(QWidget* parent, const QByteArray& userFilePath, Me
     HistoryList->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
     m_ok->setDefault(true);
-    m_commands = new ListCommands(HistoryList, QStringLiteral("&Export..."), [this] { OnExport(); });
+    m_commands = new ListCommands(HistoryList, QStringLiteral("&Export..."), [this] { exportLines(); });
 
     // The layout's size is the first and the smallest; the list takes any extra room.
     m_baseSize = QSize(du.x(326), du.y(304));
@@ -196,15 +196,15 @@ HistoryWindow::HistoryWindow(QWidget* parent, const QByteArray& userFilePath, Me
         m_filter->setFocus(Qt::ShortcutFocusReason);
         m_filter->selectAll();
     });
-    connect(m_filter, &QLineEdit::textChanged, this, &HistoryWindow::OnChangeFilter);
-    connect(MonthList, &QComboBox::activated, this, &HistoryWindow::OnSelchangeMonth);
-    connect(m_refresh, &QPushButton::clicked, this, &HistoryWindow::OnRefreshHistory);
+    connect(m_filter, &QLineEdit::textChanged, this, &HistoryWindow::filterLines);
+    connect(MonthList, &QComboBox::activated, this, &HistoryWindow::showSelectedMonth);
+    connect(m_refresh, &QPushButton::clicked, this, &HistoryWindow::refreshHistory);
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
 
     const QDate now = m_today();
     FillDateLists(now.day(), now.month(), twoDigitYearOf(now));
     centreOnOwner();
-    OnRefreshHistory();
+    refreshHistory();
 }
 
 HistoryWindow::~HistoryWindow() = default;
@@ -271,7 +271,7 @@ QByteArray HistoryWindow::DateKey() const
            year.toLatin1();
 }
 
-void HistoryWindow::OnRefreshHistory()
+void HistoryWindow::refreshHistory()
 {
     const QByteArray key = DateKey();
     if (key.isEmpty()) {
@@ -304,19 +304,19 @@ void HistoryWindow::OnRefreshHistory()
     centreOnOwner();
 }
 
-void HistoryWindow::OnSelchangeMonth()
+void HistoryWindow::showSelectedMonth()
 {
     const int month = MonthList->currentIndex() + 1;
     const int day = DayList->currentIndex() >= 0 ? DayList->currentText().toInt() : 0;
     FillDateLists(day, month, twoDigitYearOf(m_today()));
 }
 
-void HistoryWindow::OnChangeFilter()
+void HistoryWindow::filterLines()
 {
     m_model->setFilter(m_filter->text());
 }
 
-void HistoryWindow::OnExport()
+void HistoryWindow::exportLines()
 {
     const QString name =
         QStringLiteral("sorvane-history-%1.txt").arg(QString::fromLatin1(DateKey()).replace(u'/', u'-'));

@@ -55,10 +55,10 @@ private:
     void FillDateLists(int day, int month, int twoDigitYear);
     QByteArray DateKey() const;
     QString chosenYear() const;
-    void OnRefreshHistory();
-    void OnSelchangeMonth();
-    void OnChangeFilter();
-    void OnExport();
+    void refreshHistory();
+    void showSelectedMonth();
+    void filterLines();
+    void exportLines();
     void layOut();
     void centreOnOwner();
     QLabel* addLabel(const QString& text, const QRect& rect, QWidget* buddy);

@@ -178,9 +178,9 @@ void MainWindow::createControls()
                                          m_alertsButton, GroupFilter, EventKindFilter, ServerList})
         control->setContextMenuPolicy(Qt::PreventContextMenu);
     m_eventCommands =
-        new ListCommands(EventList, QStringLiteral("&Export to CSV..."), [this] { OnExportEventList(); });
+        new ListCommands(EventList, QStringLiteral("&Export to CSV..."), [this] { exportEvents(); });
     m_onlineUserCommands = new ListCommands(OnlineUserList, QStringLiteral("&Export to CSV..."),
-                                            [this] { OnExportOnlineUserList(); });
+                                            [this] { exportOnlineUsers(); });
 
     m_windowMenu = new QMenu(this);
     m_windowMenu->addAction(QStringLiteral("Mi&nimize"))->setData(int(WindowCommand::Minimize));
@@ -198,26 +198,26 @@ void MainWindow::createControls()
 // One connection per message the window handles, in the order of its routing table.
 void MainWindow::routeMessages()
 {
-    connect(&m_intake, &EventIntake::eventsArrived, this, &MainWindow::OnEventNotify);
+    connect(&m_intake, &EventIntake::eventsArrived, this, &MainWindow::showEvents);
     m_onlineUsers.listener = [this](const OnlineChange& change) { showOnlineChange(change); };
-    connect(this, &MainWindow::discoverySocketMessage, this, &MainWindow::OnDiscoverySocket);
+    connect(this, &MainWindow::discoverySocketMessage, this, &MainWindow::takeDiscoveryReply);
     connect(m_windowMenu, &QMenu::triggered, this,
-            [this](QAction* action) { OnSysCommand(WindowCommand(action->data().toInt())); });
-    connect(this, &QDialog::finished, this, &MainWindow::OnDestroy);
-    connect(EventFilter, &QLineEdit::textChanged, this, &MainWindow::OnChangeEventFilter);
-    connect(EventKindFilter, &QComboBox::currentIndexChanged, this, &MainWindow::OnChangeEventFilter);
-    connect(OnlineUserFilter, &QLineEdit::textChanged, this, &MainWindow::OnChangeOnlineUserFilter);
-    connect(GroupFilter, &QComboBox::activated, this, &MainWindow::OnSelchangeGroupFilter);
-    connect(m_historyButton, &QPushButton::clicked, this, &MainWindow::OnHistory);
-    connect(ServerList, &QListWidget::itemSelectionChanged, this, &MainWindow::OnSelchangeServerList);
-    connect(m_refreshButton, &QPushButton::clicked, this, &MainWindow::OnRefreshServerList);
+            [this](QAction* action) { runWindowCommand(WindowCommand(action->data().toInt())); });
+    connect(this, &QDialog::finished, this, &MainWindow::closeHelp);
+    connect(EventFilter, &QLineEdit::textChanged, this, &MainWindow::filterEvents);
+    connect(EventKindFilter, &QComboBox::currentIndexChanged, this, &MainWindow::filterEvents);
+    connect(OnlineUserFilter, &QLineEdit::textChanged, this, &MainWindow::filterOnlineUsers);
+    connect(GroupFilter, &QComboBox::activated, this, &MainWindow::showSelectedGroup);
+    connect(m_historyButton, &QPushButton::clicked, this, &MainWindow::openHistory);
+    connect(ServerList, &QListWidget::itemSelectionChanged, this, &MainWindow::showSelectedServer);
+    connect(m_refreshButton, &QPushButton::clicked, this, &MainWindow::refreshServerList);
     connect(m_selectServerTimer, &QTimer::timeout, this, &MainWindow::CollectServerReply);
-    connect(m_helpButton, &QPushButton::clicked, this, &MainWindow::OnHelp);
+    connect(m_helpButton, &QPushButton::clicked, this, &MainWindow::openHelp);
     connect(m_closeButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_alertsButton, &QPushButton::clicked, this, &MainWindow::alertsRequested);
 }
 
-bool MainWindow::OnInitDialog()
+void MainWindow::startUp()
 {
     m_windowMenu->addSeparator();
     m_windowMenu->addAction(QStringLiteral("&Settings..."))->setData(int(WindowCommand::Settings));
@@ -227,7 +227,7 @@ bool MainWindow::OnInitDialog()
         const QSignalBlocker blocker(GroupFilter);
         GroupFilter->setCurrentIndex(0);
     }
-    OnRefreshServerList();
+    refreshServerList();
 
     m_intake.open();
     updateStatus();
@@ -236,7 +236,6 @@ bool MainWindow::OnInitDialog()
     createColumns();
     restoreLayout(m_options.layout);
     m_closeButton->setFocus();
-    return true;
 }
 
 void MainWindow::createColumns()
@@ -248,7 +247,7 @@ void MainWindow::createColumns()
         EventList->setColumnWidth(i, qRound(EVENT_WIDTHS[i] * scale));
 }
 
-void MainWindow::OnSysCommand(WindowCommand command)
+void MainWindow::runWindowCommand(WindowCommand command)
 {
     switch (command) {
     case WindowCommand::Minimize:
@@ -277,14 +276,14 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event)
     m_windowMenu->popup(event->globalPos());
 }
 
-void MainWindow::OnHistory()
+void MainWindow::openHistory()
 {
     HistoryWindow dialog(this, m_options.userFilePath, m_boxes);
     dialog.chooseExportPath = chooseExportPath;
     dialog.exec();
 }
 
-void MainWindow::OnHelp()
+void MainWindow::openHelp()
 {
     if (!m_helpWindow)
         m_helpWindow = std::make_unique<HelpWindow>();
@@ -293,7 +292,7 @@ void MainWindow::OnHelp()
     m_helpWindow->activateWindow();
 }
 
-void MainWindow::OnDestroy()
+void MainWindow::closeHelp()
 {
     m_helpWindow.reset();
 }

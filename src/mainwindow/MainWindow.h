@@ -69,32 +69,32 @@ public:
     ~MainWindow() override;
 
     // Start-up after construction, before the window is shown.
-    bool OnInitDialog();
+    void startUp();
 
     // The views take a batch of events that the pipeline has logged.
-    void OnEventNotify(const EventBatch& batch);
+    void showEvents(const EventBatch& batch);
     void processEvent(const EventRecord& record);
 
     void AddServer(const QByteArray& server);
     void ShowOnlineUserRow(const OnlineUser& user);
-    void OnSelchangeServerList();
-    void OnSelchangeGroupFilter();
-    void OnChangeEventFilter();
-    void OnChangeOnlineUserFilter();
-    void OnExportEventList();
-    void OnExportOnlineUserList();
+    void showSelectedServer();
+    void showSelectedGroup();
+    void filterEvents();
+    void filterOnlineUsers();
+    void exportEvents();
+    void exportOnlineUsers();
 
     bool StartAutoDetection();
-    void OnRefreshServerList();
-    int OnDiscoverySocket();
+    void refreshServerList();
+    void takeDiscoveryReply();
     bool CollectServerReply();
     int SendDiscoverPacket(int* error);
     int ReadDiscoveryReply(int* error);
 
-    void OnSysCommand(WindowCommand command);
-    void OnHistory();
-    void OnHelp();
-    void OnDestroy();
+    void runWindowCommand(WindowCommand command);
+    void openHistory();
+    void openHelp();
+    void closeHelp();
 
     const OnlineUserTable& onlineUsers() const { return m_onlineUsers.table(); }
     const EventListModel& eventModel() const { return *m_eventModel; }

@@ -26,7 +26,7 @@ bool MainWindow::StartAutoDetection()
     return true;
 }
 
-void MainWindow::OnRefreshServerList()
+void MainWindow::refreshServerList()
 {
     if (!StartAutoDetection()) {
         m_boxes.show(this, QStringLiteral("Unable to proceed with autodetection...."));
@@ -34,10 +34,9 @@ void MainWindow::OnRefreshServerList()
     }
 }
 
-int MainWindow::OnDiscoverySocket()
+void MainWindow::takeDiscoveryReply()
 {
     CollectServerReply();
-    return 0;
 }
 
 bool MainWindow::CollectServerReply()

@@ -8,7 +8,7 @@
 
 // Takes the events of one batch, each completely before the next, so the views lay out once per
 // batch rather than once per event.
-void MainWindow::OnEventNotify(const EventBatch& batch)
+void MainWindow::showEvents(const EventBatch& batch)
 {
     m_onlineUserModel->beginBatch();
     for (const EventRecord& record : batch.events)

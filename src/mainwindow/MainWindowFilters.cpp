@@ -18,7 +18,7 @@ const QString CSV_FILTER = QStringLiteral("CSV files (*.csv);;All files (*)");
 
 } // namespace
 
-void MainWindow::OnChangeEventFilter()
+void MainWindow::filterEvents()
 {
     // Entry 0 is every event; the others follow the kinds in order.
     const int entry = EventKindFilter->currentIndex();
@@ -34,7 +34,7 @@ void MainWindow::OnChangeEventFilter()
     updateEventCount();
 }
 
-void MainWindow::OnChangeOnlineUserFilter()
+void MainWindow::filterOnlineUsers()
 {
     m_onlineUserView->setFilter(OnlineUserFilter->text());
 }
@@ -47,14 +47,14 @@ void MainWindow::updateEventCount()
             : QString());
 }
 
-void MainWindow::OnExportEventList()
+void MainWindow::exportEvents()
 {
     saveWithChooser(this, m_boxes, chooseExportPath, QStringLiteral("Export to CSV"),
                     QStringLiteral("sorvane-events.csv"), CSV_FILTER,
                     [this](const QString& path) { return exportViewAsCsv(*EventList, path); });
 }
 
-void MainWindow::OnExportOnlineUserList()
+void MainWindow::exportOnlineUsers()
 {
     saveWithChooser(this, m_boxes, chooseExportPath, QStringLiteral("Export to CSV"),
                     QStringLiteral("sorvane-online-users.csv"), CSV_FILTER,

@@ -105,12 +105,12 @@ void MainWindow::rebuildForSelectedServer()
     m_rebuiltServer = server;
 }
 
-void MainWindow::OnSelchangeServerList()
+void MainWindow::showSelectedServer()
 {
     rebuildForSelectedServer();
 }
 
-void MainWindow::OnSelchangeGroupFilter()
+void MainWindow::showSelectedGroup()
 {
     fillOnlineUsers(false);
 }

@@ -37,7 +37,7 @@ class SettingsTest : public QObject
             inWindow(dialog);
             dialog.close();
         };
-        QVERIFY(!app.InitInstance());
+        app.run();
         QVERIFY(boxes.messages.isEmpty());
     }
 

@@ -64,7 +64,7 @@ struct MonitorFixture {
     // The window as the program starts it.
     MainWindow* start()
     {
-        dialog->OnInitDialog();
+        dialog->startUp();
         dialog->show();
         return dialog.get();
     }

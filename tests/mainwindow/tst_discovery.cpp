@@ -55,7 +55,7 @@ private slots:
         reply(discoveryReply(ip(10, 0, 0, 3)));
         reply(discoveryReply(ip(10, 0, 0, 7)));
         QTRY_COMPARE(servers(), QString("10.0.0.20 10.0.0.3 10.0.0.7").split(' '));
-        QCOMPARE(m_dialog->OnDiscoverySocket(), 0); // nothing waits: still answered with 0
+        m_dialog->takeDiscoveryReply(); // nothing waits: still answered with 0
 
         // A server known from discovery that also sends events is listed once.
         send(LoggedOn, "alice", ip(10, 0, 0, 7), "Staff", ip(10, 1, 0, 5));
@@ -159,7 +159,7 @@ private slots:
         QVERIFY(m_fixture->endpoints.allowed.parse(QStringLiteral("127.0.0.2")));
         m_fixture->rebuild();
         m_dialog = m_fixture->dialog.get();
-        m_dialog->OnInitDialog();
+        m_dialog->startUp();
         QVERIFY(!awaitDiscoverPacket().isEmpty());
         reply(discoveryReply(ip(10, 0, 0, 3)));
         QTRY_VERIFY(
@@ -174,7 +174,7 @@ private slots:
         m_dialog = m_fixture->dialog.get();
         QList<bool> eventSocketOpen;
         m_fixture->boxes.onShow = [&](const QString&) { eventSocketOpen << m_fixture->intake->isOpen(); };
-        m_dialog->OnInitDialog();
+        m_dialog->startUp();
         QCOMPARE(m_fixture->boxes.messages, QStringList({"Auto5", "Failed to initialize socket....",
                                                          "Unable to proceed with autodetection...."}));
         QCOMPARE(eventSocketOpen, QList<bool>({false, false, false}));
@@ -187,7 +187,7 @@ private slots:
             return -1;
         };
         m_fixture->boxes.messages.clear();
-        m_dialog->OnRefreshServerList();
+        m_dialog->refreshServerList();
         QCOMPARE(m_fixture->boxes.messages.first(), QStringLiteral("Auto4"));
     }
 
@@ -200,7 +200,7 @@ private slots:
         m_fixture = std::make_unique<MonitorFixture>();
         m_fixture->endpoints.discoveryAddress = 0x0AFFFF01; // 10.255.255.1: no route in this namespace
         m_fixture->rebuild();
-        m_fixture->dialog->OnInitDialog();
+        m_fixture->dialog->startUp();
         QCOMPARE(m_fixture->boxes.messages,
                  QStringList({"StartAutoDetection failed", "Unable to proceed with autodetection...."}));
         QVERIFY(!m_fixture->discovery->socket().isOpen());
