@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Harness.h"
+#include "common/WindowHarness.h"
 
 #include "mainwindow/OnlineUserModel.h"
 #include "mainwindow/RowFilterModel.h"
