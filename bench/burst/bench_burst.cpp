@@ -114,12 +114,14 @@ int main(int argc, char** argv)
     endpoints.discoveryPort = freePort();
     DialogOptions options;
     options.userFilePath = QFile::encodeName(dir.filePath(QStringLiteral("userfile")));
-    IntakeOptions intakeOptions;
-    intakeOptions.endpoint = endpoints;
-    intakeOptions.logPath = options.userFilePath;
-    EventIntake intake(intakeOptions);
+    // The same core as the program builds.
+    MonitorOptions monitorOptions;
+    monitorOptions.endpoints = endpoints;
+    monitorOptions.logPath = options.userFilePath;
+    Monitor monitor(monitorOptions);
+    monitor.startOutputs();
     DiscoveryEndpoint discovery(endpoints);
-    MainWindow dialog(options, intake, discovery, boxes);
+    MainWindow dialog(options, monitor, discovery, boxes);
     dialog.startUp();
     dialog.show();
     QCoreApplication::processEvents();

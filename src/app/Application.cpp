@@ -76,12 +76,9 @@ void Application::run()
     DiscoveryEndpoint discovery(m_settings.endpoints, hostLookup);
     DialogOptions dialogOptions = m_settings.dialog;
     dialogOptions.inForce = inForceText(m_settings);
-    MainWindow dialog(dialogOptions, monitor.intake(), discovery, m_boxes);
+    MainWindow dialog(dialogOptions, monitor, discovery, m_boxes);
     OperatorAlerts alerts(dialog, monitor.rules(), m_settings.settingsPath);
-    dialog.extraStatus = [&monitor, &alerts](StatusCounts& counts, QStringList& conditions) {
-        monitor.addOutputStatus(counts, conditions);
-        alerts.addConditions(conditions);
-    };
+    dialog.extraStatus = [&alerts](StatusReport& report) { alerts.addConditions(report); };
     QObject::connect(&monitor, &Monitor::statusChanged, &dialog, &MainWindow::refreshStatus);
     QObject::connect(&dialog, &MainWindow::aboutRequested, &dialog, [&dialog] {
         AboutWindow about(dialog.windowIcon(), &dialog);

@@ -50,48 +50,38 @@ void HeadlessMonitor::stop()
     m_stopping = true;
     m_tick.stop();
     const QStringList missed = m_monitor->finish();
-    StatusCounts counts;
-    QStringList conditions;
-    collect(counts, conditions);
     // A collector that failed matters at the end only for what it missed.
-    if (counts.anyMissing())
+    if (report().anyMissing())
         printStatus();
     for (const QString& line : missed)
         m_print(line);
     QCoreApplication::exit(0);
 }
 
-bool HeadlessMonitor::collect(StatusCounts& counts, QStringList& conditions) const
+StatusReport HeadlessMonitor::report() const
 {
+    StatusReport report;
     if (m_monitor)
-        m_monitor->addStatus(counts, conditions);
-    return counts.anyMissing() || !conditions.isEmpty();
+        m_monitor->addStatus(report);
+    return report;
 }
 
 QString HeadlessMonitor::statusText() const
 {
-    StatusCounts counts;
-    QStringList conditions;
-    collect(counts, conditions);
-    if (!m_monitor)
-        return QString();
-    const EventIntake& intake = m_monitor->intake();
-    return statusLineText(intake.port(), intake.isOpen() ? 0 : intake.openError(), counts, conditions);
+    return m_monitor ? m_monitor->statusLine(report()) : QString();
 }
 
 void HeadlessMonitor::printStatus()
 {
-    StatusCounts counts;
-    m_shownConditions.clear();
-    collect(counts, m_shownConditions);
-    m_print(statusText());
+    const StatusReport now = report();
+    m_shownConditions = now.conditions();
+    m_print(m_monitor->statusLine(now));
 }
 
 void HeadlessMonitor::onTick()
 {
-    StatusCounts counts;
-    QStringList conditions;
-    if (collect(counts, conditions))
+    const StatusReport now = report();
+    if (now.anyMissing() || !now.conditions().isEmpty())
         printStatus();
 }
 
@@ -111,9 +101,7 @@ void HeadlessMonitor::onConditions()
         }
     }
     m_shownCollectors = collectors;
-    StatusCounts counts;
-    QStringList conditions;
-    collect(counts, conditions);
+    const QStringList conditions = report().conditions();
     if (conditions == expected)
         m_shownConditions = conditions;
     else

@@ -37,8 +37,8 @@ private:
     void onTick();
     // Prints the status when a condition begins or ends.
     void onConditions();
-    // The counts and conditions of the status line; whether any says something is missing.
-    bool collect(StatusCounts& counts, QStringList& conditions) const;
+    // The counts and conditions of the status line.
+    StatusReport report() const;
 
     std::function<void(const QString&)> m_print;
     MonitorOptions m_options;

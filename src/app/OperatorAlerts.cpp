@@ -45,11 +45,11 @@ void OperatorAlerts::showUnseen(int count)
     }
 }
 
-void OperatorAlerts::addConditions(QStringList& conditions) const
+void OperatorAlerts::addConditions(StatusReport& report) const
 {
     const QString condition = m_notifier.condition();
     if (!condition.isEmpty())
-        conditions << condition;
+        report.addCondition(condition);
 }
 
 void OperatorAlerts::editSettings()

@@ -3,6 +3,7 @@
 
 #include "alerts/AlertRules.h"
 #include "alertsdlg/AlertsWindow.h"
+#include "events/StatusReport.h"
 #include "notify/DesktopNotifier.h"
 
 #include <QObject>
@@ -25,7 +26,7 @@ public:
     OperatorAlerts(MainWindow& dialog, AlertRules& rules, const QString& settingsPath);
     ~OperatorAlerts() override;
 
-    void addConditions(QStringList& conditions) const;
+    void addConditions(StatusReport& report) const;
     AlertsWindow& window() { return m_window; }
     DesktopNotifier& notifier() { return m_notifier; }
     // The Settings window, run modally; what it says applies at once.

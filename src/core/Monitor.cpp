@@ -47,16 +47,11 @@ QStringList Monitor::finish()
     return m_forwarder->notForwardedReport();
 }
 
-void Monitor::addStatus(StatusCounts& counts, QStringList& conditions) const
+void Monitor::addStatus(StatusReport& report) const
 {
-    m_intake.addStatus(counts, conditions);
-    addOutputStatus(counts, conditions);
-}
-
-void Monitor::addOutputStatus(StatusCounts& counts, QStringList& conditions) const
-{
+    m_intake.addStatus(report);
     if (m_forwarder)
-        m_forwarder->addStatus(counts, conditions);
+        m_forwarder->addStatus(report);
 }
 
 QStringList Monitor::collectorConditions() const

@@ -42,10 +42,10 @@ public:
     // FORWARD_FINISH_MS to send what waits. One line per collector that missed events.
     QStringList finish();
 
-    // The status line's counts and conditions, in its order: the intake's, then the outputs'.
-    void addStatus(StatusCounts& counts, QStringList& conditions) const;
-    // The outputs' alone, for a window that shows the intake's itself.
-    void addOutputStatus(StatusCounts& counts, QStringList& conditions) const;
+    // The status line's counts and conditions, in its order: the intake's, then each output's.
+    void addStatus(StatusReport& report) const;
+    // The status line with `report`, which addStatus() filled.
+    QString statusLine(const StatusReport& report) const { return m_intake.statusLine(report); }
     // Each collector's condition, empty while it works.
     QStringList collectorConditions() const;
 

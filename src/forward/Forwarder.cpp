@@ -149,8 +149,8 @@ QStringList Forwarder::notForwardedReport() const
     return lines;
 }
 
-void Forwarder::addStatus(StatusCounts& counts, QStringList& conditions) const
+void Forwarder::addStatus(StatusReport& report) const
 {
-    counts.notForwarded += notForwarded();
-    conditions += this->conditions();
+    report.addCount(notForwarded(), {"event not forwarded", "events not forwarded"});
+    report.addConditions(conditions());
 }

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "events/EventBatch.h"
-#include "events/StatusCounts.h"
+#include "events/StatusReport.h"
 #include "forward/ForwardTarget.h"
 #include "forward/SyslogMessage.h"
 
@@ -44,7 +44,7 @@ public:
     // "N events not forwarded to URL" for each collector that missed any, for the end of the run.
     QStringList notForwardedReport() const;
     // Adds both to what the status line shows.
-    void addStatus(StatusCounts& counts, QStringList& conditions) const;
+    void addStatus(StatusReport& report) const;
 
 signals:
     // The count or a condition changed (emitted on the forwarder's own thread of creation).

@@ -110,16 +110,25 @@ void EventIntake::drain()
     }
 }
 
-void EventIntake::addStatus(StatusCounts& counts, QStringList& conditions) const
+void EventIntake::addStatus(StatusReport& report) const
 {
-    counts.lostLogLines += m_lostLogLines;
-    counts.droppedBySystem += droppedBySystem();
-    counts.refusedSenders += m_refused;
-    counts.tooShort += m_tooShort;
+    report.addCount(m_lostLogLines, {"log line lost", "log lines lost"});
+    report.addCount(droppedBySystem(), {"event dropped by the system", "events dropped by the system"});
+    report.addCount(m_refused, REFUSED_SENDERS);
+    report.addCount(m_tooShort, {"datagram too short", "datagrams too short"});
     if (m_logError != 0)
-        conditions << QStringLiteral("log lines lost: cannot write %1: %2")
-                          .arg(QFile::decodeName(m_options.logPath),
-                               QString::fromLocal8Bit(std::strerror(m_logError)));
+        report.addCondition(QStringLiteral("log lines lost: cannot write %1: %2")
+                                .arg(QFile::decodeName(m_options.logPath),
+                                     QString::fromLocal8Bit(std::strerror(m_logError))));
+}
+
+QString EventIntake::statusLine(const StatusReport& report) const
+{
+    const int error = isOpen() ? 0 : openError();
+    return report.text(error == 0 ? QStringLiteral("Listening for events on UDP port %1").arg(port())
+                                  : QStringLiteral("Not receiving events: UDP port %1: %2")
+                                        .arg(port())
+                                        .arg(QString::fromLocal8Bit(std::strerror(error))));
 }
 
 quint64 EventIntake::droppedBySystem() const

@@ -3,7 +3,7 @@
 
 #include "events/EventBatch.h"
 #include "events/EventRecord.h"
-#include "intake/StatusLine.h"
+#include "events/StatusReport.h"
 #include "net/Endpoint.h"
 
 #include <QByteArray>
@@ -34,6 +34,8 @@ public:
     // starts taking datagrams: 0, or errno of the failed step (a failed bind is not tried again).
     int open();
     bool isOpen() const { return m_socket.isOpen(); }
+    // Whether datagrams are taken: open() succeeded.
+    bool isTaking() const { return m_socket.queue() != nullptr; }
     int openError() const { return m_openError; }
     quint16 port() const { return m_options.endpoint.eventPort; }
 
@@ -49,7 +51,9 @@ public:
 
     // The intake's counters (datagrams refused for their sender or their size are neither logged nor
     // handed on), and while the log cannot be written, the path and the reason.
-    void addStatus(StatusCounts& counts, QStringList& conditions) const;
+    void addStatus(StatusReport& report) const;
+    // The status line: whether events arrive and on which port, or why not; then `report`.
+    QString statusLine(const StatusReport& report) const;
     quint64 droppedBySystem() const;
 
 signals:

@@ -3,7 +3,6 @@
 
 #include "events/EventKind.h"
 #include "historywindow/HistoryWindow.h"
-#include "intake/StatusLine.h"
 #include "mainwindow/EventListModel.h"
 #include "mainwindow/OnlineUserModel.h"
 #include "mainwindow/RowFilterModel.h"
@@ -45,9 +44,10 @@ static void initIconResources()
     Q_INIT_RESOURCE(icons);
 }
 
-MainWindow::MainWindow(const DialogOptions& options, EventIntake& intake, DiscoveryEndpoint& discovery,
+MainWindow::MainWindow(const DialogOptions& options, Monitor& monitor, DiscoveryEndpoint& discovery,
                        MessageBoxes& boxes, QWidget* parent)
-    : QDialog(parent), m_options(options), m_intake(intake), m_discovery(discovery), m_boxes(boxes)
+    : QDialog(parent), m_options(options), m_monitor(monitor), m_intake(monitor.intake()),
+      m_discovery(discovery), m_boxes(boxes)
 {
     initIconResources();
     m_icon.addPixmap(QPixmap(QStringLiteral(":/icons/sorvane-32.xpm")));
@@ -299,14 +299,14 @@ void MainWindow::closeHelp()
 
 QString MainWindow::statusText() const
 {
-    StatusCounts counts;
-    QStringList conditions;
-    m_intake.addStatus(counts, conditions);
-    counts.refusedSenders += m_discovery.refusedReplies();
-    counts.rowsNotShown = m_eventModel->rowsDropped();
+    StatusReport report;
+    m_monitor.addStatus(report);
+    report.addCount(m_discovery.refusedReplies(), REFUSED_SENDERS);
+    report.addCount(m_eventModel->rowsDropped(),
+                    {"oldest row no longer shown", "oldest rows no longer shown"});
     if (extraStatus)
-        extraStatus(counts, conditions);
-    return statusLineText(m_intake.port(), m_intake.isOpen() ? 0 : m_intake.openError(), counts, conditions);
+        extraStatus(report);
+    return m_monitor.statusLine(report);
 }
 
 void MainWindow::updateStatus()

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/Monitor.h"
 #include "events/EventRecord.h"
 #include "events/OnlineUsers.h"
-#include "intake/EventIntake.h"
-#include "intake/StatusLine.h"
 #include "widgets/MessageBoxes.h"
 #include "widgets/SavePathChooser.h"
 
@@ -64,7 +63,7 @@ class MainWindow : public QDialog
 {
     Q_OBJECT
 public:
-    MainWindow(const DialogOptions& options, EventIntake& intake, DiscoveryEndpoint& discovery,
+    MainWindow(const DialogOptions& options, Monitor& monitor, DiscoveryEndpoint& discovery,
                MessageBoxes& boxes, QWidget* parent = nullptr);
     ~MainWindow() override;
 
@@ -114,8 +113,8 @@ public:
     // Shows how many alerts the operator has not seen on the Alerts button: "Alerts (3)".
     void setUnseenAlerts(int count);
 
-    // What parts beside the window add to its status line (the forwarder's count and conditions).
-    std::function<void(StatusCounts&, QStringList&)> extraStatus;
+    // What parts beside the window and the monitor add to its status line (the notifier's conditions).
+    std::function<void(StatusReport&)> extraStatus;
 
 public slots:
     // Shows the status line anew, for a change that comes from outside the window.
@@ -152,6 +151,7 @@ private:
     void updateStatus();
 
     DialogOptions m_options;
+    Monitor& m_monitor;
     EventIntake& m_intake;
     DiscoveryEndpoint& m_discovery;
     MessageBoxes& m_boxes;

@@ -33,7 +33,7 @@ struct MonitorFixture {
     DialogOptions options;
     // The host-name steps; resolving needs no name service.
     HostLookup lookup{HostLookup::system().getName, [](const char*) { return true; }};
-    std::unique_ptr<EventIntake> intake;
+    std::unique_ptr<Monitor> monitor;
     std::unique_ptr<DiscoveryEndpoint> discovery;
     std::unique_ptr<MainWindow> dialog;
     int sent = 0;
@@ -51,15 +51,17 @@ struct MonitorFixture {
     void rebuild()
     {
         dialog.reset();
-        IntakeOptions intakeOptions;
-        intakeOptions.endpoint = endpoints;
-        intakeOptions.logPath = options.userFilePath;
-        intake = std::make_unique<EventIntake>(intakeOptions);
+        monitor.reset(); // frees the event port for the new one
+        MonitorOptions monitorOptions;
+        monitorOptions.endpoints = endpoints;
+        monitorOptions.logPath = options.userFilePath;
+        monitor = std::make_unique<Monitor>(monitorOptions);
+        monitor->startOutputs();
         discovery = std::make_unique<DiscoveryEndpoint>(
             endpoints,
             HostLookup{[this](char* buffer, std::size_t size) { return lookup.getName(buffer, size); },
                        [this](const char* name) { return lookup.resolve(name); }});
-        dialog = std::make_unique<MainWindow>(options, *intake, *discovery, boxes);
+        dialog = std::make_unique<MainWindow>(options, *monitor, *discovery, boxes);
     }
     // The window as the program starts it.
     MainWindow* start()

@@ -173,12 +173,14 @@ private slots:
         m_fixture->lookup.resolve = [](const char*) { return false; };
         m_dialog = m_fixture->dialog.get();
         QList<bool> eventSocketOpen;
-        m_fixture->boxes.onShow = [&](const QString&) { eventSocketOpen << m_fixture->intake->isOpen(); };
+        m_fixture->boxes.onShow = [&](const QString&) {
+            eventSocketOpen << m_fixture->monitor->intake().isTaking();
+        };
         m_dialog->startUp();
         QCOMPARE(m_fixture->boxes.messages, QStringList({"Auto5", "Failed to initialize socket....",
                                                          "Unable to proceed with autodetection...."}));
         QCOMPARE(eventSocketOpen, QList<bool>({false, false, false}));
-        QVERIFY(m_fixture->intake->isOpen());
+        QVERIFY(m_fixture->monitor->intake().isTaking());
         QVERIFY(!m_fixture->discovery->socket().isOpen());
 
         m_fixture->lookup.resolve = [](const char*) { return true; };

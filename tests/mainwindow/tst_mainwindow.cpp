@@ -198,8 +198,9 @@ private slots:
     void takenPortIsReportedOnTheStatusLine()
     {
         m_fixture = std::make_unique<MonitorFixture>();
-        LoopbackPeer squatter(m_fixture->endpoints.eventPort, INADDR_ANY);
-        QVERIFY(squatter.bound());
+        LoopbackPeer squatter(0, INADDR_ANY);
+        m_fixture->endpoints.eventPort = squatter.port();
+        m_fixture->rebuild();
         m_dialog = m_fixture->start();
         const QString status = QStringLiteral("Not receiving events: UDP port %1: Address already in use")
                                    .arg(m_fixture->endpoints.eventPort);
