@@ -3,7 +3,7 @@
 
 #include "app/AboutWindow.h"
 #include "app/OperatorAlerts.h"
-#include "app/WindowSettings.h"
+#include "app/SettingsFile.h"
 
 #include <QFile>
 #include <QSaveFile>

@@ -2,7 +2,7 @@
 #include "app/OperatorAlerts.h"
 
 #include "alertsdlg/SettingsDlg.h"
-#include "app/AlertSettings.h"
+#include "app/SettingsFile.h"
 #include "mainwindow/MainWindow.h"
 
 #include <QIcon>

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/AlertSettings.h"
 #include "app/Application.h"
-#include "app/OnOff.h"
-#include "app/WindowSettings.h"
+#include "app/SettingsFile.h"
 #include "forward/ForwardCredentials.h"
 
 #include "SorvaneVersion.h"
@@ -23,62 +21,6 @@
 
 namespace
 {
-
-QString defaultSettingsPath()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/sorvane/sorvane.conf");
-}
-
-// The settings file, or none when there is none; false (printed) when it exists and cannot be read,
-// since running on defaults would drop what the operator wrote there (allowed senders, say).
-bool openSettings(const QString& path, bool named, std::unique_ptr<QSettings>& settings)
-{
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        if (named)
-            std::fprintf(stderr, "sorvane: the settings file %s does not exist; the defaults apply\n",
-                         qPrintable(path));
-        return true;
-    }
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    const int error = fd < 0 ? errno : info.isDir() ? EISDIR : 0;
-    if (fd >= 0)
-        ::close(fd);
-    if (error != 0) {
-        std::fprintf(stderr, "sorvane: cannot read the settings file %s: %s\n", qPrintable(path),
-                     std::strerror(error));
-        return false;
-    }
-    settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
-    if (settings->status() != QSettings::NoError) {
-        std::fprintf(stderr, "sorvane: the settings file %s is not in the settings format\n",
-                     qPrintable(path));
-        return false;
-    }
-    return true;
-}
-
-// Names every key and group of the file that no reader knows: a misspelt key would otherwise be
-// ignored without a word.
-void warnOfUnknownKeys(const QSettings& file, const QStringList& known)
-{
-    const QStringList groups{QStringLiteral("window"), QStringLiteral("alerts")};
-    QStringList unknownGroups;
-    for (const QString& key : file.allKeys()) {
-        const qsizetype slash = key.indexOf(QLatin1Char('/'));
-        const QString group = key.left(slash);
-        if (slash >= 0 && !groups.contains(group)) {
-            if (!unknownGroups.contains(group))
-                std::fprintf(stderr, "sorvane: unknown group [%s] in %s; it is ignored\n", qPrintable(group),
-                             qPrintable(file.fileName()));
-            unknownGroups << group;
-        } else if (!known.contains(key)) {
-            std::fprintf(stderr, "sorvane: unknown setting %s in %s; it is ignored\n", qPrintable(key),
-                         qPrintable(file.fileName()));
-        }
-    }
-}
 
 struct Option {
     QCommandLineOption option;
@@ -254,12 +196,10 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
     // A missing file is made when the window closes.
     settings.settingsPath = settingsPath;
     if (file) {
-        QStringList known = windowLayoutKeys() + alertOptionKeys();
+        QStringList optionKeys;
         for (const Option& o : options)
-            known << o.option.names().constFirst();
-        warnOfUnknownKeys(*file, known);
-        readWindowLayout(*file, settings.dialog.layout);
-        readAlertOptions(*file, settings.alerts);
+            optionKeys << o.option.names().constFirst();
+        readSettings(*file, optionKeys, settings.dialog.layout, settings.alerts);
     }
     settings.forward.targets.clear();
     settings.forward.tls = TlsOptions();
