@@ -39,10 +39,13 @@ private slots:
     {
         IntakeOptions o = options(m_dir.filePath("userfile"));
         QVERIFY(o.endpoint.allowed.parse(QStringLiteral("10.0.0.0/8, 127.0.0.1")));
+        o.batchLimit = 3; // refused datagrams count towards it
         EventIntake intake(o);
         QCOMPARE(intake.open(), 0);
         QStringList heard;
+        QList<int> sizes;
         connect(&intake, &EventIntake::eventsArrived, this, [&](const EventBatch& batch) {
+            sizes << int(batch.events.size());
             const QByteArray log = fileBytes(QFile::decodeName(o.logPath));
             for (const EventRecord& record : batch.events)
                 heard << QString::fromLatin1(record.Username) +
@@ -60,7 +63,10 @@ private slots:
         for (int size = 0; size < 4; ++size)
             firewall.sendTo(o.endpoint.eventPort, QByteArray(size, '\2'));
         firewall.sendTo(o.endpoint.eventPort, QByteArray(4, '\2')); // the rest reads as zero bytes
-        QTRY_COMPARE(heard, QStringList({"u1 logged", "u2 logged", "u3 logged", " logged"}));
+        // No event loop ran: the drain at the end of a run takes them all, a batch at a time.
+        intake.drain();
+        QCOMPARE(heard, QStringList({"u1 logged", "u2 logged", "u3 logged", " logged"}));
+        QCOMPARE(sizes, QList<int>({2, 1, 0, 1, 0}));
         QVERIFY(fileBytes(QFile::decodeName(o.logPath)).endsWith("\r\n    0.0.0.0    AccountLockedUp\r\n"));
         QCOMPARE(fileBytes(QFile::decodeName(o.logPath)).count("\r\n"), 4);
         QCOMPARE(statusOf(intake), ", 2 datagrams from unlisted senders refused, 4 datagrams too short");
@@ -108,18 +114,12 @@ private slots:
     // Singulars, plurals and lasting conditions; test_headless shows the "Not receiving" form.
     void statusLineNamesWhatWentMissing()
     {
-        const QString listening = "Listening for events on UDP port 1023, ";
-        QCOMPARE(statusLineText(1023, 0, {1, 1, 1, 1, 1, 1}),
-                 listening + "1 log line lost, 1 event dropped by the system, 1 datagram from unlisted "
-                             "senders refused, 1 datagram too short, 1 event not forwarded, 1 oldest row no "
-                             "longer shown");
-        const QStringList conditions = {"forwarding to udp://10.0.0.9:514 failed: refused",
-                                        "desktop notifications unavailable"};
-        QCOMPARE(statusLineText(1023, 0, {3, 2, 0, 5, 0, 30}, conditions),
-                 listening +
-                     "3 log lines lost, 2 events dropped by the system, 5 datagrams too short, 30 "
-                     "oldest rows no longer shown; " +
-                     conditions.join("; "));
+        QCOMPARE(
+            statusLineText(1023, 0, {1, 2, 0, 1, 0, 30},
+                           {"forwarding to udp://10.0.0.9:514 failed: refused"}),
+            "Listening for events on UDP port 1023, 1 log line lost, 2 events dropped by the system, 1 "
+            "datagram "
+            "too short, 30 oldest rows no longer shown; forwarding to udp://10.0.0.9:514 failed: refused");
     }
 };
 
