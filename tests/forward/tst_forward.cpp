@@ -99,11 +99,10 @@ private slots:
                                           {"tls://10.0.0.9", "tls://10.0.0.9:6514"},
                                           {"udp://0.0.0.0:1", "udp://0.0.0.0:1"}})
             QCOMPARE(parseForwardUrl(given)->url(), read);
+        // The host's own forms are refused as parseHost refuses them (test_events, test_headless).
         for (const char* refused :
              {"tcp://:514", "udp://collector:0", "udp://collector:65536", "http://collector:80",
-              "udp://10.1:514", "tcp://me@collector:514", "tls://[::g]:6514", "tcp://collector",
-              "tcp://[::1]", "udp://127.0.0.010:5514", "udp://010.0.0.1", "udp://0x7f.0.0.1:514",
-              "udp://0177.0.0.1", "udp://127.1", "udp://2130706433", "tls://0x7f000001"})
+              "tcp://me@collector:514", "tls://[::g]:6514", "tcp://collector", "udp://127.1"})
             QVERIFY2(!parseForwardUrl(refused), refused);
     }
 
