@@ -17,7 +17,6 @@ namespace
 {
 
 constexpr std::size_t READER_BLOCK = 8 << 20; // the reader's block: long-line inputs straddle it
-constexpr std::size_t PIECE = LOG_PIECE_LENGTH;
 enum : std::uint8_t { RAW_KEY = 0x01, INTERRUPT = 0x02, LONG_LINE_MASK = 0xF0, LONG_LINE = 0xA0 };
 
 struct Input {
@@ -78,27 +77,6 @@ private:
     std::size_t m_pos = 0;
 };
 
-// forEachLogLine hands out the lines in order, and splitLogLine the non-empty pieces of each, in
-// order, cut before "#", with the second run of the whole piece as their date field.
-void checkLinesAndPieces(std::string_view log)
-{
-    const std::vector<RawLine> expected = rawLines(log);
-    std::size_t next = 0;
-    forEachLogLine(log, [&](std::string_view line) {
-        FUZZ_CHECK(next < expected.size() && line == expected[next++].text);
-        std::size_t from = 0;
-        splitLogLine(line, [&](const LogPiece& piece) {
-            const std::size_t at = static_cast<std::size_t>(piece.shown.data() - line.data());
-            FUZZ_CHECK(at >= from && at < line.size() && at % PIECE == 0);
-            const std::string_view whole = line.substr(at, PIECE);
-            FUZZ_CHECK(!piece.shown.empty() && piece.shown == whole.substr(0, whole.find('#')));
-            FUZZ_CHECK(piece.hasDate == !piece.dateField.empty() && piece.dateField == nthRun(whole, 1));
-            from = at + PIECE;
-        });
-    });
-    FUZZ_CHECK(next == expected.size());
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -134,7 +112,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(found.error == 0 && found.lines.size() == expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i)
         FUZZ_CHECK(found.lines[i].toStdString() == expected[i]);
-    if (log.size() < READER_BLOCK)
-        checkLinesAndPieces(log);
     return 0;
 }

@@ -11,7 +11,11 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-} // namespace
+// A line of the log and its end (LF, or CR LF); the last line may have none.
+struct RawLine {
+    std::string_view text;
+    std::string_view end;
+};
 
 std::vector<RawLine> rawLines(std::string_view log)
 {
@@ -30,6 +34,7 @@ std::vector<RawLine> rawLines(std::string_view log)
     return out;
 }
 
+// The run of non-blank characters that comes `index`-th (from 0) in `text`, or empty.
 std::string_view nthRun(std::string_view text, int index)
 {
     std::size_t i = 0;
@@ -45,6 +50,8 @@ std::string_view nthRun(std::string_view text, int index)
             return text.substr(start, i - start);
     }
 }
+
+} // namespace
 
 std::vector<std::string> referenceLines(std::string_view log, std::string_view key)
 {

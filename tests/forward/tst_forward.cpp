@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Collector.h"
+#include "common/Collector.h"
+#include "common/LoopbackPeer.h"
 
 #include "forward/ForwardCredentials.h"
 #include "forward/Forwarder.h"
 
+#include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUdpSocket>
 
 #include <ctime>
 
@@ -72,7 +75,7 @@ class ForwardTest : public QObject
         options.targets.push_back(*parseForwardUrl(url));
         options.queueCapacity = capacity;
         if (ownCa)
-            options.tls.caCertificates = readCaCertificates(m_collector->caFile());
+            options.tls.caCertificates = readCaCertificates(m_collector->file("ca.pem"));
         return options;
     }
 
@@ -96,11 +99,10 @@ private slots:
                                           {"tls://10.0.0.9", "tls://10.0.0.9:6514"},
                                           {"udp://0.0.0.0:1", "udp://0.0.0.0:1"}})
             QCOMPARE(parseForwardUrl(given)->url(), read);
+        // The host's own forms are refused as parseHost refuses them (test_events, test_headless).
         for (const char* refused :
              {"tcp://:514", "udp://collector:0", "udp://collector:65536", "http://collector:80",
-              "udp://10.1:514", "tcp://me@collector:514", "tls://[::g]:6514", "tcp://collector",
-              "tcp://[::1]", "udp://127.0.0.010:5514", "udp://010.0.0.1", "udp://0x7f.0.0.1:514",
-              "udp://0177.0.0.1", "udp://127.1", "udp://2130706433", "tls://0x7f000001"})
+              "tcp://me@collector:514", "tls://[::g]:6514", "tcp://collector", "udp://127.1"})
             QVERIFY2(!parseForwardUrl(refused), refused);
     }
 
@@ -134,7 +136,7 @@ private slots:
         QCOMPARE(stamp, "2026-02-28T22:02:03.000042-03:00");
     }
 
-    void everyFieldArrivesAsSent_data()
+    void everyCodeArrivesAsSent_data()
     {
         QTest::addColumn<quint16>("port");
         QTest::newRow("udp") << m_collector->udpPort;
@@ -142,32 +144,16 @@ private slots:
         QTest::newRow("tls") << m_collector->tlsPort;
     }
 
-    void everyFieldArrivesAsSent()
+    void everyCodeArrivesAsSent()
     {
         QFETCH(quint16, port);
-        const QString input = port == m_collector->udpPort ? "imudp" : "imtcp";
-        const std::tuple<quint32, int, const char*, const char*> kinds[] = {
-            {0, 6, "LoggedOn", "Logged on"},
-            {1, 6, "LoggedOff", "Logged off"},
-            {2, 4, "AccountLockedUp", "Account Locked Up"},
-            {3, 5, "TryingInvalidUserNames", "Trying invalid User Names"},
-            {4, 5, "TryingInvalidPasswords", "Trying invalid Passwords"},
-            {5, 4, "AccountIsDisabled", "Account is disabled"},
-            {6, 4, "FirewallRebooted", "Firewall Rebooted"},
-            {7, 5, "AccessingFilteredSites", "Accesing Filtered Sites"},
-            {8, 4, "AccountMarkedForLockUp", "Account Marked for LockUp"},
-            {9, 6, "AccessTimeExpired", "Access time Expired"},
-            {12, 5, "Unknown", "Unknown event 12"},
-        };
-        // One user name holds every character that needs escaping, and one above 127 (Latin-1).
+        // Every code and one past the table; a user with every character that needs escaping and
+        // one above 127 (Latin-1).
         EventBatch batch;
         batch.arrivalMicros = ARRIVAL;
-        for (const auto& [code, severity, msgId, text] : kinds) {
-            const quint8 host = quint8(code + 1);
-            batch.events.push_back(makeEvent(code,
-                                             code == 4 ? "a\"b\\c]d\xE9" : "user" + QByteArray::number(host),
-                                             code == 4 ? "Gr\xFCn" : "Staff", host));
-        }
+        for (quint32 code = 0; code <= EVENT_CODE_COUNT; ++code)
+            batch.events.push_back(makeEvent(
+                code, code == 1 ? "a\"b\\c]d\xE9" : "u" + QByteArray::number(code), "Gr\xFCn", quint8(code)));
         const int before = m_collector->count();
         {
             Forwarder forwarder(
@@ -175,38 +161,27 @@ private slots:
             forwarder.forwardEvents(batch);
             // A message made elsewhere (an alert) goes with its own fields, after the events.
             forwarder.forwardMessage(
-                {Severity::Warning, {}, "10.0.0.9", "Alert", {}, "Three failed log-ons: \xC3\xA9ve"});
+                {Severity::Warning, {}, "10.0.0.99", "Alert", {}, "Three failed log-ons"});
             QVERIFY(forwarder.finish(10000));
             QCOMPARE(forwarder.conditions(), QStringList());
         }
-        QTRY_COMPARE_WITH_TIMEOUT(m_collector->count(), before + int(std::size(kinds)) + 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_collector->count(), before + int(batch.events.size()) + 1, 10000);
         const QList<QJsonObject> received = m_collector->messages().mid(before);
-        for (std::size_t i = 0; i < std::size(kinds); ++i) {
-            const auto [code, severity, msgId, kindText] = kinds[i];
-            const QString host = QString::number(code + 1);
-            const QString user = code == 4 ? QStringLiteral("a\"b\\c]d\u00E9") : "user" + host;
-            const QString data = QStringLiteral("[event@32473 code=\"%1\" user=\"%2\" group=\"%3\" "
-                                                "address=\"192.168.5.%4\" loginTime=\"09:15:02\" "
-                                                "date=\"12/06/2026\" time=\"09:45:01\"]")
-                                     .arg(code)
-                                     .arg(code == 4 ? QStringLiteral("a\\\"b\\\\c\\]d\u00E9") : user,
-                                          code == 4 ? QStringLiteral("Gr\u00FCn") : "Staff", host);
-            const QString text = QStringLiteral("%1: %2 from 192.168.5.%3").arg(kindText, user, host);
-            QCOMPARE(
-                values(received[qsizetype(i)],
-                       {"inputname", "syslogfacility", "syslogseverity", "protocol-version", "timereported",
-                        "hostname", "app-name", "procid", "msgid", "structured-data", "msg", "rawmsg"}),
-                QStringList({input, "10", QString::number(severity), "1", ARRIVAL_TEXT, "10.0.0." + host,
-                             "sorvane", "-", msgId, data, QChar(0xFEFF) + text,
-                             QStringLiteral("<%1>1 %2 10.0.0.%3 sorvane - %4 %5 \uFEFF%6")
-                                 .arg(80 + severity)
-                                 .arg(QLatin1String(ARRIVAL_TEXT), host, QLatin1String(msgId), data, text)}));
+        const QString input = port == m_collector->udpPort ? "imudp" : "imtcp";
+        // The collector takes each message's header where it stands, and the message whole.
+        for (quint32 code = 0; code <= EVENT_CODE_COUNT; ++code) {
+            const EventRecord& r = batch.events[code];
+            QCOMPARE(values(received[code],
+                            {"inputname", "syslogseverity", "timereported", "hostname", "msgid", "rawmsg"}),
+                     QStringList({input, QString::number(int(eventCodeInfo(code).severity)), ARRIVAL_TEXT,
+                                  "10.0.0." + QString::number(code),
+                                  code < EVENT_CODE_COUNT ? eventKeyword(code) : "Unknown",
+                                  QString::fromUtf8(eventSyslogMessage(r, ARRIVAL_TEXT))}));
         }
         // The alert's time is its own: now, in the local offset.
         const QJsonObject m = received.last();
         QCOMPARE(values(m, {"syslogseverity", "hostname", "msgid", "structured-data", "msg"}),
-                 QStringList({"4", "10.0.0.9", "Alert", "-",
-                              QStringLiteral("\uFEFFThree failed log-ons: \u00E9ve")}));
+                 QStringList({"4", "10.0.0.99", "Alert", "-", QStringLiteral("\uFEFFThree failed log-ons")}));
         QCOMPARE(m.value("timereported").toString().right(6), "+05:30");
     }
 
@@ -242,7 +217,7 @@ private slots:
         {
             ForwardOptions options = optionsFor(url, 100000, ownCa);
             if (pinned)
-                options.tls.fingerprints = {readCaCertificates(m_collector->caFile())
+                options.tls.fingerprints = {readCaCertificates(m_collector->file("ca.pem"))
                                                 .constFirst()
                                                 .digest(QCryptographicHash::Sha256)};
             Forwarder forwarder(options);
@@ -284,7 +259,7 @@ private slots:
                 if (!certified)
                     options.tls.clientKey.reset();
                 if (url == urls[0])
-                    options.tls.caCertificates = readCaCertificates(collector.caFile());
+                    options.tls.caCertificates = readCaCertificates(collector.file("ca.pem"));
                 else
                     options.tls.fingerprints = {readCaCertificates(collector.file("self.pem"))
                                                     .constFirst()
@@ -369,43 +344,39 @@ private slots:
         QCOMPARE(int(received.end() - firstAfter), next - noticed);
     }
 
-    void droppedConnectionsBackOffAndStayFailed()
+    void udpCollectorsByNameAndAfterRefusals()
     {
-        QTcpServer collector; // takes each connection and closes it at once
-        QVERIFY(collector.listen(QHostAddress::LocalHost));
-        int connections = 0;
-        connect(&collector, &QTcpServer::newConnection, this, [&] {
-            while (QTcpSocket* connection = collector.nextPendingConnection()) {
-                ++connections;
-                connection->close();
-                connection->deleteLater();
-            }
-        });
-        const QString url = QStringLiteral("tcp://127.0.0.1:%1").arg(collector.serverPort());
-        Forwarder forwarder(optionsFor(url));
-        QSignalSpy changes(&forwarder, &Forwarder::statusChanged);
-        forwarder.forwardEvents(numbered(0, 5));
-        QTest::qWait(10000);
-        QVERIFY2(connections <= 6, qPrintable(QString::number(connections)));
-        // The failure showed once and stayed.
-        QCOMPARE(changes.count(), 1);
-        QCOMPARE(forwarder.conditions(),
-                 QStringList("forwarding to " + url + " failed: The remote host closed the connection"));
-        QVERIFY(!forwarder.finish(300));
-        QCOMPARE(forwarder.notForwarded(), quint64(5));
+        // A name the lookup refuses without asking the network (a label past 63 letters): shown.
+        const QString unnamed = QString(64, 'x');
+        Forwarder lost(optionsFor("udp://" + unnamed));
+        lost.forwardEvents(numbered(0, 1));
+        QTRY_COMPARE(lost.conditions().size(), 1);
+        QVERIFY2(lost.conditions()[0].startsWith("forwarding to udp://" + unnamed + ":514 failed: "),
+                 qPrintable(lost.conditions()[0]));
+
+        // Nobody reads the port yet: a refusal reports an earlier datagram lost, counted, and the
+        // datagram that met it is sent again, the first after the collector came too.
+        const quint16 port = freeUdpPort();
+        const QString url = QStringLiteral("udp://localhost:%1").arg(port);
+        Forwarder forwarder(optionsFor(url, 1000));
+        int sent = 0;
+        QTRY_VERIFY((forwarder.forwardEvents(numbered(sent++, 1)), forwarder.notForwarded() > 0));
+        QCOMPARE(forwarder.conditions(), QStringList("forwarding to " + url + " failed: Connection refused"));
+        QUdpSocket collector; // both families: the name may stand for ::1 too
+        QVERIFY(collector.bind(QHostAddress::Any, port));
+        const int firstAfter = sent;
+        // The failure goes once sends have gone well for a while.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (forwarder.forwardEvents(numbered(sent++, 1)), forwarder.conditions().isEmpty()), 10000);
+        QVERIFY(forwarder.finish(10000));
+        int received = 0;
+        while (collector.hasPendingDatagrams() && collector.receiveDatagram().isValid())
+            ++received;
+        QVERIFY2(received >= sent - firstAfter, qPrintable(QString::number(sent - firstAfter - received)));
     }
 
-    void unreachableOrStalledCollectorsNeverBlock()
+    void stalledCollectorsNeverBlock()
     {
-        // A datagram to a port nobody reads comes back refused: counted, and shown.
-        const QString udpUrl = QStringLiteral("udp://127.0.0.1:%1").arg(freeLoopbackPort(false));
-        Forwarder datagrams(optionsFor(udpUrl, 1000));
-        int sent = 0;
-        QTRY_VERIFY_WITH_TIMEOUT((datagrams.forwardEvents(numbered(sent++, 1)), datagrams.notForwarded() > 0),
-                                 10000);
-        QCOMPARE(datagrams.conditions(),
-                 QStringList("forwarding to " + udpUrl + " failed: Connection refused"));
-
         // A collector that takes connections but reads nothing: the kernel's buffers fill, then the
         // queue, then events are counted; nothing waits. The queue's bound holds what is in flight too.
         Collector collector(newDir());

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Collector.h"
+#include "common/Collector.h"
+
+#include "common/Files.h"
+#include "common/LoopbackPeer.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QTcpServer>
 #include <QTest>
-#include <QUdpSocket>
 
 #include <sys/prctl.h>
 
@@ -17,11 +18,9 @@ namespace
 // Whether /proc/net/FILE lists a socket on 127.0.0.1:port with no peer, in `state` (TCP listening: 0A).
 bool bound(const char* file, quint16 port, const char* state)
 {
-    QFile table(QStringLiteral("/proc/net/") + QLatin1String(file));
-    table.open(QIODevice::ReadOnly);
-    return table.readAll().contains(
-        ": 0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0') + " 00000000:0000 " +
-        state);
+    return fileBytes(QStringLiteral("/proc/net/") + QLatin1String(file))
+        .contains(": 0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0') +
+                  " 00000000:0000 " + state);
 }
 
 QJsonObject parseMessage(const QByteArray& line)
@@ -32,25 +31,23 @@ QJsonObject parseMessage(const QByteArray& line)
 
 } // namespace
 
-quint16 freeLoopbackPort(bool tcp)
+quint16 freeTcpPort()
 {
     QTcpServer server;
-    QUdpSocket socket;
-    return tcp ? (server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0)
-               : (socket.bind(QHostAddress::LocalHost) ? socket.localPort() : 0);
+    return server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
 }
 
 Collector::Collector(const QString& dir, bool clientCertificates)
-    : udpPort(freeLoopbackPort(false)), tcpPort(freeLoopbackPort(true)), tlsPort(freeLoopbackPort(true)),
-      pinnedPort(clientCertificates ? freeLoopbackPort(true) : 0), m_dir(dir)
+    : udpPort(freeUdpPort()), tcpPort(freeTcpPort()), tlsPort(freeTcpPort()),
+      pinnedPort(clientCertificates ? freeTcpPort() : 0), m_dir(dir)
 {
     const QString auth = clientCertificates
                              ? R"(streamDriver.authMode="x509/name" permittedPeer=["sorvane-client"])"
                              : R"(streamDriver.authMode="anon")";
     QDir().mkpath(m_dir + "/work");
-    QFile file(m_dir + "/rsyslog.conf");
-    if (file.open(QIODevice::WriteOnly))
-        file.write(QString(R"(global(workDirectory="%1/work" processInternalMessages="on"
+    writeFileBytes(
+        file("rsyslog.conf"),
+        QString(R"(global(workDirectory="%1/work" processInternalMessages="on"
        defaultNetstreamDriverCAFile="%1/ca.pem" defaultNetstreamDriverCertFile="%1/collector.pem"
        defaultNetstreamDriverKeyFile="%1/collector.key")
 # One worker: messages are written in the order taken.
@@ -67,20 +64,18 @@ template(name="json" type="string" string="%jsonmesg%\n")
 ruleset(name="in") { action(type="omfile" file="%1/messages.json" template="json") }
 *.* action(type="omfile" file="%1/rsyslog-internal.log")
 )")
-                       .arg(m_dir, QString::number(udpPort), QString::number(tcpPort),
-                            QString::number(tlsPort), auth,
-                            clientCertificates
-                                ? QString(R"(input(type="imtcp" address="127.0.0.1" port="%1" ruleset="in"
+            .arg(m_dir, QString::number(udpPort), QString::number(tcpPort), QString::number(tlsPort), auth,
+                 clientCertificates ? QString(R"(input(type="imtcp" address="127.0.0.1" port="%1" ruleset="in"
       streamDriver.name="gtls" streamDriver.mode="1" %2
       streamDriver.certFile="%3/self.pem" streamDriver.keyFile="%3/self.key"))")
-                                      .arg(QString::number(pinnedPort), auth, m_dir)
-                                : QString())
-                       .toUtf8());
+                                          .arg(QString::number(pinnedPort), auth, m_dir)
+                                    : QString())
+            .toUtf8());
 }
 
 QString Collector::start()
 {
-    if (!QFile::exists(caFile())) {
+    if (!QFile::exists(file("ca.pem"))) {
         // A CA, and a certificate it issued for the address 127.0.0.1 only (no host name).
         QProcess openssl;
         openssl.setWorkingDirectory(m_dir);
@@ -112,10 +107,8 @@ chmod 600 client.key)"});
            (pinnedPort != 0 && !bound("tcp", pinnedPort, "0A"))) {
         if (m_process->state() == QProcess::NotRunning || deadline.hasExpired()) {
             stop();
-            QFile out(m_dir + "/rsyslog.out");
-            out.open(QIODevice::ReadOnly);
             return "rsyslogd did not start (scripts/setup.sh installs it): " +
-                   QString::fromLocal8Bit(out.readAll());
+                   QString::fromLocal8Bit(fileBytes(file("rsyslog.out")));
         }
         QTest::qWait(20);
     }
@@ -141,8 +134,7 @@ void Collector::kill(int signal) const
 
 QByteArray Collector::written() const
 {
-    QFile file(m_dir + "/messages.json");
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return QFile::exists(file("messages.json")) ? fileBytes(file("messages.json")) : QByteArray();
 }
 
 QList<QJsonObject> Collector::messages() const

@@ -9,9 +9,9 @@
 
 // A real rsyslogd of the test's own, never the system's: its files under `dir`, free loopback ports
 // only (UDP, TCP, TLS with a CA of its own), no /dev/log. Each message it takes becomes one line of
-// JSON (%jsonmesg%). Stopped, and killed if need be, on every way out: a killed test takes it along.
-// With `clientCertificates`, both TLS ports take only a client with the CA's certificate for
-// "sorvane-client" (clientFile()), and the pinned port shows a self-signed certificate.
+// JSON. Killed along with a killed test. With `clientCertificates`, both TLS ports take only a client
+// with the CA's certificate for "sorvane-client" (file client.pem, client.key), and the pinned port
+// shows a self-signed certificate (self.pem).
 class Collector
 {
 public:
@@ -20,18 +20,15 @@ public:
 
     // Starts it and waits until every port listens; the reason when it does not (empty when it does).
     QString start();
-    // Ends it with `signal` and waits for the end; the ports stay its own for the next start().
+    // Ends it with `signal`; the ports stay its own for the next start().
     void stop(int signal = SIGTERM);
-    // SIGSTOP freezes the process (its sockets stay open, but nothing is read), SIGCONT thaws it.
+    // SIGSTOP freezes the process (its sockets stay open, nothing is read), SIGCONT thaws it.
     void kill(int signal) const;
 
     const quint16 udpPort, tcpPort, tlsPort, pinnedPort;
-    QString caFile() const { return m_dir + "/ca.pem"; }
-    // A file it made: client.pem and client.key (the CA's, for sorvane-client), self.pem (the pinned
-    // port's).
     QString file(const QString& name) const { return m_dir + '/' + name; }
 
-    // What it wrote so far: the messages, parsed, and their count.
+    // The messages written so far, parsed, and their count.
     QList<QJsonObject> messages() const;
     int count() const { return int(written().count('\n')); }
     // The N of each user uN in the messages (from `input` only, when named), in the order written.
@@ -44,5 +41,5 @@ private:
     std::unique_ptr<QProcess> m_process;
 };
 
-// A port that was free on 127.0.0.1 a moment ago (TCP or UDP).
-quint16 freeLoopbackPort(bool tcp);
+// A TCP port that was free on 127.0.0.1 a moment ago.
+quint16 freeTcpPort();
