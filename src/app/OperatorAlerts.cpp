@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/OperatorAlerts.h"
 
-#include "alertsdlg/SettingsDlg.h"
+#include "alertswindow/SettingsWindow.h"
 #include "app/SettingsFile.h"
 #include "mainwindow/MainWindow.h"
 
@@ -54,7 +54,7 @@ void OperatorAlerts::addConditions(StatusReport& report) const
 
 void OperatorAlerts::editSettings()
 {
-    SettingsDlg settings(m_rules.options(), &m_dialog);
+    SettingsWindow settings(m_rules.options(), &m_dialog);
     if (settings.exec() != QDialog::Accepted)
         return;
     const AlertOptions options = settings.options();

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "alerts/AlertRules.h"
-#include "alertsdlg/AlertsWindow.h"
+#include "alertswindow/AlertsWindow.h"
 #include "events/StatusReport.h"
 #include "notify/DesktopNotifier.h"
 

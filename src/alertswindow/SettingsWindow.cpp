@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "alertsdlg/SettingsDlg.h"
+#include "alertswindow/SettingsWindow.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -26,7 +26,8 @@ QSpinBox* makeSpin(QWidget* parent, int value, int low, int high, const QString&
 
 } // namespace
 
-SettingsDlg::SettingsDlg(const AlertOptions& options, QWidget* parent) : QDialog(parent), m_options(options)
+SettingsWindow::SettingsWindow(const AlertOptions& options, QWidget* parent)
+    : QDialog(parent), m_options(options)
 {
     setObjectName(QStringLiteral("Settings"));
     setWindowTitle(QStringLiteral("Settings"));
@@ -82,7 +83,7 @@ SettingsDlg::SettingsDlg(const AlertOptions& options, QWidget* parent) : QDialog
     layout->addWidget(buttons);
 }
 
-AlertOptions SettingsDlg::options() const
+AlertOptions SettingsWindow::options() const
 {
     AlertOptions o = m_options;
     for (std::size_t r = 0; r < m_rules.size(); ++r)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "alertsdlg/AlertsWindow.h"
+#include "alertswindow/AlertsWindow.h"
 
-#include "alertsdlg/AlertListModel.h"
+#include "alertswindow/AlertListModel.h"
 #include "widgets/Controls.h"
 #include "widgets/DialogUnits.h"
 

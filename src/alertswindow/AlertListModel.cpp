@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "alertsdlg/AlertListModel.h"
+#include "alertswindow/AlertListModel.h"
 
 #include "events/Address.h"
 

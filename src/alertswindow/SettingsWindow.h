@@ -12,11 +12,11 @@ class QSpinBox;
 
 // The "Settings" window: each alert rule on or off, the guessing thresholds, and the desktop
 // notifications.
-class SettingsDlg : public QDialog
+class SettingsWindow : public QDialog
 {
     Q_OBJECT
 public:
-    SettingsDlg(const AlertOptions& options, QWidget* parent = nullptr);
+    SettingsWindow(const AlertOptions& options, QWidget* parent = nullptr);
 
     // What the controls say now.
     AlertOptions options() const;
