@@ -17,9 +17,9 @@
 namespace
 {
 
-// 2026-12-06 04:15:02.123456 UTC: 09:45:02.123456 in the test's time zone (+05:30).
-constexpr qint64 ARRIVAL = 1796530502123456;
-constexpr char ARRIVAL_TEXT[] = "2026-12-06T09:45:02.123456+05:30";
+// 2026-12-06 02:15:02.012345 UTC: the day before in the test's time zone, west of UTC by 3:30.
+constexpr qint64 ARRIVAL = 1796523302012345;
+constexpr char ARRIVAL_TEXT[] = "2026-12-05T22:45:02.012345-03:30";
 
 EventRecord makeEvent(quint32 code, const QByteArray& user, const QByteArray& group = "Staff",
                       quint8 host = 1)
@@ -91,7 +91,7 @@ private slots:
     void initTestCase()
     {
         // An offset with minutes, so that the timestamp's offset is checked in full.
-        qputenv("TZ", "IST-5:30");
+        qputenv("TZ", "NST3:30");
         tzset();
         m_collector = std::make_unique<Collector>(newDir(), true);
         QCOMPARE(m_collector->start(), QString());
@@ -100,22 +100,7 @@ private slots:
             QString());
     }
 
-    void forwardUrls()
-    {
-        // Accepted forms and lower-cased host names are shown by test_app's command line.
-        // Without a port, the registered ones; what travels on is the parsed address, never the text.
-        for (const auto& [given, read] : {std::pair{"tls://[::1]", "tls://[::1]:6514"},
-                                          {"udp://Collector", "udp://collector:514"},
-                                          {"tcp://0.0.0.0:1", "tcp://0.0.0.0:1"}})
-            QCOMPARE(parseForwardUrl(given)->url(), read);
-        // The host's own forms are refused as parseHost refuses them (test_events, test_headless).
-        for (const char* refused :
-             {"tcp://:514", "udp://collector:0", "udp://collector:65536", "http://collector:80",
-              "tcp://me@collector:514", "tls://[::g]:6514", "tcp://collector", "udp://127.1"})
-            QVERIFY2(!parseForwardUrl(refused), refused);
-    }
-
-    void widestEventFitsItsMessageAndTimestampsWestOfUtc()
+    void widestEventFitsItsMessage()
     {
         // Every text field full, every byte one that takes two: escaped or in UTF-8.
         const QByteArray full = QByteArray("\"\xFF]\\").repeated(10);
@@ -135,14 +120,6 @@ private slots:
                      .arg(QLatin1String(ARRIVAL_TEXT), value(record.Username), value(record.Groupname),
                           value(record.LoginTime), value(record.Date), value(record.EventTime),
                           QString::fromLatin1(record.Username)));
-
-        // The day before in a zone behind UTC, and a fraction with leading zeros.
-        qputenv("TZ", "XST3");
-        tzset();
-        const QByteArray stamp = rfc3339Timestamp(1772326923000042); // 2026-03-01 01:02:03 UTC
-        qputenv("TZ", "IST-5:30");
-        tzset();
-        QCOMPARE(stamp, "2026-02-28T22:02:03.000042-03:00");
     }
 
     void everyCodeArrivesAsSent_data()
@@ -191,7 +168,7 @@ private slots:
         const QJsonObject m = received.last();
         QCOMPARE(values(m, {"syslogseverity", "hostname", "msgid", "structured-data", "msg"}),
                  QStringList({"4", "10.0.0.99", "Alert", "-", QStringLiteral("\uFEFFThree failed log-ons")}));
-        QCOMPARE(m.value("timereported").toString().right(6), "+05:30");
+        QCOMPARE(m.value("timereported").toString().right(6), "-03:30");
     }
 
     void tlsVerificationFailuresAreErrors_data()

@@ -62,9 +62,6 @@ private slots:
                                        "sorvane: Not receiving events: UDP port <port>: Address already in "
                                        "use; log lines lost: cannot "
                                        "write <read-only>/userfile: Permission denied\n";
-        QTest::newRow("not in the settings format")
-            << QByteArray("[\xff\xfe\x00\x01\nx=\x80", 9) << QStringList() << 2
-            << "the settings file <file> is not in the settings format\n";
         QTest::newRow("bad value") << QByteArray("max-event-rows=lots\n") << QStringList() << 2
                                    << "max-event-rows in <file> needs a whole number, not \"lots\"\n";
         QTest::newRow("unknown key, group and layout value: warnings")
