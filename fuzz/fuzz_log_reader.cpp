@@ -12,12 +12,11 @@
 #include <utility>
 
 // The input is read as: a mode byte; the date key; the sizes in which the log's bytes are handed to
-// the reader; for a long line, where it goes; the log's bytes.
+// the reader; the log's bytes. Lines across the reader's block ends are test_log's.
 namespace
 {
 
-constexpr std::size_t READER_BLOCK = 8 << 20; // the reader's block: long-line inputs straddle it
-enum : std::uint8_t { RAW_KEY = 0x01, INTERRUPT = 0x02, LONG_LINE_MASK = 0xF0, LONG_LINE = 0xA0 };
+enum : std::uint8_t { RAW_KEY = 0x01, INTERRUPT = 0x02 };
 
 struct Input {
     const std::uint8_t* data;
@@ -89,22 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::uint8_t& chosen : sizes)
         chosen = in.byte();
 
-    // Kept from one run to the next: a fresh 8 MiB string a run would cost more than the search.
-    static std::string log;
-    if ((mode & LONG_LINE_MASK) == LONG_LINE) {
-        // A run without a line end that reaches the reader's block end, near the chosen spot.
-        const std::size_t split = static_cast<std::size_t>(in.byte() << 8 | in.byte());
-        const int shift = static_cast<std::int8_t>(in.byte());
-        const char filler = " x#\r"[in.byte() % 4];
-        const std::string rest = in.bytes(size);
-        const std::size_t head = std::min(split, rest.size());
-        log.assign(rest, 0, head);
-        log.append(static_cast<std::size_t>(static_cast<long>(READER_BLOCK - head) + shift), filler);
-        log.append(rest, head, std::string::npos);
-    } else {
-        log = in.bytes(size);
-    }
-
+    const std::string log = in.bytes(size);
     PieceSource source(log, sizes, (mode & INTERRUPT) != 0);
     const LogSearchResult found =
         findDateLines(source, QByteArray(key.data(), static_cast<qsizetype>(key.size())));

@@ -70,30 +70,16 @@ private slots:
         QCOMPARE(statusOf(intake), ", 2 datagrams from unlisted senders refused, 4 datagrams too short");
     }
 
-    void unwritableLogIsToldAtStartAndWhileWritesFail_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("reason");
-        const auto row = [](const char* path, const char* reason) {
-            QTest::newRow(path) << QString(path) << QString(reason);
-        };
-        row("missing/userfile", "No such file or directory");
-        row("folder", "Is a directory");
-        row("file/userfile", "Not a directory"); // a file's path used as a folder
-    }
-
     void unwritableLogIsToldAtStartAndWhileWritesFail()
     {
-        QFETCH(QString, path);
-        QFETCH(QString, reason);
         const QTemporaryDir scratch;
         QDir dir(scratch.path());
-        QVERIFY(dir.mkpath("folder") && writeFileBytes(dir.filePath("file"), ""));
-        EventIntake intake(options(dir.filePath(path)));
+        EventIntake intake(options(dir.filePath("missing/userfile")));
         QCOMPARE(intake.open(), 0);
-        const QString condition = "; log lines lost: cannot write " + dir.filePath(path) + ": " + reason;
+        const QString condition = "; log lines lost: cannot write " + dir.filePath("missing/userfile") +
+                                  ": No such file or directory";
         QCOMPARE(statusOf(intake), condition); // at start, having made nothing
-        QCOMPARE(dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList({"file", "folder"}));
+        QVERIFY(dir.isEmpty());
 
         QSignalSpy batches(&intake, &EventIntake::eventsArrived);
         const LoopbackPeer firewall;
@@ -102,9 +88,7 @@ private slots:
         QTRY_COMPARE(statusOf(intake), ", 2 log lines lost" + condition);
         QVERIFY(!batches.isEmpty());
         // Once a write succeeds the condition goes; the count stays.
-        QFile::remove(QFileInfo(dir.filePath(path)).path());
-        dir.rmdir(path);
-        QVERIFY(dir.mkpath(QFileInfo(path).path()));
+        QVERIFY(dir.mkdir("missing"));
         firewall.sendTo(intake.port(), eventDatagram(0, "carol"));
         QTRY_COMPARE(statusOf(intake), ", 2 log lines lost");
     }

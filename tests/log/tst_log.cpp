@@ -98,7 +98,7 @@ class LogTest : public QObject
 private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-    void linesAreWrittenByteForByteIntoNewFile()
+    void linesAreWrittenByteForByteAndRotationAndCutLines()
     {
         const QString file = path("userfile");
         const QByteArray name = QFile::encodeName(file);
@@ -115,10 +115,7 @@ private slots:
                                              "08:16:40    10.0.0.7  bob  AccountMarkedForLockUp\r\n"
                                              "08:17??00  12/05?1999  0.0.0.0  ev?il#\xE9\xFF\x01  \r\n"
                                              "08:18  12/05/1999  192.168.1.10  more  LoggedOn\r\n"));
-    }
 
-    void badPathsRotationAndCutLines()
-    {
         // Below a regular file, so that it fails even for root.
         QVERIFY(writeFileBytes(path("plain"), "x"));
         int error = 0;
@@ -128,56 +125,18 @@ private slots:
         QCOMPARE(appendLogText(QFile::encodeName(path("good")), "", &error), 0);
         QCOMPARE(error, 0);
 
-        QCOMPARE(AppendLogLine(QFile::encodeName(path("good")), record("2", KEY, "kept")), 0);
         // A log moved away by rotation starts again under its name.
-        QVERIFY(QFile::rename(path("good"), path("good.1")));
-        QCOMPARE(AppendLogLine(QFile::encodeName(path("good")), record("3", KEY, "new")), 0);
-        QCOMPARE(fileBytes(path("good")), QByteArray("3  12/05/1999  192.168.1.10  new  LoggedOn\r\n"));
+        QVERIFY(QFile::rename(file, path("userfile.1")));
+        QCOMPARE(AppendLogLine(name, record("3", KEY, "new")), 0);
+        QCOMPARE(fileBytes(file), QByteArray("3  12/05/1999  192.168.1.10  new  LoggedOn\r\n"));
         // A line cut short is ended before the next one.
-        const QList<QPair<QByteArray, QByteArray>> cases = {
-            {"1  12/05/1999  ali", "1  12/05/1999  ali\r\n"},
-            {"1  12/05/1999  ali\r", "1  12/05/1999  ali\r\n"},
-            {"written elsewhere\n", "written elsewhere\n"}};
-        for (const auto& [before, mended] : cases) {
+        for (const auto& [before, mended] : {std::pair<QByteArray, QByteArray>{"ali", "ali\r\n"},
+                                             {"ali\r", "ali\r\n"},
+                                             {"elsewhere\n", "elsewhere\n"}}) {
             QVERIFY(writeFileBytes(path("cut"), before));
             QCOMPARE(appendLogText(QFile::encodeName(path("cut")), "next\r\n"), 0);
             QCOMPARE(fileBytes(path("cut")), mended + "next\r\n");
         }
-    }
-
-    void handMadeFileReadsByTheRules_data()
-    {
-        QTest::addColumn<QByteArray>("contents");
-        QTest::addColumn<QByteArrayList>("found");
-        const QByteArray w149 = "t  " + KEY + ' ' + QByteArray(135, 'w');
-
-        QTest::newRow("CR LF and lone LF end lines")
-            << QByteArray("a  12/05/1999  x\r\nb  12/05/1999  y\nc  12/05/1999  z")
-            << QByteArrayList{"a  12/05/1999  x", "b  12/05/1999  y", "c  12/05/1999  z"};
-        QTest::newRow("rest of a long line has its own date") << w149 + "u  12/05/1999  rest\r\n"
-                                                              << QByteArrayList{w149, "u  12/05/1999  rest"};
-        QTest::newRow("any white space parts runs")
-            << QByteArray(
-                   "a\t12/05/1999\r\nb\v12/05/1999\nc\f12/05/1999\nd\r12/05/1999\n \t e \t 12/05/1999 \r\n"
-                   "f  12/05/19990\ng  x  12/05/1999\n12/05/1999\n")
-            << QByteArrayList{"a\t12/05/1999", "b\v12/05/1999", "c\f12/05/1999", "d\r12/05/1999",
-                              " \t e \t 12/05/1999 "};
-        QTest::newRow("hash cuts the shown text, not the date")
-            << QByteArray("08:15  12/05/1999  1.2.3.4 #bob\r\n08:16#x  12/05/1999  y\r\n"
-                          "08:17  12/05/1999#  touching\r\n#08:18  12/05/1999  comment\r\n")
-            << QByteArrayList{"08:15  12/05/1999  1.2.3.4 ", "08:16"};
-    }
-
-    void handMadeFileReadsByTheRules()
-    {
-        QFETCH(QByteArray, contents);
-        QFETCH(QByteArrayList, found);
-        QVERIFY(writeFileBytes(path("handmade"), contents));
-        bool opened = false;
-        const LogSearchResult result = findDateLinesInFile(QFile::encodeName(path("handmade")), KEY, &opened);
-        QVERIFY(opened);
-        QCOMPARE(result.error, 0);
-        QCOMPARE(toList(result.lines), found);
     }
 
     void searchAgreesWithLineByLineRules()
@@ -197,6 +156,15 @@ private slots:
         const LogSearchResult fromChunks = findDateLines(ragged, KEY);
         QCOMPARE(fromChunks.error, 0);
         QCOMPARE(toList(fromChunks.lines), expected);
+
+        // The rules themselves, by hand: line ends, runs of any white space, a hash cuts the shown text.
+        QVERIFY(writeFileBytes(path("handmade"), "a\t12/05/1999\r\nb\v12/05/1999\n \t c \t 12/05/1999 \r\n"
+                                                 "08:15  12/05/1999  1.2.3.4 #bob\r\n08:16#x  12/05/1999  y\n"
+                                                 "f  12/05/19990\ng  x  12/05/1999\n#08:18  12/05/1999\nz  "
+                                                 "12/05/1999#  touching\r\nlast  12/05/1999"));
+        QCOMPARE(toList(findDateLinesInFile(QFile::encodeName(path("handmade")), KEY, &opened).lines),
+                 QByteArrayList({"a\t12/05/1999", "b\v12/05/1999", " \t c \t 12/05/1999 ",
+                                 "08:15  12/05/1999  1.2.3.4 ", "08:16", "last  12/05/1999"}));
     }
 
     void readErrorKeepsLinesFoundBefore()

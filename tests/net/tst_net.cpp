@@ -6,11 +6,9 @@
 #include "net/Endpoint.h"
 
 #include <QRegularExpression>
-#include <QSet>
 #include <QTest>
 
 #include <cerrno>
-#include <sys/resource.h>
 #include <sys/socket.h>
 
 namespace
@@ -52,14 +50,13 @@ class NetTest : public QObject
 private slots:
     void eventSocketQueuesDatagramsInOrderAndRefusesLongOnes()
     {
-        // A port another program holds: checked by the status line and by the headless start.
+        // A port another program holds: checked by the headless start.
         UdpSocket socket;
         int notified = 0;
-        int error = 12345; // set only when the notification fails
         m_settings.eventPort = freeUdpPort();
-        const auto post = [&] { ++notified; };
-        QCOMPARE(OpenEventSocket(socket, m_settings, post, &error), 0);
-        QCOMPARE(error, 12345);
+        QCOMPARE(OpenEventSocket(
+                     socket, m_settings, [&] { ++notified; }, nullptr),
+                 0);
         QCOMPARE(readOne(socket), "EAGAIN ");
 
         const LoopbackPeer firewall;
@@ -88,19 +85,16 @@ private slots:
         // Qt's plain Unix dispatcher (QT_NO_GLIB=1) warns of two notifiers on one descriptor.
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
         int step = 0;
-        QSet<quint16> ports;
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(m_discovery.OpenDiscoverySocket(&step), 0);
-            ports << boundPort(m_discovery.socket().fd());
-        }
-        QCOMPARE(ports.size(), 3);
+        QCOMPARE(m_discovery.OpenDiscoverySocket(&step), 0);
+        const quint16 first = boundPort(m_discovery.socket().fd());
+        QCOMPARE(m_discovery.OpenDiscoverySocket(&step), 0);
+        QVERIFY(boundPort(m_discovery.socket().fd()) != first);
         // Non-blocking from the start: a plain read with nothing waiting fails at once.
         char nothing;
         QCOMPARE(::recv(m_discovery.socket().fd(), &nothing, 1, 0), ssize_t(-1));
         QVERIFY(wouldBlock(errno));
-        int first = 0;
-        int replies = 0;
-        QCOMPARE(m_discovery.watch([&first] { ++first; }), 0);
+        int replaced = 0, replies = 0;
+        QCOMPARE(m_discovery.watch([&replaced] { ++replaced; }), 0);
         QCOMPARE(m_discovery.watch([&replies] { ++replies; }), 0);
         // The send to a broadcast address needs the broadcast option.
         QCOMPARE(m_discovery.sendDiscoverPacket(), 0);
@@ -114,29 +108,13 @@ private slots:
         reply[0] = '\xFF';
         QVERIFY(m_server.sendTo(from, reply));
         QTRY_VERIFY_WITH_TIMEOUT(replies > 0, 5000);
-        QCOMPARE(first, 0);
+        QCOMPARE(replaced, 0);
         char buffer[DISCOVERY_REPLY_SIZE];
         int error = 0;
         QCOMPARE(m_discovery.readReply(buffer, sizeof buffer, &error), 512L);
         QCOMPARE(QByteArray(buffer, 512), reply);
         m_discovery.CloseDiscoverySocket();
         m_discovery.CloseDiscoverySocket();
-        QVERIFY(!m_discovery.socket().isOpen());
-    }
-
-    void aSocketThatCannotBeCreatedFailsAtStepOne()
-    {
-        // No descriptor left to the process; the later steps are checked through the window's boxes.
-        rlimit saved{};
-        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-        rlimit none = saved;
-        none.rlim_cur = 0;
-        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &none), 0);
-        int step = 0;
-        const int error = m_discovery.OpenDiscoverySocket(&step);
-        ::setrlimit(RLIMIT_NOFILE, &saved);
-        QCOMPARE(error, EMFILE);
-        QCOMPARE(step, 1);
         QVERIFY(!m_discovery.socket().isOpen());
     }
 };
