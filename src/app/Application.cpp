@@ -95,6 +95,7 @@ void Application::run()
         writeViews(m_settings.dumpViewsPath, dialog.dumpViews());
     // What arrived before the close is still logged and forwarded; the closed window skips it.
     QObject::disconnect(&monitor.intake(), nullptr, &dialog, nullptr);
+    monitor.onlineUsers().listener = {};
     for (const QString& line : monitor.finish())
         std::fprintf(stderr, "sorvane: %s\n", qPrintable(line));
     if (!m_settings.settingsPath.isEmpty())

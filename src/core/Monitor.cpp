@@ -22,6 +22,9 @@ Monitor::Monitor(const MonitorOptions& options)
 {
     m_intake.bind();
     m_privilegesDropped = dropCapabilities() == 0;
+    // Who is online first: a listener of the batch finds the table as the batch left it.
+    connect(&m_intake, &EventIntake::eventsArrived, this,
+            [this](const EventBatch& batch) { m_onlineUsers.apply(batch); });
     connect(&m_intake, &EventIntake::eventsArrived, &m_rules, &AlertRules::takeBatch);
     connect(&m_intake, &EventIntake::logStateChanged, this, &Monitor::statusChanged);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "alerts/AlertRules.h"
+#include "events/OnlineUsers.h"
 #include "forward/Forwarder.h"
 #include "intake/EventIntake.h"
 
@@ -52,6 +53,8 @@ public:
     EventIntake& intake() { return m_intake; }
     const EventIntake& intake() const { return m_intake; }
     AlertRules& rules() { return m_rules; }
+    // Who is online, from every event taken; its listener hears each change.
+    OnlineUsers& onlineUsers() { return m_onlineUsers; }
 
 signals:
     // A condition of the log or a count or condition of the outputs changed.
@@ -60,6 +63,7 @@ signals:
 private:
     MonitorOptions m_options;
     EventIntake m_intake;
+    OnlineUsers m_onlineUsers;
     AlertRules m_rules;
     std::unique_ptr<Forwarder> m_forwarder; // made by startOutputs(): its thread starts then
     bool m_privilegesDropped = false;

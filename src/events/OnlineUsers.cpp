@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "events/OnlineUsers.h"
 
+#include <new>
+
 void OnlineUsers::apply(const EventRecord& record)
 {
     // Whichever server sent it: no view decides what the table holds.
@@ -16,6 +18,23 @@ void OnlineUsers::apply(const EventRecord& record)
         m_table.RemoveUser(address);
     else
         m_table.removeServerUsers(server);
-    if (listener)
-        listener({effect, effect == OnlineEffect::AddsOrRefreshes ? &entry : nullptr, address, server});
+    if (listener.changed)
+        listener.changed(
+            {effect, effect == OnlineEffect::AddsOrRefreshes ? &entry : nullptr, address, server});
+}
+
+void OnlineUsers::apply(const EventBatch& batch)
+{
+    if (listener.batchBegins)
+        listener.batchBegins();
+    for (const EventRecord& record : batch.events) {
+        try {
+            apply(record);
+        } catch (const std::bad_alloc&) {
+            if (listener.outOfMemory)
+                listener.outOfMemory();
+        }
+    }
+    if (listener.batchEnds)
+        listener.batchEnds();
 }

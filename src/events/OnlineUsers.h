@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "events/EventBatch.h"
 #include "events/EventCodes.h"
 #include "events/OnlineUserTable.h"
 
@@ -20,10 +21,20 @@ struct OnlineChange {
 class OnlineUsers
 {
 public:
-    // Hears every rule as it is applied, after the table has changed.
-    std::function<void(const OnlineChange&)> listener;
+    // Who hears the rules applied; any part may be empty.
+    struct Listener {
+        std::function<void()> batchBegins;
+        // Each rule as it is applied, after the table has changed.
+        std::function<void(const OnlineChange&)> changed;
+        std::function<void()> batchEnds;
+        // A log-on that found no memory for its entry; the table is as it was.
+        std::function<void()> outOfMemory;
+    };
+    Listener listener;
 
     void apply(const EventRecord& record);
+    // Each event of `batch` in turn, between the listener's batchBegins and batchEnds.
+    void apply(const EventBatch& batch);
     const OnlineUserTable& table() const { return m_table; }
 
 private:

@@ -62,6 +62,7 @@ MainWindow::MainWindow(const DialogOptions& options, Monitor& monitor, Discovery
 
 MainWindow::~MainWindow()
 {
+    m_monitor.onlineUsers().listener = {};
     m_discovery.CloseDiscoverySocket();
 }
 
@@ -199,7 +200,15 @@ void MainWindow::createControls()
 void MainWindow::routeMessages()
 {
     connect(&m_intake, &EventIntake::eventsArrived, this, &MainWindow::showEvents);
-    m_onlineUsers.listener = [this](const OnlineChange& change) { showOnlineChange(change); };
+    // The monitor applies who is online before this window hears of the batch.
+    OnlineUsers::Listener& online = m_monitor.onlineUsers().listener;
+    online.batchBegins = [this] { m_onlineUserModel->beginBatch(); };
+    online.changed = [this](const OnlineChange& change) { showOnlineChange(change); };
+    online.batchEnds = [this] { m_onlineUserModel->endBatch(); };
+    online.outOfMemory = [this] {
+        m_boxes.show(this, QStringLiteral("Insufficient memory"), QStringLiteral("Users - Add"),
+                     MessageBoxes::Icon::Stop);
+    };
     connect(this, &MainWindow::discoverySocketMessage, this, &MainWindow::takeDiscoveryReply);
     connect(m_windowMenu, &QMenu::triggered, this,
             [this](QAction* action) { runWindowCommand(WindowCommand(action->data().toInt())); });

@@ -95,7 +95,7 @@ public:
     void openHelp();
     void closeHelp();
 
-    const OnlineUserTable& onlineUsers() const { return m_onlineUsers.table(); }
+    const OnlineUserTable& onlineUsers() const { return m_monitor.onlineUsers().table(); }
     const EventListModel& eventModel() const { return *m_eventModel; }
     const OnlineUserModel& onlineUserModel() const { return *m_onlineUserModel; }
     QString statusText() const;
@@ -202,7 +202,6 @@ private:
     };
     std::vector<Placement> m_placements;
     QSize m_baseSize;
-    OnlineUsers m_onlineUsers;
     std::unordered_set<QByteArray> m_listedServers;
     std::unique_ptr<HelpWindow> m_helpWindow;
 

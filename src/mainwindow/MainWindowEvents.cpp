@@ -4,16 +4,12 @@
 #include "mainwindow/EventListModel.h"
 #include "mainwindow/OnlineUserModel.h"
 
-#include <new>
-
 // Takes the events of one batch, each completely before the next, so the views lay out once per
 // batch rather than once per event.
 void MainWindow::showEvents(const EventBatch& batch)
 {
-    m_onlineUserModel->beginBatch();
     for (const EventRecord& record : batch.events)
         processEvent(record);
-    m_onlineUserModel->endBatch();
     updateStatus();
     updateEventCount();
 }
@@ -22,12 +18,6 @@ void MainWindow::processEvent(const EventRecord& record)
 {
     m_eventModel->insertEvent(record);
     AddServer(FormatIPAddress(record.ServerIPAddress));
-    try {
-        m_onlineUsers.apply(record);
-    } catch (const std::bad_alloc&) {
-        m_boxes.show(this, QStringLiteral("Insufficient memory"), QStringLiteral("Users - Add"),
-                     MessageBoxes::Icon::Stop);
-    }
 }
 
 // The online list follows the users of the selected server as they change; a log-off goes

@@ -77,7 +77,7 @@ void MainWindow::fillOnlineUsers(bool addGroups)
     const QByteArray server = selectedServer();
     m_onlineUserModel->beginBatch();
     m_onlineUserModel->clear();
-    for (const OnlineUser& user : m_onlineUsers.table()) {
+    for (const OnlineUser& user : m_monitor.onlineUsers().table()) {
         if (server.isEmpty())
             break;
         if (server != user.ServerIPAddress)
