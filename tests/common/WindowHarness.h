@@ -2,6 +2,7 @@
 #pragma once
 
 #include "common/Datagrams.h"
+#include "common/Files.h"
 #include "common/LoopbackPeer.h"
 #include "common/RecordingBoxes.h"
 #include "mainwindow/EventListModel.h"
@@ -9,11 +10,11 @@
 #include "net/Endpoint.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QByteArray>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QFile>
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -159,8 +160,14 @@ protected:
     }
 };
 
-inline QByteArray readFile(const QString& path)
+// Every control the operator can reach in `window` has a name a screen reader says.
+inline void checkEveryControlIsNamed(QWidget* window)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(window) || widget->focusPolicy() == Qt::NoFocus || widget->focusProxy())
+            continue;
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY2(accessible && !accessible->text(QAccessible::Name).isEmpty(),
+                 qPrintable(widget->objectName() + " " + widget->metaObject()->className()));
+    }
 }

@@ -2,10 +2,8 @@
 #include "common/WindowHarness.h"
 
 #include "mainwindow/OnlineUserModel.h"
-#include "widgets/DialogUnits.h"
 #include "widgets/MessageBoxWindow.h"
 
-#include <QAccessible>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -44,18 +42,12 @@ class MainWindowTest : public WindowTest
 private slots:
     void cleanup() { m_fixture.reset(); }
 
-    void windowAsTheTemplateHasIt()
+    void controlsAreNamedAndApartEventsListedLoggedAndReadable()
     {
         start();
-        QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Sorvane"));
-        // The first size is the smallest; the window grows and maximises.
-        const DialogUnits units(m_dialog->font());
-        QCOMPARE(m_dialog->size(), QSize(units.x(380), units.y(280)));
-        QCOMPARE(m_dialog->minimumSize(), m_dialog->size());
-        QVERIFY(m_dialog->windowFlags() & Qt::WindowMinimizeButtonHint);
-        QVERIFY(m_dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
-        // Every control has a place of its own in the window, at the first size and a larger one
-        // (the labels' boxes may reach into what they name).
+        checkEveryControlIsNamed(m_dialog);
+        // Every control has a place of its own, at the first size and a larger one (the labels'
+        // boxes may reach into what they name).
         for (const QSize& size : {m_dialog->size(), m_dialog->size() + QSize(90, 60)}) {
             m_dialog->resize(size);
             QList<QWidget*> shown;
@@ -69,56 +61,12 @@ private slots:
                              qPrintable(a->objectName() + " over " + b->objectName()));
             }
         }
-        m_dialog->resize(1, 1);
-        QVERIFY(child<QPushButton>("Close")->isDefault());
-        QCOMPARE(m_dialog->focusWidget(), child<QPushButton>("Close"));
-        QCOMPARE(column(child<QComboBox>("GroupFilter")->view(), 0), QStringList{QStringLiteral("All")});
-        QCOMPARE(child<QComboBox>("GroupFilter")->currentText(), QStringLiteral("All"));
-
-        auto* events = child<QTableView>("EventList");
-        auto* users = child<QTableView>("OnlineUserList");
-        QVERIFY(!events->showGrid() && !users->showGrid());
-        QCOMPARE(events->selectionBehavior(), QAbstractItemView::SelectItems);
-        QStringList titles;
-        for (const QTableView* view : {events, users})
-            for (int i = 0; i < view->model()->columnCount(); ++i)
-                titles << view->model()->headerData(i, Qt::Horizontal).toString();
-        QCOMPARE(titles.join(' '), QString("Date LoginTime ServerIPAddress Username EventMessage "
-                                           "Date LoginTime IPAddress Username Groupname ServerIPAddress"));
-
-        // Tab order is the template's: Close, Help, Refresh, History, filter, users, events, servers;
-        // each list's own filter comes just before it; the Alerts button comes after them all.
-        QStringList order;
-        QWidget* widget = child<QPushButton>("Close");
-        for (int i = 0; i < 13; ++i, widget = widget->nextInFocusChain()) {
-            while (!(widget->focusPolicy() & Qt::TabFocus))
-                widget = widget->nextInFocusChain();
-            order << widget->objectName();
-        }
-        QCOMPARE(order, QStringList({"Close", "&Help", "Refresh Server List", "History", "GroupFilter",
-                                     "OnlineUserFilter", "OnlineUserList", "EventFilter", "EventKindFilter",
-                                     "EventList", "ServerList", "SelectedServerField", "Alerts"}));
-    }
-
-    void everyEventIsListedLoggedAndReadable()
-    {
-        start();
-        for (QWidget* widget : m_dialog->findChildren<QWidget*>()) {
-            if (!widget->isVisible() || widget->parentWidget() != m_dialog)
-                continue;
-            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
-            QVERIFY2(accessible && !accessible->text(QAccessible::Name).isEmpty(),
-                     qPrintable(widget->metaObject()->className()));
-        }
         send(LoggedOn, "alice", SERVER_A, "Staff", ip(10, 1, 0, 5));
         send(TryingInvalidPasswords, "bob", SERVER_B, "Staff", ip(10, 1, 0, 6));
         send(12, "carol", ip(9, 1, 1, 1), "Guests", ip(10, 1, 0, 7));
         QVERIFY(waitForEvents());
-
-        const EventListModel& events = m_dialog->eventModel();
-        QCOMPARE(events.cellText(0, 4), QByteArray(" Unknown event 12"));
-        QCOMPARE(events.cellText(1, 4), QByteArray(" Trying invalid Passwords"));
-        QCOMPARE(readFile(QFile::decodeName(m_fixture->logPath())),
+        QCOMPARE(m_dialog->eventModel().cellText(0, 4), QByteArray(" Unknown event 12"));
+        QCOMPARE(fileBytes(QFile::decodeName(m_fixture->logPath())),
                  QByteArray("10:00:00  12/06/2026  10.0.0.3  alice  LoggedOn\r\n"
                             "10:00:00  12/06/2026  10.0.0.20  bob  TryingInvalidPasswords\r\n"
                             "10:00:00  12/06/2026  9.1.1.1  carol  \r\n"));
@@ -162,11 +110,8 @@ private slots:
         QFETCH(QString, steps);
         QFETCH(QString, notes);
         start();
-        const QMap<QString, quint32> codes = {{"on", LoggedOn},
-                                              {"off", LoggedOff},
-                                              {"pw", TryingInvalidPasswords},
-                                              {"reboot", FirewallRebooted},
-                                              {"marked", AccountMarkedForLockUp}};
+        const QMap<QString, quint32> codes = {{"on", LoggedOn}, {"off", LoggedOff}, {"pw", TryingInvalidPasswords},
+                                              {"reboot", FirewallRebooted}, {"marked", AccountMarkedForLockUp}};
         auto server = [](const QString& n) { return n == "A" ? "10.0.0.3" : n == "B" ? "10.0.0.20" : n; };
         auto address = [](const QString& dots) { return quint32(::inet_addr(dots.toLatin1().constData())); };
         auto* groups = child<QComboBox>("GroupFilter");
@@ -208,8 +153,7 @@ private slots:
         // Where the line is too narrow the text is cut, and a reader still gets all of it.
         line->resize(line->width() / 3, line->height());
         QVERIFY(line->text().endsWith(QChar(0x2026)));
-        QCOMPARE(line->toolTip(), status);
-        QCOMPARE(line->accessibleDescription(), status);
+        QCOMPARE(line->toolTip() + line->accessibleDescription(), status + status);
         QVERIFY(m_fixture->boxes.messages.isEmpty());
     }
 
@@ -224,13 +168,11 @@ private slots:
                 popup->close();
             return popup == menu;
         };
-        for (QWidget* background : {static_cast<QWidget*>(m_dialog), child<QWidget>("StatusLine"),
-                                    static_cast<QWidget*>(m_dialog->findChild<QGroupBox*>())})
-            QVERIFY(opensWindowMenu(background));
-        for (const char* name : {"GroupFilter", "Close", "&Help", "Refresh Server List", "History"})
-            QVERIFY2(!opensWindowMenu(child<QWidget>(name)), name);
-        for (const char* name : {"EventList", "OnlineUserList", "ServerList"})
-            QVERIFY2(!opensWindowMenu(child<QAbstractItemView>(name)->viewport()), name);
+        // The background opens it; a control or a list does not.
+        QVERIFY(opensWindowMenu(m_dialog) && opensWindowMenu(m_dialog->findChild<QGroupBox*>()));
+        for (QWidget* w : {child<QWidget>("GroupFilter"), child<QWidget>("Close"),
+                           child<QAbstractItemView>("EventList")->viewport()})
+            QVERIFY2(!opensWindowMenu(w), qPrintable(w->objectName()));
         m_dialog->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_dialog));
         QTest::keyClick(m_dialog, Qt::Key_Space, Qt::AltModifier);
@@ -255,19 +197,15 @@ private slots:
         QTest::mouseClick(child<QPushButton>("Refresh Server List"), Qt::LeftButton);
         QCOMPARE(overTheWindow, QList<bool>(3, true));
 
-        QStringList seen;
+        // An event that arrives while the History window is open is handled at once.
+        bool handled = false;
         QTimer::singleShot(0, [&] {
-            QWidget* history = QApplication::activeModalWidget();
-            QVERIFY(history);
-            seen << history->windowTitle();
-            // An event that arrives while the History window is open is handled at once.
             send(LoggedOn, "alice", SERVER_A, "Staff", ip(10, 1, 0, 5));
-            QVERIFY(waitForEvents());
-            seen << QString::fromLatin1(m_dialog->eventModel().cellText(0, 3));
-            QTest::keyClick(history, Qt::Key_Escape);
+            handled = waitForEvents();
+            QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape);
         });
         QTest::mouseClick(child<QPushButton>("History"), Qt::LeftButton);
-        QCOMPARE(seen, QStringList({"History", "alice"}));
+        QVERIFY(handled);
 
         // Help stays open beside the window, and closes with it.
         QTest::mouseClick(child<QPushButton>("&Help"), Qt::LeftButton);
