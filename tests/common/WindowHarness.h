@@ -17,10 +17,12 @@
 #include <QContextMenuEvent>
 #include <QListWidget>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <climits>
 #include <memory>
+#include <unistd.h>
 
 // A monitor window on loopback ports of its own, with its log in a temporary folder. The
 // discovery request goes to the loopback broadcast address, never to the network. A test may
@@ -170,4 +172,18 @@ inline void checkEveryControlIsNamed(QWidget* window)
         QVERIFY2(accessible && !accessible->text(QAccessible::Name).isEmpty(),
                  qPrintable(widget->objectName() + " " + widget->metaObject()->className()));
     }
+}
+
+// What `run` prints on standard error.
+template <typename Run> QByteArray standardErrorOf(Run run)
+{
+    QTemporaryFile file;
+    file.open();
+    const int standardError = ::dup(2);
+    ::dup2(file.handle(), 2);
+    run();
+    ::dup2(standardError, 2);
+    ::close(standardError);
+    file.seek(0);
+    return file.readAll();
 }
