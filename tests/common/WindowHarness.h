@@ -85,6 +85,19 @@ struct MonitorFixture {
     }
 };
 
+// The code a step script names: a word in the firewalls' code order, or a number; any other word
+// stops the test.
+inline quint32 eventCode(const QString& word)
+{
+    const QStringList words =
+        QStringLiteral("on off locked names pw disabled reboot sites marked expired").split(' ');
+    bool number = false;
+    const quint32 code = word.toUInt(&number);
+    if (!number && !words.contains(word))
+        qFatal("unknown word in a step script: %s", qPrintable(word));
+    return number ? code : quint32(words.indexOf(word));
+}
+
 const quint32 SERVER_A = ip(10, 0, 0, 3);
 const quint32 SERVER_B = ip(10, 0, 0, 20);
 
