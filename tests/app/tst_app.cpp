@@ -2,7 +2,6 @@
 #include "common/WindowHarness.h"
 
 #include "app/Application.h"
-#include "app/Headless.h"
 #include "forward/ForwardCredentials.h"
 #include "mainwindow/RowFilterModel.h"
 
@@ -209,32 +208,6 @@ private slots:
         QCOMPARE(monitor.exitCode(), 0);
         QVERIFY(fileBytes(log).contains("last"));
         QVERIFY(fileBytes(conf).contains("geometry"));
-    }
-
-    void headlessForwardsAlertsToo()
-    {
-        AppSettings settings = loopbackSettings();
-        LoopbackPeer collector;
-        settings.forward.targets.push_back(
-            *parseForwardUrl(QStringLiteral("udp://127.0.0.1:%1").arg(collector.port())));
-        HeadlessMonitor monitor(settings, [](const QString&) {});
-        QVERIFY(monitor.start());
-        LoopbackPeer firewall;
-        for (int i = 0; i < 5; ++i)
-            firewall.sendTo(settings.endpoints.eventPort,
-                            eventDatagram(TryingInvalidPasswords, "mallory", "Staff", ip(192, 168, 1, 9),
-                                          ip(10, 0, 0, 3)));
-        QByteArray received; // the messages so far, a line each
-        auto drain = [&] {
-            QByteArray message;
-            while (collector.receive(message))
-                received += message + '\n';
-            return received;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(drain().contains(" Alert "), 10000);
-        QVERIFY2(received.contains(" 10.0.0.3 sorvane - Alert [alert@32473 rule=\"password-guessing\" "
-                                   "user=\"mallory\" address=\"192.168.1.9\"]"),
-                 received.constData());
     }
 
     void commandLineAndSettingsFile()
