@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QRegularExpression>
 #include <QTableView>
 
 #include <csignal>
@@ -49,11 +48,7 @@ class FilterTest : public WindowTest
         QCOMPARE(QApplication::focusWidget(), field);
         QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(field, Qt::Key_Delete);
-        // QTest types ASCII only; a text from an input method arrives whole.
-        if (!text.contains(QRegularExpression("[^\\x20-\\x7e]")))
-            QTest::keyClicks(field, text);
-        else
-            field->insert(text);
+        QTest::keyClicks(field, text);
         QCOMPARE(field->text(), text);
     }
 
@@ -88,7 +83,6 @@ private slots:
         QTest::newRow("unknown code's text") << "unknown event" << 0 << users("eve");
         QTest::newRow("date in every row")
             << "12/06" << 0 << users("eve,bob,admin,carol,,Dave,carol,alice,bob,bob,alice");
-        QTest::newRow("outside Latin-1") << QStringLiteral("b\u0151b") << 0 << users("");
         QTest::newRow("failed attempts") << "" << 2 << users("admin,bob");
         QTest::newRow("firewall reboots") << "" << 6 << QStringList{QString()};
         QTest::newRow("text and kind") << "bob" << 3 << users("bob,bob");
