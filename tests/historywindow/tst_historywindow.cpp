@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/Files.h"
-#include "common/MemorySource.h"
 #include "common/RecordingBoxes.h"
 #include "historywindow/HistoryWindow.h"
 #include "historywindow/HourlyChart.h"
@@ -207,21 +206,6 @@ private slots:
         QTRY_VERIFY(!dlg->isVisible());
         QCOMPARE(dlg->result(), int(QDialog::Accepted));
         QCOMPARE(box(*dlg, "YearList")->count(), 3);
-    }
-
-    void readFailureShowsErrorBoxAndKeepsLines()
-    {
-        auto dlg = open();
-        const QByteArray content = "08:00  03/15/2026\r\n08:00  03/16/2026\r\n07:00  03/15/2026\r\n"
-                                   "07:00  03/16/2026\r\n09:00  03/15/2026\r\n09:00  03/16/2026\r\n";
-        dlg->setLogOpener([content](const QByteArray&) {
-            return std::make_unique<MemorySource>(content, 1, content.size());
-        });
-        refresh(*dlg);
-        QCOMPARE(listed(*dlg), QStringLiteral("07:00  03/15/2026;08:00  03/15/2026;09:00  03/15/2026"));
-        QCOMPARE(m_boxes.messages, QStringList("An unexpected error occurred while reading " +
-                                               QFile::decodeName(m_path) + ": " + std::strerror(EIO) + "."));
-        QVERIFY(m_boxes.owners[0] == dlg.get() && m_boxes.icons[0] == MessageBoxes::Icon::Critical);
     }
 
     void chartCountsTheListedLinesByHourAndKind()

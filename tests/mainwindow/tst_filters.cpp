@@ -236,28 +236,6 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"events.csv"});
     }
 
-    void enterAndEscapeInAFilterFieldAndTheWindow()
-    {
-        start();
-        auto* field = child<QLineEdit>("EventFilter");
-        field->setFocus();
-        QTest::keyClicks(field, "abc");
-        QTest::keyClick(field, Qt::Key_Return);
-        QVERIFY(m_dialog->isVisible());
-        QCOMPARE(field->text(), QStringLiteral("abc"));
-        QTest::keyClick(field, Qt::Key_Escape);
-        QVERIFY(m_dialog->isVisible());
-        QCOMPARE(field->text(), QString());
-        // Outside a field, or in an empty one, they close the window as its buttons would.
-        QTest::keyClick(field, Qt::Key_Escape);
-        QVERIFY(!m_dialog->isVisible());
-        QCOMPARE(m_dialog->result(), int(QDialog::Rejected));
-        m_dialog->show();
-        QTest::keyClick(m_dialog, Qt::Key_Return);
-        QVERIFY(!m_dialog->isVisible());
-        QCOMPARE(m_dialog->result(), int(QDialog::Accepted));
-    }
-
     void filteredRowsFollowEveryChangeOfTheirList()
     {
         // Against a plain list: top insertions, removals anywhere, lookups, batches that reset, clears,
