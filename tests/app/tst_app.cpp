@@ -14,7 +14,24 @@
 #include <QTableView>
 #include <QTimer>
 
+#include <QTemporaryFile>
+
 #include <csignal>
+#include <unistd.h>
+
+// What `run` prints on standard error.
+template <typename Run> static QByteArray standardErrorOf(Run run)
+{
+    QTemporaryFile file;
+    file.open();
+    const int standardError = ::dup(2);
+    ::dup2(file.handle(), 2);
+    run();
+    ::dup2(standardError, 2);
+    ::close(standardError);
+    file.seek(0);
+    return file.readAll();
+}
 
 class AppTest : public QObject
 {

@@ -10,19 +10,15 @@
 #include "net/Endpoint.h"
 
 #include <QAbstractItemView>
-#include <QAccessible>
 #include <QApplication>
 #include <QByteArray>
 #include <QComboBox>
-#include <QContextMenuEvent>
 #include <QListWidget>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QTest>
 
 #include <climits>
 #include <memory>
-#include <unistd.h>
 
 // A monitor window on loopback ports of its own, with its log in a temporary folder. The
 // discovery request goes to the loopback broadcast address, never to the network. A test may
@@ -156,15 +152,6 @@ protected:
             QTest::keyClick(combo, combo->currentIndex() < index ? Qt::Key_Down : Qt::Key_Up);
     }
 
-    // What a right-click on `widget` opens, if anything.
-    static QWidget* rightClick(QWidget* widget)
-    {
-        const QPoint at(5, 5);
-        QContextMenuEvent event(QContextMenuEvent::Mouse, at, widget->mapToGlobal(at));
-        QApplication::sendEvent(widget, &event);
-        return QApplication::activePopupWidget();
-    }
-
     // The column of each row of a view, top first.
     static QStringList column(const QAbstractItemView* view, int column)
     {
@@ -174,29 +161,3 @@ protected:
         return texts;
     }
 };
-
-// Every control the operator can reach in `window` has a name a screen reader says.
-inline void checkEveryControlIsNamed(QWidget* window)
-{
-    for (QWidget* widget : window->findChildren<QWidget*>()) {
-        if (!widget->isVisibleTo(window) || widget->focusPolicy() == Qt::NoFocus || widget->focusProxy())
-            continue;
-        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
-        QVERIFY2(accessible && !accessible->text(QAccessible::Name).isEmpty(),
-                 qPrintable(widget->objectName() + " " + widget->metaObject()->className()));
-    }
-}
-
-// What `run` prints on standard error.
-template <typename Run> QByteArray standardErrorOf(Run run)
-{
-    QTemporaryFile file;
-    file.open();
-    const int standardError = ::dup(2);
-    ::dup2(file.handle(), 2);
-    run();
-    ::dup2(standardError, 2);
-    ::close(standardError);
-    file.seek(0);
-    return file.readAll();
-}

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
@@ -55,7 +56,10 @@ class FilterTest : public WindowTest
     // The entry of the list's own menu, as a right-click opens it.
     void triggerEntry(QTableView* view, const QString& text)
     {
-        auto* menu = qobject_cast<QMenu*>(rightClick(view->viewport()));
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                view->viewport()->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(view->viewport(), &event);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         QVERIFY(menu);
         QAction* found = nullptr;
         for (QAction* action : menu->actions())
