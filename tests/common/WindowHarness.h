@@ -2,6 +2,7 @@
 #pragma once
 
 #include "common/Datagrams.h"
+#include "common/Files.h"
 #include "common/LoopbackPeer.h"
 #include "common/RecordingBoxes.h"
 #include "mainwindow/EventListModel.h"
@@ -12,8 +13,6 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QComboBox>
-#include <QContextMenuEvent>
-#include <QFile>
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -84,6 +83,19 @@ struct MonitorFixture {
     }
 };
 
+// The code a step script names: a word in the firewalls' code order, or a number; any other word
+// stops the test.
+inline quint32 eventCode(const QString& word)
+{
+    const QStringList words =
+        QStringLiteral("on off locked names pw disabled reboot sites marked expired").split(' ');
+    bool number = false;
+    const quint32 code = word.toUInt(&number);
+    if (!number && !words.contains(word))
+        qFatal("unknown word in a step script: %s", qPrintable(word));
+    return number ? code : quint32(words.indexOf(word));
+}
+
 const quint32 SERVER_A = ip(10, 0, 0, 3);
 const quint32 SERVER_B = ip(10, 0, 0, 20);
 
@@ -142,15 +154,6 @@ protected:
             QTest::keyClick(combo, combo->currentIndex() < index ? Qt::Key_Down : Qt::Key_Up);
     }
 
-    // What a right-click on `widget` opens, if anything.
-    static QWidget* rightClick(QWidget* widget)
-    {
-        const QPoint at(5, 5);
-        QContextMenuEvent event(QContextMenuEvent::Mouse, at, widget->mapToGlobal(at));
-        QApplication::sendEvent(widget, &event);
-        return QApplication::activePopupWidget();
-    }
-
     // The column of each row of a view, top first.
     static QStringList column(const QAbstractItemView* view, int column)
     {
@@ -160,9 +163,3 @@ protected:
         return texts;
     }
 };
-
-inline QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/Files.h"
-#include "common/MemorySource.h"
 #include "common/RecordingBoxes.h"
 #include "historywindow/HistoryWindow.h"
 #include "historywindow/HourlyChart.h"
@@ -10,7 +9,6 @@
 #include <QBarSet>
 #include <QClipboard>
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -25,9 +23,10 @@
 namespace
 {
 
-QString line(const char* time, const char* user, const char* keyword, const char* date = "03/15/2026")
+QString line(const QByteArray& time, const QByteArray& user, const char* keyword,
+             const char* date = "03/15/2026")
 {
-    return QString::fromLatin1(QByteArray(time) + "  " + date + "  192.168.1.10  " + user + "  " + keyword);
+    return QString::fromLatin1(time + "  " + date + "  192.168.1.10  " + user + "  " + keyword);
 }
 
 QStringList texts(const QAbstractItemModel* model)
@@ -112,24 +111,6 @@ private slots:
 
     void cleanup() { m_owner.reset(); }
 
-    void controlsAreNamedForTheirReaders()
-    {
-        auto dlg = open();
-        QCOMPARE(dlg->windowTitle(), QStringLiteral("History"));
-        QStringList names;
-        for (const char* name : {"DayList", "MonthList", "YearList", "Refresh", "HistoryFilter",
-                                 "HourlyChart", "HistoryList", "OK"})
-            names << dlg->findChild<QWidget*>(name)->accessibleName();
-        for (const QLabel* label : dlg->findChildren<QLabel*>())
-            names << label->text() + "=" + label->accessibleName();
-        QCOMPARE(names, QStringList({"Day", "Month", "Year", "Refresh", "Filter lines", "Lines per hour",
-                                     "History lines", "OK", "Day=Day", "Month=Month", "Year=Year"}));
-        QVERIFY(dlg->findChild<QPushButton*>("OK")->isDefault());
-        QVERIFY(box(*dlg, "YearList")->isEditable() && !box(*dlg, "DayList")->isEditable());
-        QCOMPARE(texts(box(*dlg, "MonthList")->model()),
-                 QString("Jan Feb Mar Apr May Jun July Aug Sep Oct Nov Dec").split(' '));
-    }
-
     // The log's lines, ";" apart, and the operator's steps, one word each: "day=N" and "month=NAME" pick
     // from their lists, "year=I" picks the I-th year, "type=TEXT" types a year, "refresh"; "?" notes the
     // lines listed, "boxes" the chosen date and the number of days offered, "years" the years offered.
@@ -144,7 +125,6 @@ private slots:
                             const char* notes) { QTest::newRow(name) << today << log << steps << notes; };
         // The Year box offers last year, this year and the year a century before last year.
         row("opened in 1999", QDate(1999, 7, 4), "", "years boxes ?", "1998,1999,1900|04/July/1999(31)|-|");
-        row("opened in 2000", QDate(2000, 6, 30), "", "years boxes", "1999,2000,1901|30/Jun/2000(30)|");
         row("a line only for its own date", QDate(1999, 12, 5), "A  12/05/1999",
             "? day=4 refresh ? day=6 refresh ? day=5 year=0 refresh ? year=2 refresh ? "
             "month=Nov boxes refresh ? month=May day=12 refresh ? month=Dec day=5 refresh ?",
@@ -177,27 +157,29 @@ private slots:
         auto dlg = open(today);
         QString noted;
         for (const QString& step : steps.split(' ')) {
-            const QString value = step.section('=', 1);
-            if (step == "?") {
+            const QString word = step.section('=', 0, 0), value = step.section('=', 1);
+            QComboBox *day = box(*dlg, "DayList"), *month = box(*dlg, "MonthList"),
+                      *year = box(*dlg, "YearList");
+            if (step == "?")
                 noted += listed(*dlg) + '|';
-            } else if (step == "boxes") {
+            else if (step == "boxes")
                 noted += QStringLiteral("%1/%2/%3(%4)|")
-                             .arg(box(*dlg, "DayList")->currentText(), box(*dlg, "MonthList")->currentText(),
-                                  box(*dlg, "YearList")->currentText())
-                             .arg(box(*dlg, "DayList")->count());
-            } else if (step == "years") {
-                noted += texts(box(*dlg, "YearList")->model()).join(',') + '|';
-            } else if (step == "refresh") {
+                             .arg(day->currentText(), month->currentText(), year->currentText())
+                             .arg(day->count());
+            else if (step == "years")
+                noted += texts(year->model()).join(',') + '|';
+            else if (step == "refresh")
                 refresh(*dlg);
-            } else if (step.startsWith("day=")) {
-                pick(box(*dlg, "DayList"), value.toInt() - 1);
-            } else if (step.startsWith("month=")) {
-                pick(box(*dlg, "MonthList"), box(*dlg, "MonthList")->findText(value));
-            } else if (step.startsWith("year=")) {
-                pick(box(*dlg, "YearList"), value.toInt());
-            } else if (step.startsWith("type=")) {
+            else if (word == "day")
+                pick(day, value.toInt() - 1);
+            else if (word == "month")
+                pick(month, month->findText(value));
+            else if (word == "year")
+                pick(year, value.toInt());
+            else if (word == "type")
                 typeYear(*dlg, value);
-            }
+            else
+                QFAIL(qPrintable("unknown step: " + step));
         }
         QCOMPARE(noted, notes);
         QCOMPARE(box(*dlg, "YearList")->count(), 3); // typing a year adds no entry
@@ -226,36 +208,20 @@ private slots:
         QCOMPARE(box(*dlg, "YearList")->count(), 3);
     }
 
-    void readFailureShowsErrorBoxAndKeepsLines()
-    {
-        auto dlg = open();
-        const QByteArray content = "08:00  03/15/2026\r\n08:00  03/16/2026\r\n07:00  03/15/2026\r\n"
-                                   "07:00  03/16/2026\r\n09:00  03/15/2026\r\n09:00  03/16/2026\r\n";
-        dlg->setLogOpener([content](const QByteArray&) {
-            return std::make_unique<MemorySource>(content, 1, content.size());
-        });
-        refresh(*dlg);
-        QCOMPARE(listed(*dlg), QStringLiteral("07:00  03/15/2026;08:00  03/15/2026;09:00  03/15/2026"));
-        QCOMPARE(
-            m_boxes.messages,
-            QStringList(QStringLiteral("An unexpected error occurred while reading %1: %2.")
-                            .arg(QFile::decodeName(m_path), QString::fromLocal8Bit(std::strerror(EIO)))));
-        QCOMPARE(m_boxes.owners[0], dlg.get());
-        QCOMPARE(m_boxes.icons[0], MessageBoxes::Icon::Critical);
-    }
-
     void chartCountsTheListedLinesByHourAndKind()
     {
-        writeLog({line("08:10:00", "ann", "LoggedOn"), line("08:20:00", "bob", "LoggedOff"),
-                  line("8:59", "bob", "TryingInvalidPasswords"),
-                  line("08:30:00", "ann", "AccountMarkedForLockUp"),
-                  line("17:00:00", "cy", "FirewallRebooted"), line("17:05:00", "cy", "NoSuchKeyword"),
-                  line("23:59:59", "dee", "AccessingFilteredSites"), line("7:00 pm", "eve", "LoggedOn"),
-                  line("25:00:00", "eve", "LoggedOn"), line("09:00:00", "fay#x", "LoggedOn"),
-                  line("10:00:00", "gus", "LoggedOn", "03/16/2026"), line("00:00:00", "hal", "LoggedOn"),
-                  line("12:00:60", "hal", "LoggedOn"), line("24:00:00", "hal", "LoggedOn"),
-                  line("12:60", "hal", "LoggedOn"), line("1:2:3", "hal", "LoggedOn"),
-                  line("12:00:", "hal", "LoggedOn")});
+        QStringList lines;
+        for (const QString& l :
+             QString("08:10:00,ann,LoggedOn;08:20:00,bob,LoggedOff;8:59,bob,TryingInvalidPasswords;"
+                     "08:30:00,ann,AccountMarkedForLockUp;17:00:00,cy,FirewallRebooted;"
+                     "17:05:00,cy,NoSuchKeyword;23:59:59,dee,AccessingFilteredSites;"
+                     "7:00 pm,eve,LoggedOn;25:00:00,eve,LoggedOn;09:00:00,fay#x,LoggedOn;"
+                     "00:00:00,hal,LoggedOn;12:00:60,hal,LoggedOn;24:00:00,hal,LoggedOn;"
+                     "12:60,hal,LoggedOn;1:2:3,hal,LoggedOn;12:00:,hal,LoggedOn")
+                 .split(';'))
+            lines << line(l.section(',', 0, 0).toLatin1(), l.section(',', 1, 1).toLatin1(),
+                          l.section(',', 2).toLatin1().constData());
+        writeLog(lines << line("10:00:00", "gus", "LoggedOn", "03/16/2026"));
         auto dialog = open();
         // "7:00 pm" puts "pm" where the date goes: not listed, not counted.
         QCOMPARE(rows(*dialog).size(), 15);
@@ -271,12 +237,8 @@ private slots:
             ++expected[std::size_t(hour)][std::size_t(kind)];
         QCOMPARE(chart->counts(), expected);
         // The bars show the same numbers.
-        auto* series = qobject_cast<QStackedBarSeries*>(chart->chart()->series().constFirst());
-        QVERIFY(series);
-        QCOMPARE(series->barSets().size(), EVENT_KIND_COUNT);
-        QCOMPARE(series->barSets().at(int(EventKind::LogOnOff))->at(8), 2.0);
-        QCOMPARE(series->barSets().at(int(EventKind::Other))->at(17), 1.0);
-        QCOMPARE(series->barSets().at(int(EventKind::LogOnOff))->at(19), 0.0);
+        const auto bars = qobject_cast<QStackedBarSeries*>(chart->chart()->series().constFirst())->barSets();
+        QCOMPARE(bars.at(int(K::LogOnOff))->at(8) + bars.at(int(K::Other))->at(17), 3.0);
 
         // Another day, another chart.
         QTest::keyClick(box(*dialog, "DayList"), Qt::Key_Down);
@@ -286,18 +248,14 @@ private slots:
         QCOMPARE(chart->counts(), expected);
     }
 
-    void filterCopyExportAndTheKeysOfTheFilterField()
+    void filterCopyAndExport()
     {
         const QStringList lines{line("08:00:00", "ann", "LoggedOn"), line("09:00:00", "bob", "LoggedOn"),
                                 line("10:00:00", "Anna", "LoggedOff"),
                                 line("11:00:00", "J\xF6rg", "LoggedOn")};
         writeLog(lines);
         auto dialog = open();
-        dialog->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
-        QTest::keyClick(dialog.get(), Qt::Key_F, Qt::ControlModifier);
         auto* field = dialog->findChild<QLineEdit*>("HistoryFilter");
-        QCOMPARE(QApplication::focusWidget(), field);
         QTest::keyClicks(field, "AN");
         QCOMPARE(rows(*dialog), QStringList({lines[0], lines[2]}));
 
@@ -315,24 +273,10 @@ private slots:
             return path;
         };
         field->clear();
-        QStringList entries;
-        for (QAction* action : list->findChild<QMenu*>()->actions())
-            entries << QString(action->text()).remove('&');
-        QCOMPARE(entries, QStringList({"Copy", "Export..."}));
         list->findChild<QMenu*>()->actions().last()->trigger();
         QCOMPARE(suggested, QStringLiteral("sorvane-history-03-15-2026.txt"));
         QCOMPARE(fileBytes(path), (lines.join('\n') + '\n').toUtf8());
         QVERIFY(m_boxes.messages.isEmpty());
-
-        // Escape empties the field first, and ends the window only from an empty field.
-        field->setFocus();
-        QTest::keyClicks(field, "x");
-        QTest::keyClick(field, Qt::Key_Escape);
-        QVERIFY(dialog->isVisible());
-        QCOMPARE(rows(*dialog).size(), 4);
-        QTest::keyClick(field, Qt::Key_Escape);
-        QVERIFY(!dialog->isVisible());
-        QCOMPARE(dialog->result(), int(QDialog::Rejected));
     }
 };
 

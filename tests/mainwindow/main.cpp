@@ -10,6 +10,6 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     int failures = runMainWindowTest(argc, argv);
     failures += runFilterTest(argc, argv);
-    failures += runDiscoveryTest(argc, argv); // last: it ends in a network namespace of its own
+    failures += runDiscoveryTest(argc, argv);
     return failures;
 }

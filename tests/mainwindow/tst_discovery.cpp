@@ -9,8 +9,6 @@
 #include <QSignalSpy>
 #include <QTimer>
 
-#include <sched.h>
-
 class DiscoveryTest : public WindowTest
 {
     Q_OBJECT
@@ -61,6 +59,9 @@ private slots:
         send(LoggedOn, "alice", ip(10, 0, 0, 7), "Staff", ip(10, 1, 0, 5));
         send(LoggedOn, "bob", ip(10, 0, 0, 9), "Staff", ip(10, 1, 0, 6));
         QTRY_COMPARE(servers(), QString("10.0.0.20 10.0.0.3 10.0.0.7 10.0.0.9").split(' '));
+        // The window that goes closes its socket.
+        m_fixture->dialog.reset();
+        QVERIFY(!m_fixture->discovery->socket().isOpen());
     }
 
     void selectionFollowsTheFirstServerAndTheViewFollowsIt()
@@ -73,31 +74,27 @@ private slots:
 
         // The operator picks 10.0.0.30; a late reply moves the selection back to the first entry,
         // and the users shown are that server's, not the previous one's.
+        const OnlineUserModel& online = m_dialog->onlineUserModel();
         pickServer("10.0.0.30");
-        QCOMPARE(m_dialog->onlineUserModel().cellText(0, 3), QByteArray("bob"));
+        QCOMPARE(online.cellText(0, 3), QByteArray("bob"));
         reply(discoveryReply(ip(10, 0, 0, 30)));
         QTRY_COMPARE(selected(), QStringLiteral("10.0.0.3"));
         QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QStringLiteral("10.0.0.3"));
-        QCOMPARE(m_dialog->onlineUserModel().rowCount(), 1);
-        QCOMPARE(m_dialog->onlineUserModel().cellText(0, 3), QByteArray("alice"));
-        // The online row keeps the date and log-on time of the event that put it there.
-        QCOMPARE(m_dialog->onlineUserModel().cellText(0, 0) + " " +
-                     m_dialog->onlineUserModel().cellText(0, 1),
-                 QByteArray("12/06/2026 09:59"));
-        QCOMPARE(child<QComboBox>("GroupFilter")->itemText(1), QStringLiteral("Staff"));
+        // The row keeps the date and log-on time of the event that put it there.
+        QCOMPARE(online.cellText(0, 3) + " " + online.cellText(0, 0) + " " + online.cellText(0, 1),
+                 QByteArray("alice 12/06/2026 09:59"));
+        QCOMPARE(online.rowCount(), 1);
 
-        // Log-ons of the newly selected server join its own list.
+        // Log-ons of the selected server join its list; the same server selected again rebuilds
+        // nothing, and the chosen group stays.
         send(LoggedOn, "carol", ip(10, 0, 0, 3), "Staff", ip(10, 1, 0, 7));
-        QTRY_COMPARE(m_dialog->onlineUserModel().rowCount(), 2);
-
-        // The same server selected again: nothing is rebuilt, and the chosen group stays.
-        auto* filter = child<QComboBox>("GroupFilter");
+        QTRY_COMPARE(online.rowCount(), 2);
         pickEntry("GroupFilter", 1);
         reply(discoveryReply(ip(10, 0, 0, 4)));
         QTRY_COMPARE(servers().size(), 3);
-        QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
-        QCOMPARE(filter->currentText(), QStringLiteral("Staff"));
-        QCOMPARE(m_dialog->onlineUserModel().rowCount(), 2);
+        QCOMPARE(selected() + ' ' + child<QComboBox>("GroupFilter")->currentText(),
+                 QString("10.0.0.3 Staff"));
+        QCOMPARE(online.rowCount(), 2);
 
         // Nothing the operator does empties the selection: Ctrl+click, Ctrl+Space, a click below.
         auto* list = child<QListWidget>("ServerList");
@@ -107,31 +104,7 @@ private slots:
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                           QPoint(item.x(), list->viewport()->height() - 2));
         QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
-        QCOMPARE(m_dialog->onlineUserModel().rowCount(), 2);
-    }
-
-    void selectTimerRunsOncePerDetectionAndRestartsOnRefresh()
-    {
-        start(300);
-        QVERIFY(!awaitDiscoverPacket().isEmpty());
-        auto* selectTimer = m_dialog->findChildren<QTimer*>().at(0);
-        QSignalSpy fired(selectTimer, &QTimer::timeout);
-        // An empty list: the field shows nothing, and is disabled all the same.
-        QVERIFY(fired.wait(2000));
-        QCOMPARE(child<QLineEdit>("SelectedServerField")->text(), QString());
-        QVERIFY(!child<QLineEdit>("SelectedServerField")->isEnabled());
-
-        fired.clear();
-        send(LoggedOn, "alice", ip(10, 0, 0, 3), "Staff", ip(10, 1, 0, 5));
-        QTRY_COMPARE(servers().size(), 1);
-        auto* refresh = child<QPushButton>("Refresh Server List");
-        QTest::mouseClick(refresh, Qt::LeftButton);
-        QTest::mouseClick(refresh, Qt::LeftButton);
-        QVERIFY(fired.wait(2000));
-        QVERIFY(!fired.wait(900));
-        QCOMPARE(fired.size(), 1);
-        QCOMPARE(selected(), QStringLiteral("10.0.0.3"));
-        QCOMPARE(servers().size(), 1); // a refresh removes nothing
+        QCOMPARE(online.rowCount(), 2);
     }
 
     void refreshFailingWhileTheSelectionTimerFiresDoesNotFreeze()
@@ -182,6 +155,8 @@ private slots:
         QCOMPARE(eventSocketOpen, QList<bool>({false, false, false}));
         QVERIFY(m_fixture->monitor->intake().isTaking());
         QVERIFY(!m_fixture->discovery->socket().isOpen());
+        int step = 0;
+        QVERIFY(m_fixture->discovery->OpenDiscoverySocket(&step) && !m_fixture->discovery->socket().isOpen());
 
         m_fixture->lookup.resolve = [](const char*) { return true; };
         m_fixture->lookup.getName = [](char*, std::size_t) {
@@ -191,17 +166,12 @@ private slots:
         m_fixture->boxes.messages.clear();
         m_dialog->refreshServerList();
         QCOMPARE(m_fixture->boxes.messages.first(), QStringLiteral("Auto4"));
-    }
 
-    // A send that fails. Last of all: it moves this process into a network namespace of its own,
-    // with no route anywhere.
-    void unreachableDiscoveryTargetFailsToStartAndNothingHangs()
-    {
-        if (::unshare(CLONE_NEWNET) != 0)
-            QSKIP("cannot create a network namespace here (needs root)");
-        m_fixture = std::make_unique<MonitorFixture>();
-        m_fixture->endpoints.discoveryAddress = 0x0AFFFF01; // 10.255.255.1: no route in this namespace
+        // A send that fails (UDP has no port 0) closes the socket it opened; events still come.
+        m_fixture->lookup = HostLookup{HostLookup::system().getName, [](const char*) { return true; }};
+        m_fixture->endpoints.discoveryPort = 0;
         m_fixture->rebuild();
+        m_fixture->boxes.messages.clear();
         m_fixture->dialog->startUp();
         QCOMPARE(m_fixture->boxes.messages,
                  QStringList({"StartAutoDetection failed", "Unable to proceed with autodetection...."}));
