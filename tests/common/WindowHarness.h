@@ -9,24 +9,16 @@
 #include "mainwindow/MainWindow.h"
 #include "net/Endpoint.h"
 
-#include <QAbstractItemView>
-#include <QApplication>
-#include <QByteArray>
 #include <QComboBox>
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <climits>
-#include <memory>
-
-// A monitor window on loopback ports of its own, with its log in a temporary folder. The
-// discovery request goes to the loopback broadcast address, never to the network. A test may
-// change the endpoints, options or host lookup and rebuild().
+// A monitor window on loopback ports of its own, its log in a temporary folder, discovery to the
+// loopback broadcast address. A test may change the endpoints, options or host lookup and rebuild().
 struct MonitorFixture {
     QTemporaryDir dir;
     RecordingBoxes boxes;
-    // The firewall servers' end: discovery port, and the sender of events.
     LoopbackPeer firewall{0, INADDR_ANY};
     EndpointSettings endpoints;
     DialogOptions options;
@@ -62,35 +54,18 @@ struct MonitorFixture {
                        [this](const char* name) { return lookup.resolve(name); }});
         dialog = std::make_unique<MainWindow>(options, *monitor, *discovery, boxes);
     }
-    // The window as the program starts it.
-    MainWindow* start()
-    {
-        dialog->startUp();
-        dialog->show();
-        return dialog.get();
-    }
+    MainWindow* start() { return dialog->startUp(), dialog->show(), dialog.get(); }
     QByteArray logPath() const { return QFile::encodeName(dir.filePath(QStringLiteral("userfile"))); }
-    void send(const QByteArray& datagram)
-    {
-        firewall.sendTo(endpoints.eventPort, datagram);
-        ++sent;
-    }
-    // Until the event list holds every event sent (or `cap` of them).
-    bool waitForEvents(int cap = INT_MAX) const
-    {
-        return QTest::qWaitFor(
-            [this, cap] { return dialog->eventModel().rowCount() == std::min(sent, cap); });
-    }
+    void send(const QByteArray& datagram) { firewall.sendTo(endpoints.eventPort, datagram), ++sent; }
 };
 
-// The code a step script names: a word in the firewalls' code order, or a number; any other word
-// stops the test.
+// A step script's event code: a number, or a word in the firewalls' code order; no other word.
 inline quint32 eventCode(const QString& word)
 {
-    const QStringList words =
-        QStringLiteral("on off locked names pw disabled reboot sites marked expired").split(' ');
     bool number = false;
     const quint32 code = word.toUInt(&number);
+    const QStringList words =
+        QString("on off locked names pw disabled reboot sites marked expired").split(' ');
     if (!number && !words.contains(word))
         qFatal("unknown word in a step script: %s", qPrintable(word));
     return number ? code : quint32(words.indexOf(word));
@@ -126,12 +101,17 @@ protected:
         m_fixture->send(eventDatagram(quint8(code), user, group, address, server));
     }
 
-    bool waitForEvents(int cap = INT_MAX) const { return m_fixture->waitForEvents(cap); }
+    // Until the event list holds every event sent (or `cap` of them).
+    bool waitForEvents(int cap = INT_MAX) const
+    {
+        return QTest::qWaitFor(
+            [=] { return m_fixture->dialog->eventModel().rowCount() == std::min(m_fixture->sent, cap); });
+    }
 
     QStringList servers() const { return column(child<QListWidget>("ServerList"), 0); }
     QString selected() const
     {
-        const QList<QListWidgetItem*> items = child<QListWidget>("ServerList")->selectedItems();
+        const auto items = child<QListWidget>("ServerList")->selectedItems();
         return items.isEmpty() ? QString() : items.first()->text();
     }
 
@@ -139,7 +119,7 @@ protected:
     void pickServer(const QString& text)
     {
         auto* list = child<QListWidget>("ServerList");
-        const QList<QListWidgetItem*> items = list->findItems(text, Qt::MatchExactly);
+        const auto items = list->findItems(text, Qt::MatchExactly);
         QVERIFY(!items.isEmpty());
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(items.first()).center());
     }
