@@ -160,7 +160,7 @@ private slots:
         // The log file is resolved once, against the current directory.
         QCOMPARE(parseCommandLine({"sorvane", "--settings", file, "--discovery-target",
                                    "127.255.255.255:41019", "--log-file", "demo/userfile", "--forward",
-                                   "udp://127.0.0.1:514", "--forward", "tls://Collector.example:6514"},
+                                   "udp://127.0.0.1", "--forward", "tls://Collector.example"},
                                   settings),
                  -1);
         QCOMPARE(settings.endpoints.discoveryPort, quint16(41019));
