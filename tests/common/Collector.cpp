@@ -117,19 +117,13 @@ chmod 600 client.key)"});
 
 void Collector::stop(int signal)
 {
-    kill(SIGCONT);
-    kill(signal);
+    if (m_process && m_process->state() == QProcess::Running)
+        ::kill(pid_t(m_process->processId()), signal);
     if (m_process && !m_process->waitForFinished(10000)) {
         m_process->kill();
         m_process->waitForFinished();
     }
     m_process.reset();
-}
-
-void Collector::kill(int signal) const
-{
-    if (m_process && m_process->state() == QProcess::Running)
-        ::kill(pid_t(m_process->processId()), signal);
 }
 
 QByteArray Collector::written() const
@@ -156,12 +150,10 @@ QList<QJsonObject> Collector::messages() const
     return list;
 }
 
-QList<int> Collector::numbers(const QString& input) const
+QList<int> Collector::numbers() const
 {
     QList<int> list;
-    for (const QJsonObject& message : messages()) {
-        if (input.isEmpty() || message.value("inputname").toString() == input)
-            list << message.value("msg").toString().section(' ', 2, 2).mid(1).toInt();
-    }
+    for (const QJsonObject& message : messages())
+        list << message.value("msg").toString().section(' ', 2, 2).mid(1).toInt();
     return list;
 }

@@ -22,8 +22,6 @@ public:
     QString start();
     // Ends it with `signal`; the ports stay its own for the next start().
     void stop(int signal = SIGTERM);
-    // SIGSTOP freezes the process (its sockets stay open, nothing is read), SIGCONT thaws it.
-    void kill(int signal) const;
 
     const quint16 udpPort, tcpPort, tlsPort, pinnedPort;
     QString file(const QString& name) const { return m_dir + '/' + name; }
@@ -31,8 +29,8 @@ public:
     // The messages written so far, parsed, and their count.
     QList<QJsonObject> messages() const;
     int count() const { return int(written().count('\n')); }
-    // The N of each user uN in the messages (from `input` only, when named), in the order written.
-    QList<int> numbers(const QString& input = {}) const;
+    // The N of each user uN in the messages, in the order written.
+    QList<int> numbers() const;
 
 private:
     QByteArray written() const;

@@ -121,7 +121,7 @@ private slots:
                 got << received[int(i)].value(key).toString();
             QCOMPARE(got, QStringList({port == m_collector->udpPort ? "imudp" : "imtcp",
                                        QString::number(int(eventCodeInfo(r.EventCode).severity)),
-                                       ARRIVAL_TEXT, QHostAddress(r.ServerIPAddress).toString(),
+                                       ARRIVAL_TEXT, QString(FormatIPAddress(r.ServerIPAddress)),
                                        r.EventCode < EVENT_CODE_COUNT ? eventKeyword(r.EventCode) : "Unknown",
                                        QString::fromUtf8(eventSyslogMessage(r, ARRIVAL_TEXT))}));
         }
