@@ -72,7 +72,7 @@ private slots:
         // An offset with minutes, so that the timestamp's offset is checked in full.
         qputenv("TZ", "NST3:30");
         tzset();
-        m_collector = std::make_unique<Collector>(m_dir.filePath("shared"), true);
+        m_collector = std::make_unique<Collector>(m_dir.filePath("shared"));
         QCOMPARE(m_collector->start(), QString());
         QCOMPARE(
             readClientIdentity(m_collector->file("client.pem"), m_collector->file("client.key"), m_identity),

@@ -129,7 +129,7 @@ private slots:
         // One collector that is not there yet, and one that refuses a client without a certificate.
         const quint16 later = freeTcpPort();
         const QString refused = QStringLiteral("tcp://127.0.0.1:%1").arg(later);
-        Collector collector(m_dir.filePath("client-certificates"), true);
+        Collector collector(m_dir.filePath("client-certificates"));
         QCOMPARE(collector.start(), QString());
         const QString uncertified = QStringLiteral("tls://127.0.0.1:%1").arg(collector.tlsPort);
         settings.forward.targets = {*parseForwardUrl(refused), *parseForwardUrl(uncertified)};
