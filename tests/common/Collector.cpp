@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/Collector.h"
 
-#include "common/Files.h"
 #include "common/LoopbackPeer.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QJsonDocument>
 #include <QTcpServer>
@@ -37,64 +35,47 @@ quint16 freeTcpPort()
     return server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
 }
 
-Collector::Collector(const QString& dir, bool clientCertificates)
-    : udpPort(freeUdpPort()), tcpPort(freeTcpPort()), tlsPort(freeTcpPort()),
-      pinnedPort(clientCertificates ? freeTcpPort() : 0), m_dir(dir)
+Collector::Collector(const QString& dir)
+    : udpPort(freeUdpPort()), tcpPort(freeTcpPort()), tlsPort(freeTcpPort()), pinnedPort(freeTcpPort()),
+      m_dir(dir)
 {
-    const QString auth = clientCertificates
-                             ? R"(streamDriver.authMode="x509/name" permittedPeer=["sorvane-client"])"
-                             : R"(streamDriver.authMode="anon")";
     QDir().mkpath(m_dir + "/work");
-    writeFileBytes(
-        file("rsyslog.conf"),
-        QString(R"(global(workDirectory="%1/work" processInternalMessages="on"
-       defaultNetstreamDriverCAFile="%1/ca.pem" defaultNetstreamDriverCertFile="%1/collector.pem"
-       defaultNetstreamDriverKeyFile="%1/collector.key")
+    const QString tls = R"(streamDriver.name="gtls" streamDriver.mode="1" streamDriver.authMode="x509/name"
+      permittedPeer=["sorvane-client"])";
+    const QString config = R"(
+global(workDirectory="%1/work" processInternalMessages="on" defaultNetstreamDriverCAFile="%1/ca.pem"
+       defaultNetstreamDriverCertFile="%1/collector.pem" defaultNetstreamDriverKeyFile="%1/collector.key")
 # One worker: messages are written in the order taken.
 main_queue(queue.workerThreads="1")
 module(load="imudp")
 module(load="imtcp")
-# Room for a burst of datagrams: UDP has no flow control.
-input(type="imudp" address="127.0.0.1" port="%2" ruleset="in" rcvbufSize="4m")
+input(type="imudp" address="127.0.0.1" port="%2" ruleset="in")
 input(type="imtcp" address="127.0.0.1" port="%3" ruleset="in")
-input(type="imtcp" address="127.0.0.1" port="%4" ruleset="in" streamDriver.name="gtls"
-      streamDriver.mode="1" %5)
-%6
+input(type="imtcp" address="127.0.0.1" port="%4" ruleset="in" %6)
+input(type="imtcp" address="127.0.0.1" port="%5" ruleset="in" %6
+      streamDriver.certFile="%1/self.pem" streamDriver.keyFile="%1/self.key")
 template(name="json" type="string" string="%jsonmesg%\n")
 ruleset(name="in") { action(type="omfile" file="%1/messages.json" template="json") }
-*.* action(type="omfile" file="%1/rsyslog-internal.log")
-)")
-            .arg(m_dir, QString::number(udpPort), QString::number(tcpPort), QString::number(tlsPort), auth,
-                 clientCertificates ? QString(R"(input(type="imtcp" address="127.0.0.1" port="%1" ruleset="in"
-      streamDriver.name="gtls" streamDriver.mode="1" %2
-      streamDriver.certFile="%3/self.pem" streamDriver.keyFile="%3/self.key"))")
-                                          .arg(QString::number(pinnedPort), auth, m_dir)
-                                    : QString())
-            .toUtf8());
+)";
+    writeFileBytes(
+        file("rsyslog.conf"),
+        config.arg(m_dir).arg(udpPort).arg(tcpPort).arg(tlsPort).arg(pinnedPort).arg(tls).toUtf8());
 }
 
 QString Collector::start()
 {
     if (!QFile::exists(file("ca.pem"))) {
         // A CA, and a certificate it issued for the address 127.0.0.1 only (no host name).
-        QProcess openssl;
-        openssl.setWorkingDirectory(m_dir);
-        openssl.setProcessChannelMode(QProcess::MergedChannels);
-        openssl.start("sh", {"-ec", R"(ec="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
-openssl req -x509 $ec -days 2 -keyout ca.key -out ca.pem -subj "/CN=Sorvane Test CA" \
-    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
-openssl req $ec -keyout collector.key -out collector.csr -subj /CN=collector
-printf 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n' >collector.ext
-openssl x509 -req -in collector.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
-    -extfile collector.ext -out collector.pem
-# A client certificate of the CA, and a self-signed collector certificate for no name at all.
-openssl req $ec -keyout client.key -out client.csr -subj /CN=sorvane-client
-printf 'extendedKeyUsage=clientAuth\nbasicConstraints=CA:FALSE\n' >client.ext
-openssl x509 -req -in client.csr -CA ca.pem -CAkey ca.key -days 2 -extfile client.ext -out client.pem
-openssl req -x509 $ec -days 2 -keyout self.key -out self.pem -subj /CN=self-signed
-chmod 600 client.key)"});
-        if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
-            return "openssl failed: " + QString::fromLocal8Bit(openssl.readAll());
+        const QString script =
+            R"(cd "$0"; ec="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
+openssl req -x509 $ec -keyout ca.key -out ca.pem -subj "/CN=Sorvane Test CA"
+signed="openssl req -x509 $ec -CA ca.pem -CAkey ca.key -addext basicConstraints=CA:FALSE"
+$signed -keyout collector.key -out collector.pem -subj /CN=collector -addext subjectAltName=IP:127.0.0.1
+$signed -keyout client.key -out client.pem -subj /CN=sorvane-client
+openssl req -x509 $ec -keyout self.key -out self.pem -subj /CN=self-signed
+chmod 600 client.key)";
+        if (QProcess::execute("sh", {"-ec", script, m_dir}) != 0)
+            return "openssl failed";
     }
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
@@ -102,39 +83,25 @@ chmod 600 client.key)"});
     m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     m_process->start("/usr/sbin/rsyslogd",
                      {"-n", "-f", m_dir + "/rsyslog.conf", "-i", m_dir + "/rsyslog.pid"});
-    const QDeadlineTimer deadline(20000);
-    while (!bound("udp", udpPort, "07") || !bound("tcp", tcpPort, "0A") || !bound("tcp", tlsPort, "0A") ||
-           (pinnedPort != 0 && !bound("tcp", pinnedPort, "0A"))) {
-        if (m_process->state() == QProcess::NotRunning || deadline.hasExpired()) {
-            stop();
-            return "rsyslogd did not start (scripts/setup.sh installs it): " +
-                   QString::fromLocal8Bit(fileBytes(file("rsyslog.out")));
-        }
-        QTest::qWait(20);
-    }
-    return {};
+    auto listening = [this] {
+        return bound("udp", udpPort, "07") && bound("tcp", tcpPort, "0A") && bound("tcp", tlsPort, "0A") &&
+               bound("tcp", pinnedPort, "0A");
+    };
+    if (QTest::qWaitFor([&] { return m_process->state() == QProcess::NotRunning || listening(); }, 20000) &&
+        listening())
+        return {};
+    stop();
+    return "rsyslogd did not start (scripts/setup.sh installs it): " +
+           QString::fromLocal8Bit(fileBytes(file("rsyslog.out")));
 }
 
 void Collector::stop(int signal)
 {
-    kill(SIGCONT);
-    kill(signal);
-    if (m_process && !m_process->waitForFinished(10000)) {
-        m_process->kill();
-        m_process->waitForFinished();
-    }
-    m_process.reset();
-}
-
-void Collector::kill(int signal) const
-{
-    if (m_process && m_process->state() == QProcess::Running)
+    if (m_process && m_process->state() == QProcess::Running) {
         ::kill(pid_t(m_process->processId()), signal);
-}
-
-QByteArray Collector::written() const
-{
-    return QFile::exists(file("messages.json")) ? fileBytes(file("messages.json")) : QByteArray();
+        m_process->waitForFinished(10000);
+    }
+    m_process.reset(); // kills it if it still runs
 }
 
 QList<QJsonObject> Collector::messages() const
@@ -143,25 +110,20 @@ QList<QJsonObject> Collector::messages() const
     const QList<QByteArray> lines = written().split('\n');
     // The last piece follows the last line's end: nothing, or a line still being written.
     for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        // A collector killed mid-line leaves it torn, and the restarted one writes on after it.
         QJsonObject message = parseMessage(lines[i]);
-        // A collector killed in the middle of a line leaves it torn, and the restarted one writes
-        // its first message on after it: that message is the line's last object.
-        const qsizetype key = message.isEmpty() ? lines[i].lastIndexOf("\"msg\"") : -1;
-        const qsizetype start = key > 0 ? lines[i].lastIndexOf('{', key) : -1;
-        if (start > 0)
-            message = parseMessage(lines[i].mid(start));
+        if (message.isEmpty())
+            message = parseMessage(lines[i].mid(lines[i].lastIndexOf('{', lines[i].lastIndexOf("\"msg\""))));
         if (!message.isEmpty())
             list << message;
     }
     return list;
 }
 
-QList<int> Collector::numbers(const QString& input) const
+QList<int> Collector::numbers() const
 {
     QList<int> list;
-    for (const QJsonObject& message : messages()) {
-        if (input.isEmpty() || message.value("inputname").toString() == input)
-            list << message.value("msg").toString().section(' ', 2, 2).mid(1).toInt();
-    }
+    for (const QJsonObject& message : messages())
+        list << message.value("msg").toString().section(' ', 2, 2).mid(1).toInt();
     return list;
 }

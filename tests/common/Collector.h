@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "common/Files.h"
+
 #include <QJsonObject>
 #include <QProcess>
 
@@ -9,21 +11,18 @@
 
 // A real rsyslogd of the test's own, never the system's: its files under `dir`, free loopback ports
 // only (UDP, TCP, TLS with a CA of its own), no /dev/log. Each message it takes becomes one line of
-// JSON. Killed along with a killed test. With `clientCertificates`, both TLS ports take only a client
-// with the CA's certificate for "sorvane-client" (file client.pem, client.key), and the pinned port
-// shows a self-signed certificate (self.pem).
+// JSON. Killed along with a killed test. Both TLS ports take only a client with the CA's certificate
+// for "sorvane-client" (client.pem, client.key); the pinned port shows a self-signed one (self.pem).
 class Collector
 {
 public:
-    explicit Collector(const QString& dir, bool clientCertificates = false);
+    explicit Collector(const QString& dir);
     ~Collector() { stop(); }
 
     // Starts it and waits until every port listens; the reason when it does not (empty when it does).
     QString start();
     // Ends it with `signal`; the ports stay its own for the next start().
     void stop(int signal = SIGTERM);
-    // SIGSTOP freezes the process (its sockets stay open, nothing is read), SIGCONT thaws it.
-    void kill(int signal) const;
 
     const quint16 udpPort, tcpPort, tlsPort, pinnedPort;
     QString file(const QString& name) const { return m_dir + '/' + name; }
@@ -31,11 +30,11 @@ public:
     // The messages written so far, parsed, and their count.
     QList<QJsonObject> messages() const;
     int count() const { return int(written().count('\n')); }
-    // The N of each user uN in the messages (from `input` only, when named), in the order written.
-    QList<int> numbers(const QString& input = {}) const;
+    // The N of each user uN in the messages, in the order written.
+    QList<int> numbers() const;
 
 private:
-    QByteArray written() const;
+    QByteArray written() const { return fileBytes(file("messages.json")); }
 
     QString m_dir;
     std::unique_ptr<QProcess> m_process;

@@ -52,36 +52,26 @@ private slots:
         QCOMPARE(eventMessage(EVENT_CODE_COUNT), " Unknown event " + QByteArray::number(EVENT_CODE_COUNT));
     }
 
-    void addressesAndPortsAreReadStrictly_data()
-    {
-        // "ADDRESS[:PORT]" with a default port; 0 for none means the port is required.
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("defaultPort");
-        QTest::addColumn<QString>("read"); // "address:port" in host order, or empty when refused
-        const auto row = [](const char* text, int defaultPort, const char* read = "") {
-            QTest::newRow(text) << QString::fromLatin1(text) << defaultPort << QString::fromLatin1(read);
-        };
-        row("127.255.255.255:40000", 1019, "7fffffff:40000");
-        row("255.255.255.255", 1019, "ffffffff:1019");
-        row("0.0.0.0:65535", 0, "0:65535");
-        row("10.0.0.1", 0);
-        const QString refused =
-            "|127.0.0|127.0.0.1.1|127.0.0.256|127..0.1|127.0.0.1:|127.0.0.1:0|127.0.0.1:65536|"
-            "127.0.0.1:1:2|127.0.0.1:+80| 127.0.0.1|127.0.0.010|0x7f.0.0.1|127.1";
-        for (const QString& text : refused.split('|'))
-            QTest::newRow(qPrintable(text)) << text << 1019 << QString();
-    }
-
     void addressesAndPortsAreReadStrictly()
     {
-        QFETCH(QString, text);
-        QFETCH(int, defaultPort);
-        QFETCH(QString, read);
-        quint32 address = 0x01020304;
-        quint16 port = 7;
-        // A refused text leaves both untouched.
-        QCOMPARE(parseAddressPort(text, address, port, static_cast<quint16>(defaultPort)), !read.isEmpty());
-        QCOMPARE(QStringLiteral("%1:%2").arg(address, 0, 16).arg(port), read.isEmpty() ? "1020304:7" : read);
+        // "ADDRESS[:PORT]" with a default port (0: one is required): whether it is read, and the address (in
+        // host order) and port after it; a refused text leaves both untouched.
+        const auto read = [](const QString& text, quint16 defaultPort) {
+            quint32 address = 0x01020304;
+            quint16 port = 7;
+            const bool ok = parseAddressPort(text, address, port, defaultPort);
+            return QStringLiteral("%1 %2:%3").arg(ok).arg(address, 0, 16).arg(port);
+        };
+        QCOMPARE(read("127.255.255.255:40000", 1019), "1 7fffffff:40000");
+        QCOMPARE(read("255.255.255.255", 1019), "1 ffffffff:1019");
+        QCOMPARE(read("0.0.0.0:65535", 0), "1 0:65535");
+        QCOMPARE(read("10.0.0.1", 0), "0 1020304:7");
+        for (const QString& text :
+             QStringLiteral("|127.0.0|127.0.0.1.1|127.0.0.256|127..0.1|127.0.0.1:|127.0.0.1:0|"
+                            "127.0.0.1:65536|127.0.0.1:1:2|127.0.0.1:+80| 127.0.0.1|"
+                            "127.0.0.010|0x7f.0.0.1|127.1")
+                 .split('|'))
+            QVERIFY2(read(text, 1019) == "0 1020304:7", qPrintable(text));
     }
 
     void allowedSendersAreAddressesAndBlocks()
@@ -89,11 +79,8 @@ private slots:
         AllowList list;
         QVERIFY(list.allows(0x01020304)); // empty: every sender
         QString bad;
-        for (const char* junk :
-             {"", "10.0.0.0/33", "10.0.0.0/", "10.0.0.1,,10.0.0.2", "10.0.0.0/+8", "host"}) {
-            QVERIFY2(!list.parse(QString::fromLatin1(junk), &bad), junk);
-            QVERIFY(list.isEmpty());
-        }
+        for (const char* junk : {"", "10.0.0.0/33", "10.0.0.0/", "10.0.0.1,,10.0.0.2", "10.0.0.0/+8", "host"})
+            QVERIFY2(!list.parse(QString::fromLatin1(junk), &bad) && list.isEmpty(), junk);
         QCOMPARE(bad, QStringLiteral("host"));
         QVERIFY(list.parse(QStringLiteral(" 10.1.0.0/16 , 192.168.1.7,172.16.0.1/0")));
         QCOMPARE(list.text(), QStringLiteral("10.1.0.0/16, 192.168.1.7, 172.16.0.1/0"));
@@ -105,51 +92,38 @@ private slots:
             QCOMPARE(list.allows(address), allowed.contains(address));
     }
 
-    // Events "CODE USER SERVER" (CODE a keyword or a number; USER and SERVER as walk() names them),
-    // then who is online.
-    void eventsDecideWhoIsOnline_data()
-    {
-        QTest::addColumn<QString>("events");
-        QTest::addColumn<QString>("online");
-        const auto row = [](const char* name, const char* events, const char* online) {
-            QTest::newRow(name) << events << online;
-        };
-        row("each removal, from any server",
-            "LoggedOn 1 3; LoggedOn 2 3; LoggedOn 3 3; LoggedOn 4 3; LoggedOff 1 3;"
-            "AccountMarkedForLockUp 2 20; AccessTimeExpired 3 3; LoggedOff 9 3",
-            "4@3");
-        row("a reboot removes its own server's users",
-            "LoggedOn 1 3; LoggedOn 2 20; LoggedOn 3 3; FirewallRebooted 0 20; FirewallRebooted 0 9;"
-            "LoggedOn 4 20",
-            "1@3 3@3 4@20");
-        row("a log-on again moves to the end, at the last server",
-            "LoggedOn 1 3; LoggedOn 12 20; LoggedOn 2 20; LoggedOn 1 20; FirewallRebooted 0 3",
-            "12@20 2@20 1@20");
-        row("failed attempts and other codes change nothing",
-            "LoggedOn 1 3; LoggedOn 2 20; TryingInvalidPasswords 1 3; TryingInvalidPasswords 2 3;"
-            "AccountLockedUp 1 20; TryingInvalidUserNames 2 20; AccountIsDisabled 1 3;"
-            "AccessingFilteredSites 2 9; 12 1 3; 255 2 20",
-            "1@3 2@20");
-    }
-
     void eventsDecideWhoIsOnline()
     {
-        QFETCH(QString, events);
-        QFETCH(QString, online);
-        OnlineUsers users;
-        for (const QString& event : events.split(';')) {
-            const QStringList w = event.trimmed().split(' ');
-            EventRecord record;
-            bool number = false;
-            record.EventCode = w[0].toUInt(&number);
-            while (!number && record.EventCode < EVENT_CODE_COUNT && w[0] != eventKeyword(record.EventCode))
-                ++record.EventCode;
-            QVERIFY2(number || record.EventCode < EVENT_CODE_COUNT, qPrintable(w[0]));
-            record.IPAddress = ip(10, 1, 0, quint8(w[1].toUInt()));
-            record.ServerIPAddress = ip(10, 0, 0, quint8(w[2].toUInt()));
-            users.apply(record);
+        // "EVENTS=ONLINE": events "CODE USER SERVER" (CODE a keyword or a number; USER and SERVER as walk()
+        // names them). Each removal, from any server; a reboot removes its own server's users; a log-on
+        // again moves to the end, at the last server; failed attempts and other codes change nothing.
+        for (const char* row :
+             {"LoggedOn 1 3; LoggedOn 2 3; LoggedOn 3 3; LoggedOn 4 3; LoggedOff 1 3;"
+              "AccountMarkedForLockUp 2 20; AccessTimeExpired 3 3; LoggedOff 9 3=4@3",
+              "LoggedOn 1 3; LoggedOn 2 20; LoggedOn 3 3; FirewallRebooted 0 20; FirewallRebooted 0 9;"
+              "LoggedOn 4 20=1@3 3@3 4@20",
+              "LoggedOn 1 3; LoggedOn 12 20; LoggedOn 2 20; LoggedOn 1 20; FirewallRebooted 0 3=12@20 2@20 "
+              "1@20",
+              "LoggedOn 1 3; LoggedOn 2 20; TryingInvalidPasswords 1 3; TryingInvalidPasswords 2 3;"
+              "AccountLockedUp 1 20; TryingInvalidUserNames 2 20; AccountIsDisabled 1 3;"
+              "AccessingFilteredSites 2 9; 12 1 3; 255 2 20=1@3 2@20"}) {
+            const QStringList events = QString(row).section('=', 0, 0).split(';');
+            OnlineUsers users;
+            for (const QString& event : events) {
+                const QStringList w = event.trimmed().split(' ');
+                EventRecord record;
+                bool number = false;
+                record.EventCode = w[0].toUInt(&number);
+                while (!number && record.EventCode < EVENT_CODE_COUNT &&
+                       w[0] != eventKeyword(record.EventCode))
+                    ++record.EventCode;
+                QVERIFY2(number || record.EventCode < EVENT_CODE_COUNT, qPrintable(w[0]));
+                record.IPAddress = ip(10, 1, 0, quint8(w[1].toUInt()));
+                record.ServerIPAddress = ip(10, 0, 0, quint8(w[2].toUInt()));
+                users.apply(record);
+            }
+            QCOMPARE(walk(users.table()), QString(row).section('=', 1));
         }
-        QCOMPARE(walk(users.table()), online);
     }
 };
 

@@ -29,34 +29,25 @@ EventRecord record(const QByteArray& time, const QByteArray& date, const QByteAr
     return r;
 }
 
-QByteArrayList toList(const std::vector<QByteArray>& lines)
+std::vector<QByteArray> referenceSearch(const QByteArray& data, const QByteArray& key)
 {
-    return QByteArrayList(lines.begin(), lines.end());
-}
-
-QByteArrayList referenceSearch(const QByteArray& data, const QByteArray& key)
-{
-    QByteArrayList found;
-    for (const std::string& line : referenceLines(std::string_view(data.constData(), data.size()),
-                                                  std::string_view(key.constData(), key.size())))
-        found << QByteArray::fromStdString(line);
+    std::vector<QByteArray> found;
+    for (const std::string& line : referenceLines(data.toStdString(), key.toStdString()))
+        found.push_back(QByteArray::fromStdString(line));
     return found;
 }
 
-// A log of several blocks: writer lines mixed with every kind of line the rules treat specially,
-// matches cut by the block ends that a file read sees, and one line longer than a block.
-// In the kinds, "|" pads the text before it to 149 characters and "^" to 145.
+// A log of several blocks: writer lines mixed with every kind of line the rules treat specially, matches
+// cut by a file read's block ends, one line longer than a block. "|" pads the text before it to 149, "^" to
+// 145.
 QByteArray generatedLog()
 {
-    const QByteArray kinds[] = {"#{t}  {d}",
-                                "{t}  {d}#note",
-                                "{t}  {d}  1.2.3.4  a#b  LoggedOn",
-                                "{t} x  {d}  1.2.3.4",
-                                "  {d}  1.2.3.4  u  LoggedOff",
-                                "",
-                                "{t}  {d}  |{t}  {d}  second piece",
-                                "{t}  x^{d}  straddles a piece end",
-                                "{t}\t{d}\v\xE9\xFF\f1.2.3.4\r{d}"};
+    const QByteArrayList kinds =
+        QByteArray("#{t}  {d}\n{t}  {d}#note\n{t}  {d}  1.2.3.4  a#b  LoggedOn\n"
+                   "{t} x  {d}  1.2.3.4\n  {d}  1.2.3.4  u  LoggedOff\n\n"
+                   "{t}  {d}  |{t}  {d}  second piece\n{t}  x^{d}  straddles a piece end\n"
+                   "{t}\t{d}\v\xE9\xFF\f1.2.3.4\r{d}")
+            .split('\n');
     const QByteArray dates[] = {KEY, KEY, "12/06/1999", "12/05/99", "05/12/1999"};
     const auto pad = [](QByteArray text, char mark, int length) {
         const qsizetype at = text.indexOf(mark);
@@ -77,7 +68,7 @@ QByteArray generatedLog()
                 data += pad("09:00:00  " + KEY + "  long|", '|', 149).repeated(BLOCK / 149 + 10) + "tail  " +
                         KEY + "\r\n";
         } else {
-            QByteArray line = kinds[random.bounded(int(std::size(kinds)))];
+            QByteArray line = kinds[random.bounded(int(kinds.size()))];
             line.replace("{t}", QByteArray::number(random.bounded(100000)))
                 .replace("{d}", dates[random.bounded(5)]);
             data += pad(pad(line, '|', 149), '^', 145) + (random.bounded(4) ? "\r\n" : "\n");
@@ -96,88 +87,64 @@ class LogTest : public QObject
     QTemporaryDir m_dir;
 
 private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
 
     void linesAreWrittenByteForByteAndRotationAndCutLines()
     {
         const QString file = path("userfile");
         const QByteArray name = QFile::encodeName(file);
         QCOMPARE(AppendLogLine(name, record("08:15:02", KEY, "alice", LoggedOn)), 0);
-        QCOMPARE(AppendLogLine(name, record("08:16:40", "", "bob", AccountMarkedForLockUp, 0x0700000A)), 0);
         // No datagram may forge a second line; every other byte goes through as it came.
         QCOMPARE(AppendLogLine(name, record("08:17\r\n00", "12/05\r1999", "ev\nil#\xE9\xFF\x01", 200, 0)), 0);
-        // A log is readable by its owner and group only; one that exists keeps its mode.
+        // A log is readable by its owner and group only.
         QCOMPARE(QFile::permissions(file) & 0x0777, QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
-        QVERIFY(QFile::setPermissions(file, QFile::permissions(file) | QFile::ReadOther));
-        QCOMPARE(AppendLogLine(name, record("08:18", KEY, "more")), 0);
-        QVERIFY(QFile::permissions(file) & QFile::ReadOther);
         QCOMPARE(fileBytes(file), QByteArray("08:15:02  12/05/1999  192.168.1.10  alice  LoggedOn\r\n"
-                                             "08:16:40    10.0.0.7  bob  AccountMarkedForLockUp\r\n"
-                                             "08:17??00  12/05?1999  0.0.0.0  ev?il#\xE9\xFF\x01  \r\n"
-                                             "08:18  12/05/1999  192.168.1.10  more  LoggedOn\r\n"));
+                                             "08:17??00  12/05?1999  0.0.0.0  ev?il#\xE9\xFF\x01  \r\n"));
 
         // Below a regular file, so that it fails even for root.
-        QVERIFY(writeFileBytes(path("plain"), "x"));
         int error = 0;
-        QCOMPARE(appendLogText(QFile::encodeName(path("plain")) + "/userfile", "lost\r\n", &error), -1);
+        QCOMPARE(appendLogText(name + "/userfile", "lost\r\n", &error), -1);
         QCOMPARE(error, ENOTDIR);
-        error = 0; // told only of a failure
+        // Told only of a failure: a write that works leaves the error untouched.
         QCOMPARE(appendLogText(QFile::encodeName(path("good")), "", &error), 0);
-        QCOMPARE(error, 0);
+        QCOMPARE(error, ENOTDIR);
 
         // A log moved away by rotation starts again under its name.
         QVERIFY(QFile::rename(file, path("userfile.1")));
         QCOMPARE(AppendLogLine(name, record("3", KEY, "new")), 0);
         QCOMPARE(fileBytes(file), QByteArray("3  12/05/1999  192.168.1.10  new  LoggedOn\r\n"));
         // A line cut short is ended before the next one.
-        for (const auto& [before, mended] : {std::pair<QByteArray, QByteArray>{"ali", "ali\r\n"},
-                                             {"ali\r", "ali\r\n"},
-                                             {"elsewhere\n", "elsewhere\n"}}) {
+        for (const QByteArray before : {"ali", "ali\r", "elsewhere\n"}) {
             QVERIFY(writeFileBytes(path("cut"), before));
             QCOMPARE(appendLogText(QFile::encodeName(path("cut")), "next\r\n"), 0);
-            QCOMPARE(fileBytes(path("cut")), mended + "next\r\n");
+            QCOMPARE(fileBytes(path("cut")),
+                     before.startsWith("ali") ? "ali\r\nnext\r\n" : "elsewhere\nnext\r\n");
         }
     }
 
     void searchAgreesWithLineByLineRules()
     {
         const QByteArray data = generatedLog();
-        const QByteArrayList expected = referenceSearch(data, KEY);
-        QVERIFY(expected.size() > 60000);
-
+        const std::vector<QByteArray> expected = referenceSearch(data, KEY);
         QVERIFY(writeFileBytes(path("generated"), data));
         bool opened = false;
-        const LogSearchResult fromFile =
-            findDateLinesInFile(QFile::encodeName(path("generated")), KEY, &opened);
-        QCOMPARE(fromFile.error, 0);
-        QCOMPARE(toList(fromFile.lines), expected);
-
         MemorySource ragged(data, 1);
-        const LogSearchResult fromChunks = findDateLines(ragged, KEY);
-        QCOMPARE(fromChunks.error, 0);
-        QCOMPARE(toList(fromChunks.lines), expected);
+        QCOMPARE(findDateLinesInFile(QFile::encodeName(path("generated")), KEY, &opened).lines, expected);
+        QCOMPARE(findDateLines(ragged, KEY).lines, expected);
+        // A read error keeps the lines found before it.
+        const qsizetype failAt = data.size() / 2;
+        MemorySource failing(data, 7, failAt);
+        const LogSearchResult cut = findDateLines(failing, KEY);
+        QCOMPARE(cut.error, EIO);
+        QCOMPARE(cut.lines, referenceSearch(data.left(data.lastIndexOf('\n', failAt - 1) + 1), KEY));
 
         // The rules themselves, by hand: line ends, runs of any white space, a hash cuts the shown text.
         QVERIFY(writeFileBytes(path("handmade"), "a\t12/05/1999\r\nb\v12/05/1999\n \t c \t 12/05/1999 \r\n"
                                                  "08:15  12/05/1999  1.2.3.4 #bob\r\n08:16#x  12/05/1999  y\n"
                                                  "f  12/05/19990\ng  x  12/05/1999\n#08:18  12/05/1999\nz  "
                                                  "12/05/1999#  touching\r\nlast  12/05/1999"));
-        QCOMPARE(toList(findDateLinesInFile(QFile::encodeName(path("handmade")), KEY, &opened).lines),
-                 QByteArrayList({"a\t12/05/1999", "b\v12/05/1999", " \t c \t 12/05/1999 ",
-                                 "08:15  12/05/1999  1.2.3.4 ", "08:16", "last  12/05/1999"}));
-    }
-
-    void readErrorKeepsLinesFoundBefore()
-    {
-        QByteArray data;
-        for (int i = 0; i < 20000; ++i)
-            data += formatLogLine(record(QByteArray::number(i), KEY, "u"));
-        const qsizetype failAt = data.size() / 2;
-        MemorySource failing(data, 7, failAt);
-        const LogSearchResult result = findDateLines(failing, KEY);
-        QCOMPARE(result.error, EIO);
-        QCOMPARE(toList(result.lines),
-                 referenceSearch(data.left(data.lastIndexOf('\n', failAt - 1) + 1), KEY));
+        QCOMPARE(findDateLinesInFile(QFile::encodeName(path("handmade")), KEY, &opened).lines,
+                 std::vector<QByteArray>({"a\t12/05/1999", "b\v12/05/1999", " \t c \t 12/05/1999 ",
+                                          "08:15  12/05/1999  1.2.3.4 ", "08:16", "last  12/05/1999"}));
     }
 };
 
