@@ -7,16 +7,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
-// The input is read as: a mode byte; the date key; the sizes in which the log's bytes are handed to
-// the reader; the log's bytes. Lines across the reader's block ends are test_log's.
+// The input is read as: a mode byte; the date key (its length, then its bytes); the sizes in which the log's
+// bytes are handed to the reader; the log's bytes. Lines across the reader's block ends are test_log's.
 namespace
 {
 
-enum : std::uint8_t { RAW_KEY = 0x01, INTERRUPT = 0x02 };
+enum : std::uint8_t { INTERRUPT = 0x02 };
 
 struct Input {
     const std::uint8_t* data;
@@ -30,17 +29,6 @@ struct Input {
         return std::string(reinterpret_cast<const char*>(data) + pos - count, count);
     }
 };
-
-// A key as the History window builds it: "MM/DD/YYYY", February with its 29th.
-std::string historyKey(Input& in)
-{
-    constexpr int DAYS_IN_MONTH[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const int month = in.byte() % 12 + 1;
-    const int day = in.byte() % DAYS_IN_MONTH[month - 1] + 1;
-    const int year = (in.byte() << 8 | in.byte()) % 10000;
-    char key[40];
-    return std::string(key, std::size_t(std::snprintf(key, sizeof key, "%02d/%02d/%04d", month, day, year)));
-}
 
 // Hands out the log in reads of the sizes the input chose, and is interrupted where it chose.
 class PieceSource : public LogSource
@@ -82,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     Input in{data, size};
     const std::uint8_t mode = in.byte();
-    const std::string key = mode & RAW_KEY ? in.bytes(in.byte() % 17) : historyKey(in);
+    const std::string key = in.bytes(in.byte() % 17);
 
     std::vector<std::uint8_t> sizes(in.byte() % 8 + 1);
     for (std::uint8_t& chosen : sizes)

@@ -8,14 +8,6 @@
 namespace
 {
 
-// Every field of a record in one line, so that a mismatch shows all of them.
-QByteArray describe(const EventRecord& r)
-{
-    return QByteArray::number(r.Header) + '|' + QByteArray::number(r.EventCode) + '|' + r.Username + '|' +
-           r.Groupname + '|' + r.LoginTime + '|' + FormatIPAddress(r.IPAddress) + '|' +
-           FormatIPAddress(r.ServerIPAddress) + '|' + r.Date + '|' + r.EventTime;
-}
-
 // Who is online in table order, as USER@SERVER (the last numbers of 10.1.0.USER and 10.0.0.SERVER);
 // marks an entry that is not a log-on or that a lookup by its key does not find.
 QString walk(const OnlineUserTable& table)
@@ -37,21 +29,6 @@ class EventsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void datagramsDecodeFieldByField()
-    {
-        // The fuzz corpus replay checks the other layouts: text after a NUL, datagrams cut short or
-        // longer, bytes 0 and 2 set.
-        const QByteArray u(40, 'u'), g(40, 'g'), d(25, 'd'), t(25, 't'), l(15, 'l');
-        for (const auto& [datagram, record] :
-             {std::pair{eventDatagram(4, "alice", "staff", ip(10, 0, 0, 1), ip(192, 168, 1, 10), "12/05/1999",
-                                      "08:15:02", "08:14:59", 5),
-                        QByteArray("5|4|alice|staff|08:14:59|10.0.0.1|192.168.1.10|12/05/1999|08:15:02")},
-              {eventDatagram(255, u, g, ip(255, 0, 10, 1), ip(1, 2, 3, 4), d, t, l),
-               "0|255|" + u + '|' + g + '|' + l + "|255.0.10.1|1.2.3.4|" + d + '|' + t}})
-            QCOMPARE(describe(decodeEvent(datagram.constData(), std::size_t(datagram.size()))), record);
-        QCOMPARE(eventMessage(EVENT_CODE_COUNT), " Unknown event " + QByteArray::number(EVENT_CODE_COUNT));
-    }
-
     void addressesAndPortsAreReadStrictly()
     {
         // "ADDRESS[:PORT]" with a default port (0: one is required): whether it is read, and the address (in
