@@ -64,9 +64,7 @@ void MainWindow::ShowOnlineUserRow(const OnlineUser& user)
 
 void MainWindow::removeOnlineRow(const QByteArray& address)
 {
-    const int row = m_onlineUserModel->findAddress(address);
-    if (row >= 0)
-        m_onlineUserModel->removeRowAt(row);
+    m_onlineUserModel->removeRowAt(m_onlineUserModel->findAddress(address));
 }
 
 // Shows every online user of the selected server that the filter admits, in table order, so

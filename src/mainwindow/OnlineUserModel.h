@@ -21,6 +21,7 @@ public:
     void insertTop(const OnlineUser& user);
     // Row of `address`, counted from the top, or -1.
     int findAddress(const QByteArray& address) const;
+    // Nothing for -1, an address not listed.
     void removeRowAt(int row);
     void clear();
 

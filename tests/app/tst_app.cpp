@@ -104,6 +104,11 @@ private slots:
             send(AccountIsDisabled, "dan", 8);
             QTRY_COMPARE(alerts->rowCount(), 3);
             QCOMPARE(row(0), QString("10.0.0.1|dan|disabled account used"));
+            // Guessed user names are the guesser's, who is known by the address alone.
+            for (const char* guess : {"root", "admin", "test", "guest", "oracle"})
+                send(TryingInvalidUserNames, guess, 9);
+            QTRY_COMPARE(alerts->rowCount(), 4);
+            QVERIFY2(row(0).startsWith("10.0.0.1|192.168.1.9|"), qPrintable(row(0)));
             AppSettings reread;
             QCOMPARE(parseCommandLine({"sorvane", "--settings", settings.settingsPath}, reread), -1);
             QVERIFY(!reread.alerts.enabled[std::size_t(AlertRule::AccountLocked)]);

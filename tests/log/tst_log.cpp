@@ -39,14 +39,14 @@ std::vector<QByteArray> referenceSearch(const QByteArray& data, const QByteArray
 
 // A log of several blocks: writer lines mixed with every kind of line the rules treat specially, matches
 // cut by a file read's block ends, one line longer than a block. "|" pads the text before it to 149, "^" to
-// 145.
+// 145, "~" to 137.
 QByteArray generatedLog()
 {
     const QByteArrayList kinds =
         QByteArray("#{t}  {d}\n{t}  {d}#note\n{t}  {d}  1.2.3.4  a#b  LoggedOn\n"
                    "{t} x  {d}  1.2.3.4\n  {d}  1.2.3.4  u  LoggedOff\n\n"
                    "{t}  {d}  |{t}  {d}  second piece\n{t}  x^{d}  straddles a piece end\n"
-                   "{t}\t{d}\v\xE9\xFF\f1.2.3.4\r{d}")
+                   "{t}\t{d}\v\xE9\xFF\f1.2.3.4\r{d}\n{t}~  {d}x, the date ending its piece")
             .split('\n');
     const QByteArray dates[] = {KEY, KEY, "12/06/1999", "12/05/99", "05/12/1999"};
     const auto pad = [](QByteArray text, char mark, int length) {
@@ -71,7 +71,7 @@ QByteArray generatedLog()
             QByteArray line = kinds[random.bounded(int(kinds.size()))];
             line.replace("{t}", QByteArray::number(random.bounded(100000)))
                 .replace("{d}", dates[random.bounded(5)]);
-            data += pad(pad(line, '|', 149), '^', 145) + (random.bounded(4) ? "\r\n" : "\n");
+            data += pad(pad(pad(line, '|', 149), '^', 145), '~', 137) + (random.bounded(4) ? "\r\n" : "\n");
         }
     }
     return data + "last  " + KEY + "  without line end";
