@@ -101,6 +101,16 @@ private slots:
             }
             QCOMPARE(walk(users.table()), QString(row).section('=', 1));
         }
+        // A batch is told as one, its changes between a beginning and an end, so a view lays out once.
+        OnlineUsers users;
+        QString told;
+        users.listener = {
+            [&] { told += '['; }, [&](const OnlineChange&) { told += '+'; }, [&] { told += ']'; }, {}};
+        EventRecord on, tried;
+        on.EventCode = LoggedOn;
+        tried.EventCode = TryingInvalidPasswords;
+        users.apply(EventBatch{{on, tried, on}});
+        QCOMPARE(told, "[++]");
     }
 };
 
