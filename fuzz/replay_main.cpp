@@ -25,8 +25,6 @@ int main(int argc, char** argv)
         const std::vector<char> read{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         // Copied to exactly the input's size, so that a read past its end is caught as under libFuzzer.
         const std::vector<std::uint8_t> bytes(read.begin(), read.end());
-        std::printf("%s (%zu bytes)\n", path.c_str(), bytes.size());
-        std::fflush(stdout);
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }
     std::printf("%zu inputs passed\n", inputs.size());

@@ -104,11 +104,9 @@ private slots:
             send(AccountIsDisabled, "dan", 8);
             QTRY_COMPARE(alerts->rowCount(), 3);
             QCOMPARE(row(0), QString("10.0.0.1|dan|disabled account used"));
-            // Guessed user names are the guesser's, who is known by the address alone.
             for (const char* guess : {"root", "admin", "test", "guest", "oracle"})
-                send(TryingInvalidUserNames, guess, 9);
-            QTRY_COMPARE(alerts->rowCount(), 4);
-            QVERIFY2(row(0).startsWith("10.0.0.1|192.168.1.9|"), qPrintable(row(0)));
+                send(TryingInvalidUserNames, guess, 9); // a guesser is known by the address alone
+            QTRY_VERIFY(row(0).startsWith("10.0.0.1|192.168.1.9|"));
             AppSettings reread;
             QCOMPARE(parseCommandLine({"sorvane", "--settings", settings.settingsPath}, reread), -1);
             QVERIFY(!reread.alerts.enabled[std::size_t(AlertRule::AccountLocked)]);
@@ -193,12 +191,12 @@ private slots:
         for (const char* key :
              {"online-user-columns", "account-locked", "password-guesses", "user-name-guesses"})
             QVERIFY2(said.contains(key + (" in " + file.toUtf8())), key);
-        QVERIFY(!settings.headless && settings.alerts.enabled[std::size_t(AlertRule::AccountLocked)]);
-        QVERIFY(!settings.alerts.enabled[std::size_t(AlertRule::AccountDisabled)]);
-        QCOMPARE(settings.alerts.passwordGuesses, defaults.alerts.passwordGuesses);
-        QCOMPARE(settings.alerts.passwordMinutes, MAX_WINDOW_MINUTES);
-        QCOMPARE(settings.alerts.userNameGuesses, defaults.alerts.userNameGuesses);
-        QCOMPARE(settings.alerts.userNameMinutes, 1);
+        const AlertOptions& a = settings.alerts;
+        QVERIFY(!settings.headless && a.enabled[std::size_t(AlertRule::AccountLocked)] &&
+                !a.enabled[std::size_t(AlertRule::AccountDisabled)]);
+        QCOMPARE(QList<int>({a.passwordGuesses, a.passwordMinutes, a.userNameGuesses, a.userNameMinutes}),
+                 QList<int>({defaults.alerts.passwordGuesses, MAX_WINDOW_MINUTES,
+                             defaults.alerts.userNameGuesses, 1}));
         QCOMPARE(settings.dialog.layout.eventColumns, std::vector<int>({1, 10000}));
         QVERIFY(settings.dialog.layout.onlineUserColumns.empty());
 

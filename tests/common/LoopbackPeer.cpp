@@ -19,7 +19,7 @@ LoopbackPeer::LoopbackPeer(quint16 port, quint32 address)
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
     local.sin_addr.s_addr = htonl(address);
-    m_bound = ::bind(m_fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    ::bind(m_fd, reinterpret_cast<const sockaddr*>(&local), sizeof local);
 }
 
 LoopbackPeer::~LoopbackPeer()

@@ -20,7 +20,6 @@ public:
     LoopbackPeer(const LoopbackPeer&) = delete;
     LoopbackPeer& operator=(const LoopbackPeer&) = delete;
 
-    bool bound() const { return m_bound; }
     int fd() const { return m_fd; }
     quint16 port() const { return boundPort(m_fd); }
     // To `address` (host order, 127.0.0.0/8 only):`port`.
@@ -30,7 +29,6 @@ public:
 
 private:
     int m_fd;
-    bool m_bound = false;
 };
 
 // A UDP port that was free on 0.0.0.0 a moment ago.

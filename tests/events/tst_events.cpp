@@ -106,8 +106,7 @@ private slots:
         QString told;
         users.listener = {
             [&] { told += '['; }, [&](const OnlineChange&) { told += '+'; }, [&] { told += ']'; }, {}};
-        EventRecord on, tried;
-        on.EventCode = LoggedOn;
+        EventRecord on, tried; // a log-on, and what changes nothing
         tried.EventCode = TryingInvalidPasswords;
         users.apply(EventBatch{{on, tried, on}});
         QCOMPARE(told, "[++]");

@@ -41,7 +41,7 @@ void pick(QComboBox* combo, int row)
 
 } // namespace
 
-class TestHistoryDlg : public QObject
+class HistoryWindowTest : public QObject
 {
     Q_OBJECT
 
@@ -195,5 +195,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestHistoryDlg)
+QTEST_MAIN(HistoryWindowTest)
 #include "tst_historywindow.moc"
