@@ -138,10 +138,11 @@ private slots:
         QCOMPARE(cut.lines, referenceSearch(data.left(data.lastIndexOf('\n', failAt - 1) + 1), KEY));
 
         // The rules themselves, by hand: line ends, runs of any white space, a hash cuts the shown text.
-        QVERIFY(writeFileBytes(path("handmade"), "a\t12/05/1999\r\nb\v12/05/1999\n \t c \t 12/05/1999 \r\n"
-                                                 "08:15  12/05/1999  1.2.3.4 #bob\r\n08:16#x  12/05/1999  y\n"
-                                                 "f  12/05/19990\ng  x  12/05/1999\n#08:18  12/05/1999\nz  "
-                                                 "12/05/1999#  touching\r\nlast  12/05/1999"));
+        QVERIFY(writeFileBytes(path("handmade"),
+                               "a\t12/05/1999\r\nb\v12/05/1999\n \t c \t 12/05/1999 \r\n"
+                               "08:15  12/05/1999  1.2.3.4 #bob\r\n08:16#x  12/05/1999  y\n"
+                               "f  12/05/19990\ng  x  12/05/1999\n12/05/1999 \t \n#08:18  12/05/1999\nz  "
+                               "12/05/1999#  touching\r\nlast  12/05/1999"));
         QCOMPARE(findDateLinesInFile(QFile::encodeName(path("handmade")), KEY, &opened).lines,
                  std::vector<QByteArray>({"a\t12/05/1999", "b\v12/05/1999", " \t c \t 12/05/1999 ",
                                           "08:15  12/05/1999  1.2.3.4 ", "08:16", "last  12/05/1999"}));
