@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-// Stops the run on a broken property, in the replay as under libFuzzer (assert is off in release
-// builds).
+// Stops the run on a broken property, in the replay too, where assert is off.
 #define FUZZ_CHECK(condition)                                                                                \
     do {                                                                                                     \
         if (!(condition)) {                                                                                  \
