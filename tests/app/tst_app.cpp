@@ -123,12 +123,13 @@ private slots:
         qputenv("QT_QPA_PLATFORM", "offscreen");
         for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
             const quint16 port = freeUdpPort();
-            const QString log = m_dir.filePath(QString::number(signal)), conf = log + ".conf";
+            const QString log = m_dir.filePath(QString::number(signal)), conf = log + ".conf",
+                          views = log + ".v";
             QProcess monitor;
-            monitor.start(SORVANE_BINARY,
-                          {"--event-port", QString::number(port), "--log-file", log, "--settings", conf,
-                           "--discovery-target", "127.255.255.255:" + QString::number(freeUdpPort())});
-            QByteArray said;
+            monitor.start(SORVANE_BINARY, {"--event-port", QString::number(port), "--log-file", log,
+                                           "--settings", conf, "--dump-views", views, "--discovery-target",
+                                           "127.255.255.255:" + QString::number(freeUdpPort())});
+            QByteArray said; // QTRY reads its expression again at the end
             QTRY_VERIFY_WITH_TIMEOUT((said += monitor.readAllStandardError()).contains("Listening"), 20000);
             const LoopbackPeer firewall;
             // Held still while an event and the signal arrive: the event is logged all the same.
@@ -139,7 +140,8 @@ private slots:
             QVERIFY2(monitor.waitForFinished(20000) && monitor.exitStatus() == QProcess::NormalExit &&
                          monitor.exitCode() == 0,
                      strsignal(signal));
-            QVERIFY2(fileBytes(log).contains("last") && fileBytes(conf).contains("geometry"),
+            QVERIFY2(fileBytes(log).contains("last") && fileBytes(conf).contains("geometry") &&
+                         fileBytes(views).contains("ServerList:"),
                      strsignal(signal));
         }
     }
@@ -147,18 +149,13 @@ private slots:
     void commandLineAndSettingsFile()
     {
         AppSettings settings;
-        const auto urls = [&] {
-            QStringList list;
-            for (const ForwardTarget& target : settings.forward.targets)
-                list << target.url();
-            return list;
-        };
+        const auto urls = [&] { return inForceText(settings).section(';', 0, 0); };
         // The settings file holds a list under the option's own name; the command line replaces it.
         const QString file = m_dir.filePath("sorvane.conf");
         QVERIFY(writeFileBytes(file, "forward=tcp://10.0.0.9:601, udp://10.0.0.9:514\nheadless=yes\n"
                                      "[alerts]\nnotifications=off\n"));
         QCOMPARE(parseCommandLine({"sorvane", "--settings", file}, settings), -1);
-        QCOMPARE(urls(), QStringList({"tcp://10.0.0.9:601", "udp://10.0.0.9:514"}));
+        QCOMPARE(urls(), "forwarding to tcp://10.0.0.9:601, udp://10.0.0.9:514");
         QVERIFY(settings.headless && !settings.alerts.notifications);
         // The log file is resolved once, against the current directory.
         QCOMPARE(parseCommandLine({"sorvane", "--settings", file, "--discovery-target",
@@ -169,7 +166,7 @@ private slots:
         QCOMPARE(settings.endpoints.discoveryPort, quint16(41019));
         QCOMPARE(settings.dialog.userFilePath,
                  QFile::encodeName(QDir::current().absoluteFilePath("demo/userfile")));
-        QCOMPARE(urls(), QStringList({"udp://127.0.0.1:514", "tls://collector.example:6514"}));
+        QCOMPARE(urls(), "forwarding to udp://127.0.0.1:514, tls://collector.example:6514");
 
         // Each setting stands alone: one that makes no sense is named and ignored, the next is read;
         // the ends of each range are in it.
