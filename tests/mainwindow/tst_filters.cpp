@@ -143,8 +143,7 @@ private slots:
         for (const char* user : {"say \"hi\", then\rgo", "=1+2", "\r@x", "J\xF6rg"})
             send(LoggedOn, user);
         QVERIFY(waitForEvents());
-        const QString path = m_fixture->dir.filePath("events.csv");
-        QString asked;
+        QString path = m_fixture->dir.filePath("events.csv"), asked;
         m_dialog->chooseExportPath = [&](QWidget*, const QString&, const QString& name, const QString&) {
             return asked = name, path;
         };
@@ -158,6 +157,9 @@ private slots:
                             "12/06/2026,10:00:00,10.0.0.3,'=1+2, Logged on\r\n"
                             "12/06/2026,10:00:00,10.0.0.3,\"say \"\"hi\"\", then\rgo\", Logged on\r\n"));
         QVERIFY(m_fixture->boxes.messages.isEmpty());
+        QVERIFY(QDir().mkdir(path = m_fixture->dir.filePath("folder"))); // a name a folder has: told
+        exportFromMenu(child<QTableView>("EventList"));
+        QCOMPARE(m_fixture->boxes.messages.size(), 1);
     }
 
     void filteredRowsFollowEveryChangeOfTheirList()
