@@ -32,7 +32,8 @@ void putText(char* datagram, std::size_t offset, std::size_t width, const char* 
 EventRecord decodeEvent(const char* data, std::size_t received)
 {
     unsigned char bytes[EVENT_DATAGRAM_SIZE] = {};
-    std::memcpy(bytes, data, received < EVENT_DATAGRAM_SIZE ? received : EVENT_DATAGRAM_SIZE);
+    if (received != 0) // an empty datagram may come with no buffer at all
+        std::memcpy(bytes, data, received < EVENT_DATAGRAM_SIZE ? received : EVENT_DATAGRAM_SIZE);
 
     EventRecord record;
     record.Header = bytes[OFF_HEADER];
