@@ -5,6 +5,7 @@
 #include "app/OperatorAlerts.h"
 #include "app/SettingsFile.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QSaveFile>
 
@@ -47,6 +48,14 @@ Application::Application(const AppSettings& settings, MessageBoxes& boxes)
 
 Application::~Application() = default;
 
+void Application::stop()
+{
+    // The main window first, so that closing it asks nothing; then any window open over it.
+    if (m_window)
+        m_window->stopWithoutAsking();
+    QApplication::closeAllWindows();
+}
+
 MonitorOptions monitorOptions(const AppSettings& settings, bool besideWindow)
 {
     MonitorOptions options;
@@ -85,12 +94,14 @@ void Application::run()
         about.exec();
     });
     dialog.startUp();
+    m_window = &dialog;
     if (!m_settings.dumpViewsPath.isEmpty())
         startViewDump(dialog, m_settings.dumpViewsPath);
     if (runWindow)
         runWindow(dialog);
     else
         dialog.exec();
+    m_window = nullptr;
     if (!m_settings.dumpViewsPath.isEmpty())
         writeViews(m_settings.dumpViewsPath, dialog.dumpViews());
     // What arrived before the close is still logged and forwarded; the closed window skips it.

@@ -57,6 +57,8 @@ public:
     // Runs the window until it closes, then ends the monitor. Binds the event port first unless
     // bindEventPort() did.
     void run();
+    // Ends the run without asking the operator: the session ends, or a signal says so.
+    void stop();
 
     // Runs with the window after its start-up, instead of the modal run (tests).
     std::function<void(MainWindow&)> runWindow;
@@ -67,4 +69,5 @@ private:
     AppSettings m_settings;
     MessageBoxes& m_boxes;
     std::unique_ptr<Monitor> m_monitor;
+    MainWindow* m_window = nullptr; // while run() shows it
 };

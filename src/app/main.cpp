@@ -105,7 +105,7 @@ int main(int argc, char* argv[])
     // Bound and without privilege before the display's threads exist.
     theApp->bindEventPort();
     QApplication app(argc, argv);
-    onTermination({SIGTERM, SIGINT, SIGHUP}, [] { QApplication::closeAllWindows(); });
+    onTermination({SIGTERM, SIGINT, SIGHUP}, [&theApp] { theApp->stop(); });
     theApp->run();
     theApp.reset(); // its sockets and notifiers go while the application object still exists
     return 0;

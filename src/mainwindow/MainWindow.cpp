@@ -19,6 +19,7 @@
 #include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -87,7 +88,8 @@ void MainWindow::createControls()
 
     // Template order, which is also the tab order.
     m_closeButton = makeButton(this, QStringLiteral("Close"), units.rect(7, 124, 93, 14));
-    m_closeButton->setDefault(true);
+    // Enter on Close does nothing: a stray key press must never stop the monitor.
+    m_closeButton->setAutoDefault(false);
     place(m_closeButton, m_closeButton->geometry(), MoveDownUpper);
     m_helpButton = makeButton(this, QStringLiteral("&Help"), units.rect(7, 140, 93, 14));
     place(m_helpButton, m_helpButton->geometry(), MoveDownUpper);
@@ -222,7 +224,7 @@ void MainWindow::routeMessages()
     connect(m_refreshButton, &QPushButton::clicked, this, &MainWindow::refreshServerList);
     connect(m_selectServerTimer, &QTimer::timeout, this, &MainWindow::CollectServerReply);
     connect(m_helpButton, &QPushButton::clicked, this, &MainWindow::openHelp);
-    connect(m_closeButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_closeButton, &QPushButton::clicked, this, &MainWindow::reject);
     connect(m_alertsButton, &QPushButton::clicked, this, &MainWindow::alertsRequested);
 }
 
@@ -244,7 +246,7 @@ void MainWindow::startUp()
 
     createColumns();
     restoreLayout(m_options.layout);
-    m_closeButton->setFocus();
+    ServerList->setFocus();
 }
 
 void MainWindow::createColumns()
@@ -272,6 +274,32 @@ void MainWindow::runWindowCommand(WindowCommand command)
         emit aboutRequested();
         break;
     }
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Enter on a list or field would press a default button; the window has none on purpose.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        event->accept();
+    else
+        QDialog::keyPressEvent(event);
+}
+
+void MainWindow::reject()
+{
+    if (m_askBeforeStop &&
+        !m_boxes.ask(this,
+                     QStringLiteral("Stop monitoring? Events sent to this computer will not be logged until "
+                                    "Sorvane runs again."),
+                     QStringLiteral("Stop"), QStringLiteral("Keep monitoring")))
+        return;
+    QDialog::reject();
+}
+
+void MainWindow::stopWithoutAsking()
+{
+    m_askBeforeStop = false;
+    reject();
 }
 
 void MainWindow::setUnseenAlerts(int count)

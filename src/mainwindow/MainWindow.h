@@ -110,6 +110,11 @@ public:
     // Where "Export to CSV..." asks for the file; tests put their own chooser here.
     SavePathChooser chooseExportPath = standardSavePathChooser();
 
+    // Ends the window at once, without the question: the session ends or the process is told to.
+    void stopWithoutAsking();
+    // Asks the operator before the window, and with it the monitor, ends.
+    void reject() override;
+
     // Shows how many alerts the operator has not seen on the Alerts button: "Alerts (3)".
     void setUnseenAlerts(int count);
 
@@ -132,6 +137,7 @@ signals:
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void createControls();
@@ -207,4 +213,5 @@ private:
 
     // The server whose users OnlineUserList was last rebuilt for; none before the first rebuild.
     std::optional<QByteArray> m_rebuiltServer;
+    bool m_askBeforeStop = true;
 };

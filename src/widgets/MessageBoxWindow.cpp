@@ -2,6 +2,7 @@
 #include "widgets/MessageBoxWindow.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 void MessageBoxWindow::show(QWidget* owner, const QString& text, const QString& caption, Icon icon)
 {
@@ -11,4 +12,15 @@ void MessageBoxWindow::show(QWidget* owner, const QString& text, const QString& 
     box.setIcon(icon == Icon::None ? QMessageBox::NoIcon : QMessageBox::Critical);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
+}
+
+bool MessageBoxWindow::ask(QWidget* owner, const QString& text, const QString& act, const QString& keep)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Sorvane"), text, QMessageBox::NoButton, owner);
+    QPushButton* actButton = box.addButton(act, QMessageBox::DestructiveRole);
+    QPushButton* keepButton = box.addButton(keep, QMessageBox::RejectRole);
+    box.setDefaultButton(keepButton);
+    box.setEscapeButton(keepButton);
+    box.exec();
+    return box.clickedButton() == actButton;
 }

@@ -8,4 +8,5 @@ class MessageBoxWindow : public MessageBoxes
 {
 public:
     void show(QWidget* owner, const QString& text, const QString& caption, Icon icon) override;
+    bool ask(QWidget* owner, const QString& text, const QString& act, const QString& keep) override;
 };

@@ -17,6 +17,12 @@ public:
         if (onShow)
             onShow(text);
     }
-    QStringList messages;
+    bool ask(QWidget*, const QString& text, const QString& act, const QString&) override
+    {
+        questions << text;
+        return answer == act;
+    }
+    QStringList messages, questions;
+    QString answer = QStringLiteral("Stop"); // what every question is answered
     std::function<void(const QString&)> onShow;
 };

@@ -136,6 +136,68 @@ private slots:
         QCOMPARE(noted, notes);
     }
 
+    // Keys pressed on a control ("type" writes an x), or "click" / "close" (the window's close button);
+    // each question is answered `answer`.
+    void onlyAnAnsweredQuestionStopsTheMonitor_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("questions");
+        QTest::newRow("Enter on Close") << "Close"
+                                        << "Return"
+                                        << "Stop" << 0;
+        QTest::newRow("Enter on an event row, on the server list") << "EventList,ServerList"
+                                                                   << "Enter Return"
+                                                                   << "Stop" << 0;
+        QTest::newRow("Escape twice in a filter, kept") << "EventFilter"
+                                                        << "type Escape Escape"
+                                                        << "Keep monitoring" << 1;
+        QTest::newRow("Close, kept then stopped") << "Close"
+                                                  << "click click"
+                                                  << "Keep monitoring,Stop" << 2;
+        QTest::newRow("Escape on a list, stopped") << "OnlineUserList"
+                                                   << "Escape"
+                                                   << "Stop" << 1;
+        QTest::newRow("the close button, kept") << ""
+                                                << "close"
+                                                << "Keep monitoring" << 1;
+    }
+
+    void onlyAnAnsweredQuestionStopsTheMonitor()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, keys);
+        QFETCH(QString, answer);
+        QFETCH(int, questions);
+        start();
+        send(LoggedOn, "alice");
+        QVERIFY(waitForEvents());
+        const QStringList answers = answer.split(',');
+        for (const QString& name : control.split(',')) {
+            auto* widget = name.isEmpty() ? m_dialog : child<QWidget>(name.toLatin1().constData());
+            widget->setFocus();
+            for (const QString& key : keys.split(' ')) {
+                m_fixture->boxes.answer = answers.value(m_fixture->boxes.questions.size(), answers.last());
+                if (key == "close")
+                    m_dialog->close();
+                else if (key == "click")
+                    QTest::mouseClick(widget, Qt::LeftButton);
+                else
+                    QTest::keyClick(widget, key == "type"     ? Qt::Key_X
+                                            : key == "Escape" ? Qt::Key_Escape
+                                            : key == "Enter"  ? Qt::Key_Enter
+                                                              : Qt::Key_Return);
+            }
+        }
+        QCOMPARE(m_fixture->boxes.questions.size(), questions);
+        QCOMPARE(m_dialog->isVisible(), !answer.endsWith("Stop") || questions == 0);
+        if (questions)
+            QCOMPARE(
+                m_fixture->boxes.questions.last(),
+                "Stop monitoring? Events sent to this computer will not be logged until Sorvane runs again.");
+    }
+
     void rowsStayRightPastFourGibibytesOfText()
     {
         // Chunks of 32 bytes, one row's text each: 5,000 rows use more chunks than a position of the
