@@ -6,6 +6,7 @@
 #include "mainwindow/MainWindow.h"
 
 #include <QIcon>
+#include <QStyle>
 #include <QSystemTrayIcon>
 
 OperatorAlerts::OperatorAlerts(MainWindow& dialog, AlertRules& rules, const QString& settingsPath)
@@ -16,6 +17,7 @@ OperatorAlerts::OperatorAlerts(MainWindow& dialog, AlertRules& rules, const QStr
     connect(&rules, &AlertRules::alertsRaised, &m_window, &AlertsWindow::addAlerts);
     connect(&rules, &AlertRules::alertsRaised, &m_notifier, &DesktopNotifier::notify);
     connect(&m_window, &AlertsWindow::unseenChanged, this, &OperatorAlerts::showUnseen);
+    connect(&dialog, &MainWindow::problemsChanged, this, &OperatorAlerts::showProblems);
     connect(&m_notifier, &DesktopNotifier::availabilityChanged, &dialog, &MainWindow::refreshStatus);
     connect(&dialog, &MainWindow::alertsRequested, &m_window, &AlertsWindow::showInFront);
     connect(&dialog, &MainWindow::settingsRequested, this, &OperatorAlerts::editSettings);
@@ -23,7 +25,7 @@ OperatorAlerts::OperatorAlerts(MainWindow& dialog, AlertRules& rules, const QStr
     connect(&dialog, &QDialog::finished, &m_window, &QWidget::close);
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         // The window's own icon is set only when it starts; the resource is there already.
-        m_tray = std::make_unique<QSystemTrayIcon>(QIcon(QStringLiteral(":/icons/sorvane-32.xpm")));
+        m_tray = std::make_unique<QSystemTrayIcon>();
         connect(m_tray.get(), &QSystemTrayIcon::activated, &dialog, [&dialog] {
             dialog.showNormal();
             dialog.raise();
@@ -39,10 +41,27 @@ OperatorAlerts::~OperatorAlerts() = default;
 void OperatorAlerts::showUnseen(int count)
 {
     m_dialog.setUnseenAlerts(count);
-    if (m_tray) {
-        m_tray->setToolTip(count > 0 ? QStringLiteral("Sorvane: %1 unseen alerts").arg(count)
-                                     : QStringLiteral("Sorvane"));
-    }
+    m_unseen = count;
+    updateTray();
+}
+
+void OperatorAlerts::showProblems(const QStringList& problems)
+{
+    m_problems = problems;
+    updateTray();
+}
+
+void OperatorAlerts::updateTray()
+{
+    if (!m_tray)
+        return;
+    m_tray->setIcon(m_problems.isEmpty() ? QIcon(QStringLiteral(":/icons/sorvane-32.xpm"))
+                                         : m_dialog.style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    QStringList tip = m_problems;
+    if (m_unseen > 0)
+        tip << QStringLiteral("%1 unseen alerts").arg(m_unseen);
+    m_tray->setToolTip(tip.isEmpty() ? QStringLiteral("Sorvane")
+                                     : QStringLiteral("Sorvane: ") + tip.join(QLatin1Char('\n')));
 }
 
 void OperatorAlerts::addConditions(StatusReport& report) const

@@ -34,6 +34,8 @@ public:
 
 private:
     void showUnseen(int count);
+    void showProblems(const QStringList& problems);
+    void updateTray();
 
     MainWindow& m_dialog;
     AlertRules& m_rules;
@@ -41,4 +43,6 @@ private:
     AlertsWindow m_window;
     DesktopNotifier m_notifier;
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    int m_unseen = 0;
+    QStringList m_problems;
 };

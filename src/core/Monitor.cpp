@@ -12,6 +12,7 @@ IntakeOptions intakeOptions(const MonitorOptions& options)
     IntakeOptions intake;
     intake.endpoint = options.endpoints;
     intake.logPath = options.logPath;
+    intake.rebindPeriodMs = options.rebindPeriodMs;
     return intake;
 }
 
@@ -26,7 +27,7 @@ Monitor::Monitor(const MonitorOptions& options)
     connect(&m_intake, &EventIntake::eventsArrived, this,
             [this](const EventBatch& batch) { m_onlineUsers.apply(batch); });
     connect(&m_intake, &EventIntake::eventsArrived, &m_rules, &AlertRules::takeBatch);
-    connect(&m_intake, &EventIntake::logStateChanged, this, &Monitor::statusChanged);
+    connect(&m_intake, &EventIntake::stateChanged, this, &Monitor::statusChanged);
 }
 
 Monitor::~Monitor() = default;

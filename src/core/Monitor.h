@@ -17,6 +17,7 @@ struct MonitorOptions {
     QByteArray logPath;         // absolute path of the one log file
     ForwardOptions forward;     // the collectors every event and alert goes on to
     AlertOptions alerts;
+    int rebindPeriodMs = IntakeOptions().rebindPeriodMs; // shorter only in tests
 };
 
 // What the forwarder may still send after the window closes or a termination signal.

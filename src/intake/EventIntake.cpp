@@ -29,10 +29,29 @@ int EventIntake::open()
     if (!m_bindTried)
         bind();
     m_logError = checkLogWritable(m_options.logPath);
+    startTaking();
+    if (m_openError != 0 && m_options.rebindPeriodMs > 0) {
+        connect(&m_rebind, &QTimer::timeout, this, &EventIntake::retryBind, Qt::UniqueConnection);
+        m_rebind.start(m_options.rebindPeriodMs);
+    }
+    return m_openError;
+}
+
+void EventIntake::startTaking()
+{
     if (m_openError == 0)
         m_openError = RegisterReadNotification(
             m_socket, [this] { takeBatch(); }, true);
-    return m_openError;
+}
+
+void EventIntake::retryBind()
+{
+    if (InitializeSocket(0, m_socket, m_options.endpoint, HostLookup{}) != 0)
+        return;
+    m_rebind.stop();
+    m_openError = 0;
+    startTaking();
+    emit stateChanged();
 }
 
 int EventIntake::ReceiveEvent(EventRecord& record, int& errorCode)
@@ -75,7 +94,7 @@ void EventIntake::writeLog()
     m_pendingLines = 0;
     if (error != m_logError) {
         m_logError = error;
-        emit logStateChanged();
+        emit stateChanged();
     }
 }
 

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 
 #include <vector>
 
@@ -16,6 +17,7 @@ struct IntakeOptions {
     EndpointSettings endpoint; // the event port
     QByteArray logPath;        // absolute path of the one log file
     int batchLimit = 1024;     // datagrams handled per notification before the listeners run
+    int rebindPeriodMs = 5000; // how often a port that could not be bound is tried again
 };
 
 // The event pipeline: takes the event socket's datagrams in arrival order, decodes them, appends
@@ -31,7 +33,8 @@ public:
     // Binds the event socket: 0, or errno. What arrives waits in the system until open().
     int bind();
     // Binds the event socket unless bind() was called, checks that the log could be written, and
-    // starts taking datagrams: 0, or errno of the failed step (a failed bind is not tried again).
+    // starts taking datagrams: 0, or errno of the failed step. A failed bind is tried again every
+    // period until it works (the port is freed); the first reason stands until then.
     int open();
     bool isOpen() const { return m_socket.isOpen(); }
     // Whether datagrams are taken: open() succeeded.
@@ -59,11 +62,13 @@ public:
 signals:
     // One batch, in arrival order, after its log lines were written.
     void eventsArrived(const EventBatch& batch);
-    // The log became writable again, or could not be written (or for another reason).
-    void logStateChanged();
+    // Datagrams are taken at last, or the log became writable again or could not be written.
+    void stateChanged();
 
 private:
     void writeLog();
+    void startTaking();
+    void retryBind();
 
     IntakeOptions m_options;
     UdpSocket m_socket;
@@ -77,4 +82,5 @@ private:
     quint64 m_tooShort = 0;
     int m_logError = 0; // of the start's check or the last write: 0 while the log can be written
     QElapsedTimer m_monotonic;
+    QTimer m_rebind;
 };

@@ -26,6 +26,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStyle>
 #include <QTableView>
 #include <QTimer>
 
@@ -165,6 +166,11 @@ void MainWindow::createControls()
     m_statusLine->setObjectName(QStringLiteral("StatusLine"));
     m_statusLine->setAccessibleName(QStringLiteral("Status"));
     place(m_statusLine, units.rect(7, 269, 358, 9), MoveDownAll | Wider);
+    m_statusIcon = new QLabel(m_statusLine);
+    const int iconSize = m_statusLine->height();
+    m_statusIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(iconSize, iconSize));
+    m_statusIcon->setGeometry(0, 0, iconSize, iconSize);
+    m_statusIcon->hide();
 
     // Made after the design's controls, so it comes after them in the tab order.
     m_alertsButton = makeButton(this, QStringLiteral("Alerts"), units.rect(7, 158, 93, 14));
@@ -334,7 +340,7 @@ void MainWindow::closeHelp()
     m_helpWindow.reset();
 }
 
-QString MainWindow::statusText() const
+StatusReport MainWindow::statusReport() const
 {
     StatusReport report;
     m_monitor.addStatus(report);
@@ -343,10 +349,32 @@ QString MainWindow::statusText() const
                     {"oldest row no longer shown", "oldest rows no longer shown"});
     if (extraStatus)
         extraStatus(report);
-    return m_monitor.statusLine(report);
+    return report;
+}
+
+QString MainWindow::statusText() const
+{
+    return m_monitor.statusLine(statusReport());
 }
 
 void MainWindow::updateStatus()
 {
-    m_statusLine->setFullText(statusText(), m_options.inForce);
+    const StatusReport report = statusReport();
+    m_statusLine->setFullText(m_monitor.statusLine(report), m_options.inForce);
+    QStringList problems = report.conditions();
+    if (!m_intake.isTaking())
+        problems.prepend(m_monitor.statusLine(StatusReport()));
+    if (problems == m_problems)
+        return;
+    m_problems = problems;
+    const bool warn = !problems.isEmpty();
+    // The style's warning icon and its tooltip colours, so the state shows in any theme.
+    m_statusIcon->setVisible(warn);
+    m_statusLine->setContentsMargins(warn ? m_statusIcon->width() + 3 : 0, 0, 0, 0);
+    m_statusLine->setAutoFillBackground(warn);
+    m_statusLine->setBackgroundRole(warn ? QPalette::ToolTipBase : QPalette::Window);
+    m_statusLine->setForegroundRole(warn ? QPalette::ToolTipText : QPalette::WindowText);
+    m_statusLine->setAccessibleName(warn ? QStringLiteral("Status: warning") : QStringLiteral("Status"));
+    setWindowTitle(warn ? QStringLiteral("\u26A0 Sorvane") : QStringLiteral("Sorvane"));
+    emit problemsChanged(problems);
 }

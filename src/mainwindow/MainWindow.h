@@ -133,6 +133,9 @@ signals:
     void settingsRequested();
     // The Alerts button; the application shows its Alerts window.
     void alertsRequested();
+    // What keeps the monitor from working as it should (not receiving, a collector failing, the log
+    // not written), each in a line; empty once all is well again.
+    void problemsChanged(const QStringList& problems);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -155,6 +158,7 @@ private:
     void removeOnlineRow(const QByteArray& address);
     void showOnlineChange(const OnlineChange& change);
     void updateStatus();
+    StatusReport statusReport() const;
 
     DialogOptions m_options;
     Monitor& m_monitor;
@@ -178,6 +182,8 @@ private:
     QPushButton* m_historyButton = nullptr;
     QPushButton* m_alertsButton = nullptr;
     ElidedLabel* m_statusLine = nullptr;
+    QLabel* m_statusIcon = nullptr; // shown while something is wrong
+    QStringList m_problems;
     QMenu* m_windowMenu = nullptr;
     QTimer* m_selectServerTimer = nullptr;
     QIcon m_icon;

@@ -70,13 +70,13 @@ int InitializeSocket(int mode, UdpSocket& socket, const EndpointSettings& settin
             return error;
         const int size = EVENT_RECEIVE_BUFFER;
         ::setsockopt(socket.fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        warnOfSmallReceiveBuffer(socket.fd());
         const sockaddr_in address = ipv4Address(INADDR_ANY, settings.eventPort);
         if (::bind(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
             const int error = errno;
-            socket.close(); // never used again
+            socket.close(); // a bind tried again starts afresh
             return error;
         }
+        warnOfSmallReceiveBuffer(socket.fd());
         return 0;
     }
 

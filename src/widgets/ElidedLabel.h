@@ -3,8 +3,8 @@
 
 #include <QLabel>
 
-// A one-line label whose text is cut with "..." where it does not fit; the whole text is its
-// tooltip and its accessible description, so nothing is lost to a reader.
+// A one-line label whose text is cut in the middle with "..." where it does not fit, so that its
+// start and end stay; the whole text is its tooltip and its accessible description.
 class ElidedLabel : public QLabel
 {
 public:
@@ -32,7 +32,7 @@ protected:
     }
 
 private:
-    void elide() { setText(fontMetrics().elidedText(m_full, Qt::ElideRight, contentsRect().width())); }
+    void elide() { setText(fontMetrics().elidedText(m_full, Qt::ElideMiddle, contentsRect().width())); }
 
     QString m_full;
     QString m_note;

@@ -46,6 +46,7 @@ struct MonitorFixture {
         MonitorOptions monitorOptions;
         monitorOptions.endpoints = endpoints;
         monitorOptions.logPath = options.userFilePath;
+        monitorOptions.rebindPeriodMs = 50;
         monitor = std::make_unique<Monitor>(monitorOptions);
         monitor->startOutputs();
         discovery = std::make_unique<DiscoveryEndpoint>(

@@ -53,19 +53,26 @@ private slots:
         QTest::mouseClick(child<QPushButton>("Close"), Qt::LeftButton);
         QVERIFY(help.isNull());
 
-        LoopbackPeer squatter(0, INADDR_ANY);
-        m_fixture->endpoints.eventPort = squatter.port();
+        auto squatter = std::make_unique<LoopbackPeer>(0, INADDR_ANY);
+        m_fixture->endpoints.eventPort = squatter->port();
         m_fixture->rebuild();
         m_dialog = m_fixture->start();
         const QString status =
-            QStringLiteral("Not receiving events: UDP port %1: Address already in use").arg(squatter.port());
+            QStringLiteral("Not receiving events: UDP port %1: Address already in use").arg(squatter->port());
         auto* line = child<QLabel>("StatusLine");
-        QCOMPARE(line->text(), status);
-        // Where the line is too narrow the text is cut, and a reader still gets all of it.
+        const auto warned = [&] { return m_dialog->windowTitle() + ' ' + line->accessibleName(); };
+        QCOMPARE(line->text() + warned(), status + "\u26A0 Sorvane Status: warning");
+        // Where the line is too narrow the middle is cut, and a reader still gets all of it.
         line->resize(line->width() / 3, line->height());
-        QVERIFY(line->text().endsWith(QChar(0x2026)));
+        QVERIFY(line->text().startsWith("Not") && line->text().endsWith("use") &&
+                line->text().contains(QChar(0x2026)));
         QCOMPARE(line->toolTip() + line->accessibleDescription(), status + status);
         QVERIFY(m_fixture->boxes.messages.isEmpty());
+        // Once the port is free, the monitor takes it and the warning goes.
+        squatter.reset();
+        QTRY_COMPARE(
+            line->toolTip() + warned(),
+            QString("Listening for events on UDP port %1Sorvane Status").arg(m_fixture->endpoints.eventPort));
     }
 
     // Steps, ";" apart: an event "CODE USER GROUP ADDRESS SERVER" (CODE as eventCode() reads it; SERVER A,
