@@ -6,6 +6,7 @@
 #include "mainwindow/MainWindow.h"
 
 #include <QIcon>
+#include <QMenu>
 #include <QStyle>
 #include <QSystemTrayIcon>
 
@@ -26,11 +27,18 @@ OperatorAlerts::OperatorAlerts(MainWindow& dialog, AlertRules& rules, const QStr
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         // The window's own icon is set only when it starts; the resource is there already.
         m_tray = std::make_unique<QSystemTrayIcon>();
-        connect(m_tray.get(), &QSystemTrayIcon::activated, &dialog, [&dialog] {
+        const auto show = [&dialog] {
             dialog.showNormal();
             dialog.raise();
             dialog.activateWindow();
-        });
+        };
+        connect(m_tray.get(), &QSystemTrayIcon::activated, &dialog, show);
+        auto* menu = new QMenu(&dialog);
+        connect(menu->addAction(QStringLiteral("&Show Sorvane")), &QAction::triggered, &dialog, show);
+        connect(menu->addAction(QStringLiteral("&Alerts")), &QAction::triggered, &dialog,
+                &MainWindow::alertsRequested);
+        connect(menu->addAction(QStringLiteral("&Quit")), &QAction::triggered, &dialog, &MainWindow::reject);
+        m_tray->setContextMenu(menu);
         showUnseen(0);
         m_tray->show();
     }

@@ -58,6 +58,7 @@ MainWindow::MainWindow(const DialogOptions& options, Monitor& monitor, Discovery
     setWindowTitle(QStringLiteral("Sorvane"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    createMenus();
     createControls();
     routeMessages();
 }
@@ -70,15 +71,17 @@ MainWindow::~MainWindow()
 
 void MainWindow::place(QWidget* widget, const QRect& base, int grows)
 {
-    widget->setGeometry(base);
-    m_placements.push_back({widget, base, grows});
+    // The design's layout sits under the menu bar.
+    const QRect below = base.translated(0, menuBarHeight());
+    widget->setGeometry(below);
+    m_placements.push_back({widget, below, grows});
 }
 
 void MainWindow::createControls()
 {
     const DialogUnits units(font());
     // The layout's size is the first and the smallest; extra room goes to the lists.
-    m_baseSize = QSize(units.x(380), units.y(280));
+    m_baseSize = QSize(units.x(380), units.y(280) + menuBarHeight());
     setMinimumSize(m_baseSize);
     resize(m_baseSize);
     // A combo box keeps its own height; the layout gives only where it starts.
@@ -95,7 +98,7 @@ void MainWindow::createControls()
     m_helpButton = makeButton(this, QStringLiteral("&Help"), units.rect(7, 140, 93, 14));
     place(m_helpButton, m_helpButton->geometry(), MoveDownUpper);
     auto* serversLabel = new QLabel(QStringLiteral("Available Servers"), this);
-    serversLabel->setGeometry(units.rect(7, 37, 93, 13));
+    place(serversLabel, units.rect(7, 37, 93, 13), Fixed);
     m_refreshButton = makeButton(this, QStringLiteral("Refresh Server List"), units.rect(7, 92, 93, 14));
     place(m_refreshButton, m_refreshButton->geometry(), MoveDownUpper);
     m_historyButton = makeButton(this, QStringLiteral("History"), units.rect(7, 108, 93, 14));
@@ -106,13 +109,13 @@ void MainWindow::createControls()
     GroupFilter = new QComboBox(this);
     GroupFilter->setObjectName(QStringLiteral("GroupFilter"));
     GroupFilter->setAccessibleName(QStringLiteral("Online Users Information: group"));
-    place(GroupFilter, comboRect(GroupFilter, 117, 28, 100), Fixed);
+    const QRect groupRect = comboRect(GroupFilter, 117, 28, 100);
+    place(GroupFilter, groupRect, Fixed);
     GroupFilter->addItem(QString::fromLatin1(ALL_GROUPS));
 
     OnlineUserFilter = new FilterField(QStringLiteral("Filter online users"), this);
     OnlineUserFilter->setObjectName(QStringLiteral("OnlineUserFilter"));
-    place(OnlineUserFilter, QRect(units.x(221), GroupFilter->y(), units.x(144), GroupFilter->height()),
-          Wider);
+    place(OnlineUserFilter, QRect(units.x(221), groupRect.y(), units.x(144), groupRect.height()), Wider);
 
     m_onlineUserModel = new OnlineUserModel(this);
     m_onlineUserView = new RowFilterModel(m_onlineUserModel, this);
@@ -157,9 +160,9 @@ void MainWindow::createControls()
     SelectedServerField = new QLineEdit(this);
     SelectedServerField->setObjectName(QStringLiteral("SelectedServerField"));
     SelectedServerField->setAccessibleName(QStringLiteral("Selected Server"));
-    SelectedServerField->setGeometry(units.rect(7, 21, 85, 14));
+    place(SelectedServerField, units.rect(7, 21, 85, 14), Fixed);
     auto* selectedLabel = new QLabel(QStringLiteral(" Selected Server"), this);
-    selectedLabel->setGeometry(units.rect(7, 9, 82, 8));
+    place(selectedLabel, units.rect(7, 9, 82, 8), Fixed);
     selectedLabel->setBuddy(SelectedServerField);
 
     m_statusLine = new ElidedLabel(this);

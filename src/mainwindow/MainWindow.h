@@ -30,6 +30,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QMenu;
+class QMenuBar;
 class QPushButton;
 class QTableView;
 class QTimer;
@@ -144,6 +145,8 @@ protected:
 
 private:
     void createControls();
+    void createMenus();
+    int menuBarHeight() const;
     void routeMessages();
     void createColumns();
     void restoreLayout(const WindowLayout& layout);
@@ -185,6 +188,7 @@ private:
     QLabel* m_statusIcon = nullptr; // shown while something is wrong
     QStringList m_problems;
     QMenu* m_windowMenu = nullptr;
+    QMenuBar* m_menuBar = nullptr;
     QTimer* m_selectServerTimer = nullptr;
     QIcon m_icon;
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow/MainWindow.h"
 
+#include <QMenuBar>
 #include <QTableView>
 
 void MainWindow::resizeEvent(QResizeEvent* event)
@@ -16,6 +17,7 @@ void MainWindow::layOut()
     // The event list takes two thirds of the extra height; the online users and the servers the rest.
     const int upper = dy / 3;
     const int lower = dy - upper;
+    m_menuBar->setGeometry(0, 0, width(), menuBarHeight());
     for (const Placement& p : m_placements) {
         QRect r = p.base;
         r.translate((p.grows & MoveRight) ? dx : 0, (p.grows & MoveDownAll)     ? dy

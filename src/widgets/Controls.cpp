@@ -21,8 +21,8 @@ QTableView* makeListView(QWidget* parent, QAbstractItemModel* model, const QStri
     view->setModel(model);
     view->setShowGrid(false);
     view->setWordWrap(false);
-    view->setSelectionBehavior(QAbstractItemView::SelectItems);
-    // Several rows at once, for Copy.
+    // Whole rows, several at once, since Copy copies rows; a right-click selects its row too.
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->verticalHeader()->hide();
@@ -31,5 +31,7 @@ QTableView* makeListView(QWidget* parent, QAbstractItemModel* model, const QStri
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 2);
     view->horizontalHeader()->setHighlightSections(false);
     view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // A window grown wider gives the spare width to the last column.
+    view->horizontalHeader()->setStretchLastSection(true);
     return view;
 }

@@ -16,6 +16,10 @@ public:
     // the application's name.
     virtual void show(QWidget* owner, const QString& text, const QString& caption = QString(),
                       Icon icon = Icon::None) = 0;
-    // Asks whether to `act`; the other answer, `keep`, is the default. True for `act`.
-    virtual bool ask(QWidget* owner, const QString& text, const QString& act, const QString& keep) = 0;
+    // Asks whether to `act`; the other answer, `keep`, is the default. True for `act`; where nobody
+    // can answer, the default.
+    virtual bool ask(QWidget*, const QString&, const QString& /*act*/, const QString& /*keep*/)
+    {
+        return false;
+    }
 };

@@ -143,65 +143,56 @@ private slots:
         QCOMPARE(noted, notes);
     }
 
-    // Keys pressed on a control ("type" writes an x), or "click" / "close" (the window's close button);
-    // each question is answered `answer`.
+    // Keys pressed on controls, or "click" (the control) or "close" (the window's close button), then
+    // the answers to the questions asked, in turn; the last one ends the window or not.
     void onlyAnAnsweredQuestionStopsTheMonitor_data()
     {
-        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("controls");
         QTest::addColumn<QString>("keys");
-        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("answers");
         QTest::addColumn<int>("questions");
-        QTest::newRow("Enter on Close") << "Close"
-                                        << "Return"
-                                        << "Stop" << 0;
-        QTest::newRow("Enter on an event row, on the server list") << "EventList,ServerList"
-                                                                   << "Enter Return"
-                                                                   << "Stop" << 0;
-        QTest::newRow("Escape twice in a filter, kept") << "EventFilter"
-                                                        << "type Escape Escape"
-                                                        << "Keep monitoring" << 1;
-        QTest::newRow("Close, kept then stopped") << "Close"
-                                                  << "click click"
-                                                  << "Keep monitoring,Stop" << 2;
-        QTest::newRow("Escape on a list, stopped") << "OnlineUserList"
-                                                   << "Escape"
-                                                   << "Stop" << 1;
-        QTest::newRow("the close button, kept") << ""
-                                                << "close"
-                                                << "Keep monitoring" << 1;
+        const QStringList rows = {
+            "Enter on Close: Close: Return: Stop: 0",
+            "Enter on an event row, the server list: EventList,ServerList: Enter Return: Stop: 0",
+            "Escape twice in a filter: EventFilter: X Escape Escape: Keep monitoring: 1",
+            "Close: Close: click click: Keep monitoring,Stop: 2",
+            "Escape on a list: OnlineUserList: Escape: Stop: 1",
+            "Quit in the menu: EventList: Ctrl+Q: Stop: 1",
+            "the close button: : close: Keep monitoring: 1"};
+        for (const QString& row : rows) {
+            const QStringList c = row.split(": ");
+            QTest::newRow(qPrintable(c[0])) << c[1] << c[2] << c[3] << c[4].toInt();
+        }
     }
 
     void onlyAnAnsweredQuestionStopsTheMonitor()
     {
-        QFETCH(QString, control);
+        QFETCH(QString, controls);
         QFETCH(QString, keys);
-        QFETCH(QString, answer);
+        QFETCH(QString, answers);
         QFETCH(int, questions);
         start();
         send(LoggedOn, "alice");
         QVERIFY(waitForEvents());
-        const QStringList answers = answer.split(',');
-        for (const QString& name : control.split(',')) {
+        RecordingBoxes& boxes = m_fixture->boxes;
+        for (const QString& name : controls.split(',')) {
             auto* widget = name.isEmpty() ? m_dialog : child<QWidget>(name.toLatin1().constData());
             widget->setFocus();
             for (const QString& key : keys.split(' ')) {
-                m_fixture->boxes.answer = answers.value(m_fixture->boxes.questions.size(), answers.last());
+                boxes.answer = answers.split(',').value(boxes.questions.size(), answers.section(',', -1));
                 if (key == "close")
                     m_dialog->close();
                 else if (key == "click")
                     QTest::mouseClick(widget, Qt::LeftButton);
                 else
-                    QTest::keyClick(widget, key == "type"     ? Qt::Key_X
-                                            : key == "Escape" ? Qt::Key_Escape
-                                            : key == "Enter"  ? Qt::Key_Enter
-                                                              : Qt::Key_Return);
+                    QTest::keySequence(widget, QKeySequence(key));
             }
         }
-        QCOMPARE(m_fixture->boxes.questions.size(), questions);
-        QCOMPARE(m_dialog->isVisible(), !answer.endsWith("Stop") || questions == 0);
+        QCOMPARE(boxes.questions.size(), questions);
+        QCOMPARE(m_dialog->isVisible(), !answers.endsWith("Stop") || questions == 0);
         if (questions)
             QCOMPARE(
-                m_fixture->boxes.questions.last(),
+                boxes.questions.last(),
                 "Stop monitoring? Events sent to this computer will not be logged until Sorvane runs again.");
     }
 
