@@ -45,7 +45,9 @@ users who are online, finds the servers by itself and reads its log back
 by date.
 
 The package also holds sorvane-fwsim, a simulator of firewall servers.")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${scripts}/postinst ${scripts}/prerm)
+# The files under /etc are the administrator's once edited: dpkg keeps them on upgrade.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${scripts}/postinst ${scripts}/prerm
+    ${CMAKE_CURRENT_SOURCE_DIR}/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

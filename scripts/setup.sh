@@ -1,12 +1,14 @@
 # Sourced by ./test and ./run: installs what is missing from Debian's packages, then configures and
 # builds the given preset. Quick when nothing changed.
-# Installing and packaging: manual pages, icons, the checks of the package and its port privilege;
+# Installing and packaging: manual pages, icons, the checks of the package (its manual pages
+# rendered with man, its log rotation read by logrotate) and its port privilege;
 # rsyslog, rsyslog-gnutls and openssl: the forwarding tests run a collector of their own, with TLS;
 # dbus-daemon and dunst: the notification test runs a real notification service on a private session
 # bus (dbus-run-session); xvfb: that test and the end-to-end test need a real X server; libssl-dev:
 # a client key is checked against its certificate.
 sorvane_packages=(cmake g++ make pkg-config qt6-base-dev qt6-charts-dev libcap-ng-dev libssl-dev fonts-dejavu-core iproute2
     help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils appstream libcap2-bin systemd
+    man-db groff-base logrotate
     rsyslog rsyslog-gnutls openssl dbus-daemon dunst xvfb)
 
 sorvane_install() {

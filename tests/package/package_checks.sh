@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into scratch roots and builds the Debian package from it, then checks both as a
-# distribution would: the desktop entry, the AppStream metainfo, the systemd unit, lintian, the
-# programs run from the unpacked package with no display, and the port privilege its postinst grants.
+# distribution would: the desktop entry, the AppStream metainfo, the systemd unit, the manual pages,
+# the log's rotation, the example settings file, lintian, the programs run from the unpacked package
+# with no display, and the port privilege its postinst grants.
 # Usage: package_checks.sh BUILD_DIR
 set -uo pipefail
 
@@ -18,7 +19,7 @@ fail() {
 }
 pass() { echo "ok: $*"; }
 
-for tool in cmake cpack dpkg-deb lintian desktop-file-validate appstreamcli getcap setcap systemd-analyze; do
+for tool in cmake cpack dpkg-deb lintian desktop-file-validate appstreamcli getcap setcap systemd-analyze man logrotate; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing; scripts/setup.sh installs it"; exit 1; }
 done
 
@@ -29,12 +30,15 @@ expectInstalled() {
         share/applications/org.sorvane.Sorvane.desktop
         share/metainfo/org.sorvane.Sorvane.metainfo.xml
         "share/icons/hicolor/scalable/apps/$id.svg"
-        share/man/man1/sorvane.1.gz share/man/man1/sorvane-fwsim.1.gz
+        share/man/man1/sorvane.1.gz share/man/man1/sorvane-fwsim.1.gz share/doc/sorvane/README.md.gz
         lib/systemd/system/sorvane-headless.service)
     for s in 16 22 24 32 48 64 128 256; do files+=("share/icons/hicolor/${s}x$s/apps/$id.png"); done
-    local missing=0
+    # /usr's configuration goes to /etc, /usr/local's to /usr/local/etc.
+    local etc=$prefix/etc missing=0
+    [ "$prefix" = /usr ] && etc=/etc
+    files=("${files[@]/#/$prefix/}" "$etc/sorvane/sorvane.conf" "$etc/logrotate.d/sorvane")
     for f in "${files[@]}"; do
-        [ -s "$root$prefix/$f" ] || { fail "$prefix/$f not installed"; missing=1; }
+        [ -s "$root$f" ] || { fail "$f not installed"; missing=1; }
     done
     [ $missing -eq 0 ] && pass "all ${#files[@]} files installed under $prefix"
 }
@@ -90,6 +94,26 @@ for page in "sorvane event" "sorvane-fwsim monitor"; do
     *".SH NAME"?"$program \\- "*".SH OPTIONS"*"\\-\\-$option"*) pass "the manual page of $program holds its --help" ;;
     *) fail "the manual page of $program does not hold its --help" ;;
     esac
+done
+
+for program in sorvane sorvane-fwsim; do
+    out=$(MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/$program.1.gz" 2>&1 >/dev/null)
+    [ -z "$out" ] && pass "man --warnings renders $program(1)" || fail "man --warnings on $program(1): $out"
+done
+out=$(logrotate -d -s "$scratch/logrotate.state" "$root/etc/logrotate.d/sorvane" 2>&1) &&
+    ! grep -qi error <<<"$out" && pass "logrotate -d accepts the log's rotation" || fail "logrotate -d: $out"
+# The example settings file: every option is in it, and it loads with no warning as the service reads
+# it and with its defaults uncommented; the missing --forward-key then stops the start.
+example="$root/etc/sorvane/sorvane.conf"
+for key in $("$root/usr/bin/sorvane" --help | sed -n 's/^  --\([a-z-]*\).*/\1/p'); do
+    grep -q "^;$key=" "$example" || [[ $key =~ ^(help|help-all|version|settings)$ ]] || fail "$key not in the example"
+done
+mkdir -p "$scratch/defaults/sorvane"
+sed 's/^;\(\[[a-z]*\]\|[a-z-]*=.\)/\1/' "$example" >"$scratch/defaults/sorvane/sorvane.conf"
+for config in "$root/etc" "$scratch/defaults"; do
+    out=$(XDG_CONFIG_HOME=$config timeout 20 "$root/usr/bin/sorvane" --headless --forward-cert none 2>&1)
+    [ "$out" = "sorvane: --forward-cert needs --forward-key" ] && pass "the example settings load from $config" ||
+        fail "the example settings from $config: $out"
 done
 
 # The package, from this build.
