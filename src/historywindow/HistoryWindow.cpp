@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
@@ -75,6 +76,14 @@ public:
         if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::AccessibleTextRole)
             return {};
         return QString::fromLatin1(line(index.row()));
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        // The title of the one column of a CSV export.
+        if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
+            return QStringLiteral("Log line");
+        return QAbstractListModel::headerData(section, orientation, role);
     }
 
     Qt::ItemFlags flags(const QModelIndex& index) const override
@@ -185,6 +194,8 @@ HistoryWindow::HistoryWindow(QWidget* parent, const QByteArray& userFilePath, Me
 
     m_ok->setDefault(true);
     m_commands = new ListCommands(HistoryList, QStringLiteral("&Export..."), [this] { exportLines(); });
+    connect(m_commands->menu()->addAction(QStringLiteral("Export to &CSV...")), &QAction::triggered, this,
+            &HistoryWindow::exportCsv);
 
     // The layout's size is the first and the smallest; the list takes any extra room.
     m_baseSize = QSize(du.x(326), du.y(304));
@@ -208,11 +219,6 @@ HistoryWindow::HistoryWindow(QWidget* parent, const QByteArray& userFilePath, Me
 }
 
 HistoryWindow::~HistoryWindow() = default;
-
-void HistoryWindow::setLogOpener(LogOpener opener)
-{
-    m_opener = std::move(opener);
-}
 
 QLabel* HistoryWindow::addLabel(const QString& text, const QRect& rect, QWidget* buddy)
 {
@@ -280,15 +286,7 @@ void HistoryWindow::refreshHistory()
         return;
     }
     bool opened = false;
-    LogSearchResult found;
-    if (m_opener) {
-        const std::unique_ptr<LogSource> source = m_opener(m_userFilePath);
-        opened = source != nullptr;
-        if (source)
-            found = findDateLines(*source, key);
-    } else {
-        found = findDateLinesInFile(m_userFilePath, key, &opened);
-    }
+    LogSearchResult found = findDateLinesInLogs(m_userFilePath, key, &opened);
     m_model->setLines(std::move(found.lines));
     m_chart->setCounts(found.perHour);
     if (!opened)
@@ -297,7 +295,7 @@ void HistoryWindow::refreshHistory()
         m_boxes.show(
             this,
             QStringLiteral("An unexpected error occurred while reading %1: %2.")
-                .arg(QFile::decodeName(m_userFilePath), QString::fromLocal8Bit(std::strerror(found.error))),
+                .arg(QFile::decodeName(found.errorFile), QString::fromLocal8Bit(std::strerror(found.error))),
             QString(), MessageBoxes::Icon::Critical);
         return;
     }
@@ -316,13 +314,24 @@ void HistoryWindow::filterLines()
     m_model->setFilter(m_filter->text());
 }
 
+QString HistoryWindow::exportName(const char* extension) const
+{
+    return QStringLiteral("sorvane-history-%1.%2")
+        .arg(QString::fromLatin1(DateKey()).replace(u'/', u'-'), QLatin1String(extension));
+}
+
 void HistoryWindow::exportLines()
 {
-    const QString name =
-        QStringLiteral("sorvane-history-%1.txt").arg(QString::fromLatin1(DateKey()).replace(u'/', u'-'));
-    saveWithChooser(this, m_boxes, chooseExportPath, QStringLiteral("Export"), name,
+    saveWithChooser(this, m_boxes, chooseExportPath, QStringLiteral("Export"), exportName("txt"),
                     QStringLiteral("Text files (*.txt);;All files (*)"),
                     [this](const QString& path) { return exportViewAsText(*HistoryList, path); });
+}
+
+void HistoryWindow::exportCsv()
+{
+    saveWithChooser(this, m_boxes, chooseExportPath, QStringLiteral("Export to CSV"), exportName("csv"),
+                    QStringLiteral("CSV files (*.csv);;All files (*)"),
+                    [this](const QString& path) { return exportViewAsCsv(*HistoryList, path); });
 }
 
 void HistoryWindow::resizeEvent(QResizeEvent* event)

@@ -9,13 +9,11 @@
 #include <QString>
 
 #include <functional>
-#include <memory>
 
 class FilterField;
 class HistoryLineModel;
 class HourlyChart;
 class ListCommands;
-class LogSource;
 class MessageBoxes;
 class QComboBox;
 class QLabel;
@@ -29,9 +27,6 @@ class HistoryWindow : public QDialog
     Q_OBJECT
 
 public:
-    // Opens the log at `path` for one Refresh; nullptr when it cannot be opened.
-    using LogOpener = std::function<std::unique_ptr<LogSource>(const QByteArray& path)>;
-
     static constexpr const char* MonthNames[12] = {"Jan",  "Feb", "Mar", "Apr", "May", "Jun",
                                                    "July", "Aug", "Sep", "Oct", "Nov", "Dec"};
     // February offers its 29th so that the leap day of any year in the Year box can be listed.
@@ -42,10 +37,7 @@ public:
         std::function<QDate()> today = [] { return QDate::currentDate(); });
     ~HistoryWindow() override;
 
-    // Replaces how Refresh opens the log; the default reads the file at the path.
-    void setLogOpener(LogOpener opener);
-
-    // Where "Export..." asks for the file; tests put their own chooser here.
+    // Where the exports ask for the file; tests put their own chooser here.
     SavePathChooser chooseExportPath = standardSavePathChooser();
 
 protected:
@@ -58,7 +50,9 @@ private:
     void refreshHistory();
     void showSelectedMonth();
     void filterLines();
+    QString exportName(const char* extension) const;
     void exportLines();
+    void exportCsv();
     void layOut();
     void centreOnOwner();
     QLabel* addLabel(const QString& text, const QRect& rect, QWidget* buddy);
@@ -77,5 +71,4 @@ private:
     QByteArray m_userFilePath;
     MessageBoxes& m_boxes;
     std::function<QDate()> m_today;
-    LogOpener m_opener;
 };

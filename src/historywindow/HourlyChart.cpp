@@ -54,8 +54,8 @@ HourlyChart::HourlyChart(QWidget* parent) : QChartView(parent), m_axisY(new QVal
     axisX->setLabelsFont(small);
     m_axisY->setLabelsFont(small);
     m_axisY->setLabelFormat(QStringLiteral("%d"));
-    m_axisY->setRange(0, 1);
-    m_axisY->setTickCount(3);
+    m_axisY->setTickType(QValueAxis::TicksDynamic);
+    m_axisY->setTickAnchor(0);
     chart->addAxis(axisX, Qt::AlignBottom);
     chart->addAxis(m_axisY, Qt::AlignLeft);
     series->attachAxis(axisX);
@@ -105,7 +105,13 @@ void HourlyChart::setCounts(const HourlyKindCounts& counts)
     }
     if (highest != m_highest) {
         m_highest = highest;
-        m_axisY->setRange(0, std::max<quint32>(highest, 1));
-        m_axisY->applyNiceNumbers();
+        // Ticks on whole numbers only: steps of 1, 2 or 5 times a power of ten, at most four of them.
+        quint64 step = 1;
+        for (int i = 0; step * 4 < highest; ++i)
+            step = i % 3 == 1 ? step / 2 * 5 : step * 2;
+        const quint64 top = (highest + step - 1) / step * step;
+        // An empty day shows its 0 alone: the one tick within the range.
+        m_axisY->setRange(0, qreal(std::max<quint64>(top, 1)));
+        m_axisY->setTickInterval(qreal(highest == 0 ? 2 : step));
     }
 }

@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "log/LogReader.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
+#include <map>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace
 {
@@ -67,11 +72,41 @@ class FileSource : public LogSource
 {
 public:
     explicit FileSource(int fd) : m_fd(fd) {}
+    ~FileSource() override { ::close(m_fd); }
     long read(char* buffer, std::size_t size) override { return ::read(m_fd, buffer, size); }
 
 private:
     int m_fd;
 };
+
+class GzipSource : public LogSource
+{
+public:
+    explicit GzipSource(gzFile file) : m_file(file) {}
+    ~GzipSource() override { gzclose(m_file); }
+    long read(char* buffer, std::size_t size) override
+    {
+        // zlib drops the bytes of a read that meets damage: small reads keep most of what came before.
+        const int n = gzread(m_file, buffer, static_cast<unsigned>(std::min<std::size_t>(size, 64 << 10)));
+        int code = Z_OK;
+        gzerror(m_file, &code);
+        if (n > 0 || (n == 0 && code == Z_OK))
+            return n;
+        // Corrupt, or cut short (zlib then reports the end): what came before it stays read. An
+        // interrupted read cannot be taken up again, so it fails too rather than being retried forever.
+        errno = code != Z_ERRNO ? EBADMSG : errno == EINTR ? EIO : errno;
+        return -1;
+    }
+
+private:
+    gzFile m_file;
+};
+
+bool isNumber(QStringView text)
+{
+    return !text.isEmpty() &&
+           std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
 
 // Searches complete lines (the region ends with a line end, or is the file's last line).
 void searchRegion(std::string_view region, std::string_view key, LogSearchResult& out)
@@ -200,14 +235,73 @@ LogSearchResult findDateLines(LogSource& source, const QByteArray& dateKey)
     }
 }
 
+std::unique_ptr<LogSource> openLogFile(const QByteArray& path)
+{
+    if (path.endsWith(".gz")) {
+        const gzFile file = gzopen(path.constData(), "rbe");
+        return file ? std::make_unique<GzipSource>(file) : nullptr;
+    }
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    return fd >= 0 ? std::make_unique<FileSource>(fd) : nullptr;
+}
+
 LogSearchResult findDateLinesInFile(const QByteArray& path, const QByteArray& dateKey, bool* opened)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    *opened = fd >= 0;
-    if (fd < 0)
-        return {};
-    FileSource source(fd);
-    LogSearchResult result = findDateLines(source, dateKey);
-    ::close(fd);
-    return result;
+    const std::unique_ptr<LogSource> source = openLogFile(path);
+    *opened = source != nullptr;
+    return source ? findDateLines(*source, dateKey) : LogSearchResult();
+}
+
+std::vector<QByteArray> logFilesOldestFirst(const QByteArray& path)
+{
+    const QFileInfo log(QFile::decodeName(path));
+    const QString prefix = log.fileName() + u'.';
+    std::map<quint64, QString, std::greater<>> rotated;
+    for (const QString& name : log.dir().entryList(QDir::Files | QDir::Hidden)) {
+        if (!name.startsWith(prefix))
+            continue;
+        const bool gz = name.endsWith(QLatin1String(".gz"));
+        const QStringView number = QStringView(name).mid(prefix.size()).chopped(gz ? 3 : 0);
+        if (!isNumber(number) || number.size() > 9 || number.toULongLong() == 0)
+            continue;
+        // Beside its plain file, a ".gz" is one that gzip is still writing.
+        QString& chosen = rotated[number.toULongLong()];
+        if (chosen.isEmpty() || !gz)
+            chosen = name;
+    }
+    std::vector<QByteArray> files;
+    for (const auto& entry : rotated)
+        files.push_back(QFile::encodeName(log.dir().filePath(entry.second)));
+    files.push_back(path);
+    return files;
+}
+
+int readLogFiles(const QByteArray& path, const std::function<void(LogSource&, const QByteArray& file)>& read)
+{
+    int opened = 0;
+    for (const QByteArray& file : logFilesOldestFirst(path)) {
+        if (const std::unique_ptr<LogSource> source = openLogFile(file)) {
+            ++opened;
+            read(*source, file);
+        }
+    }
+    return opened;
+}
+
+LogSearchResult findDateLinesInLogs(const QByteArray& path, const QByteArray& dateKey, bool* opened)
+{
+    LogSearchResult all;
+    *opened = readLogFiles(path, [&](LogSource& source, const QByteArray& file) {
+                  LogSearchResult found = findDateLines(source, dateKey);
+                  all.lines.insert(all.lines.end(), std::make_move_iterator(found.lines.begin()),
+                                   std::make_move_iterator(found.lines.end()));
+                  for (std::size_t hour = 0; hour < all.perHour.size(); ++hour)
+                      for (std::size_t kind = 0; kind < all.perHour[hour].size(); ++kind)
+                          all.perHour[hour][kind] += found.perHour[hour][kind];
+                  if (found.error != 0 && all.error == 0) {
+                      all.error = found.error;
+                      all.errorFile = file;
+                  }
+              }) > 0;
+    return all;
 }

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -41,6 +42,7 @@ using HourlyKindCounts = std::array<std::array<quint32, EVENT_KIND_COUNT>, 24>;
 struct LogSearchResult {
     std::vector<QByteArray> lines; // the shown text of every matching line, in file order
     int error = 0;                 // errno of a read that failed part-way; the lines before it stay
+    QByteArray errorFile;          // the file whose read failed
     HourlyKindCounts perHour{};    // of the lines found; one without a readable time is in no hour
 };
 
@@ -54,5 +56,20 @@ EventKind kindOfLine(std::string_view shown);
 // key's bytes are split into fields. The same pass counts them by hour and kind.
 LogSearchResult findDateLines(LogSource& source, const QByteArray& dateKey);
 
+// A log file for reading, a ".gz" one decompressed through zlib (damaged data fails with EBADMSG);
+// nullptr with errno when it cannot be opened.
+std::unique_ptr<LogSource> openLogFile(const QByteArray& path);
+
 // Opens `path` for reading; `opened` tells whether it could be.
 LogSearchResult findDateLinesInFile(const QByteArray& path, const QByteArray& dateKey, bool* opened);
+
+// The log at `path` and the files logrotate made of it, oldest first: NAME.N or NAME.N.gz from the
+// highest N down to 1, then NAME itself.
+std::vector<QByteArray> logFilesOldestFirst(const QByteArray& path);
+
+// Hands each of logFilesOldestFirst(path) that can be opened to `read`; returns how many were.
+int readLogFiles(const QByteArray& path, const std::function<void(LogSource&, const QByteArray& file)>& read);
+
+// findDateLines over every file of the log, oldest first. A failed read, such as a damaged ".gz",
+// keeps what was found before it and the files after it are still read; the first failure is told.
+LogSearchResult findDateLinesInLogs(const QByteArray& path, const QByteArray& dateKey, bool* opened);

@@ -5,11 +5,18 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
 SavePathChooser standardSavePathChooser()
 {
     return [](QWidget* owner, const QString& caption, const QString& suggestedName, const QString& filter) {
-        return QFileDialog::getSaveFileName(owner, caption, QDir::home().filePath(suggestedName), filter);
+        // The folder chosen last, for as long as the process runs: exports tend to go to one place.
+        static QString lastFolder = QDir::homePath();
+        const QString path =
+            QFileDialog::getSaveFileName(owner, caption, QDir(lastFolder).filePath(suggestedName), filter);
+        if (!path.isEmpty())
+            lastFolder = QFileInfo(path).absolutePath();
+        return path;
     };
 }
 

@@ -9,13 +9,17 @@
 #include <QBarSet>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QGraphicsTextItem>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QStackedBarSeries>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace
 {
@@ -46,12 +50,12 @@ class HistoryWindowTest : public QObject
     Q_OBJECT
 
 private slots:
-    // The log's lines, ";" apart (written at the start, or at "write"), and the operator's steps, one word
-    // each: "day=N" and "month=NAME" pick from their lists, "year=I" picks the I-th year, "type=TEXT"
-    // types a year, "refresh", "move" the window, "enter" in the Year box, "filter=TEXT", "copy" all
-    // lines, "export"; "?" notes the lines listed, "boxes" the chosen date and the number of days offered,
-    // "years" the years offered, "where" the window's place ("mid" when centred on the main window),
-    // "chart" the lines listed and the bars by hour and kind. The notes, "|" after each, are compared.
+    // The log's lines, ";" apart (written at the start, or at "write"), and the steps, one word each: "day=N"
+    // and "month=NAME" pick from their lists, "year=I" the I-th year, "type=TEXT" types a year, "refresh",
+    // "move" the window, "enter" in the Year box, "filter=TEXT", "copy" all lines, "export", "csv", "dialog"
+    // (exports by the file dialog), "rotate" as logrotate; "?" notes the lines listed, "boxes" the date and
+    // the days offered, "years" the years offered, "where" the window's place ("mid" when centred on the
+    // main window), "chart" the lines, the bars by hour and kind, and the axis. The notes, "|" after each.
     void operatorChoosesADate_data()
     {
         QTest::addColumn<QDate>("today");
@@ -84,7 +88,8 @@ private slots:
             "10:00  03/15/2026  Carol;10:00  03/15/2026  J\u00f6rg|");
         // A Refresh that finds the file centres the window again; Enter in the Year box ends it through OK.
         row("centred when the file is found", ides, "A  03/15/2026",
-            "where move refresh where write refresh where ? type=2011 enter", "mid|3,4|mid|A  03/15/2026|1|");
+            "where move refresh where write refresh where ? rotate rotate write refresh ? type=2011 enter",
+            "mid|3,4|mid|A  03/15/2026|A  03/15/2026;A  03/15/2026|1|");
         // "7:00 pm" puts "pm" where the date goes; midnight and a leap second count, hour 24, minute 60
         // and short or empty fields do not; "fay" is the last word before the "#" at 9:00.
         row("chart by hour and kind", ides,
@@ -95,17 +100,17 @@ private slots:
             "09:00:00  03/15/2026  fay#x  LoggedOn;00:00:00  03/15/2026  LoggedOn;12:00:60  03/15/2026  "
             "LoggedOn;24:00:00  03/15/2026  LoggedOn;12:60  03/15/2026  LoggedOn;1:2:3  03/15/2026  "
             "LoggedOn;12:00:  03/15/2026  LoggedOn;10:00:00  03/16/2026  LoggedOn",
-            "chart day=16 refresh chart",
+            "chart day=16 refresh chart day=17 refresh chart",
             "15:0 Log-ons 1,8 Log-ons 2,12 Log-ons 1,8 Failed 1,8 Locked 1,23 Filtered 1,17 Firewall 1,"
-            "9 Other 1,17 Other 1,|1:10 Log-ons 1,|");
-        // Export writes the lines listed, in UTF-8.
+            "9 Other 1,17 Other 1,0 1 2 3 4 |1:10 Log-ons 1,0 1 |0:0 |");
+        // Export writes the lines listed, in UTF-8; the file dialog opens where the last file went.
         row("filter, copy and export", ides,
             "08:00  03/15/2026  ann;09:00  03/15/2026  bob;10:00  03/15/2026  Anna;11:00  03/15/2026  "
-            "J\u00f6rg",
-            "filter=AN copy filter= export",
-            "08:00  03/15/2026  ann;10:00  03/15/2026  Anna;|sorvane-history-03-15-2026.txt:"
-            "08:00  03/15/2026  ann;09:00  03/15/2026  bob;10:00  03/15/2026  Anna;11:00  03/15/2026  "
-            "J\u00f6rg;|");
+            "J\u00f6rg;=9  03/15/2026  eve,anne",
+            "filter=AN copy csv filter=J export dialog dialog",
+            "08:00  03/15/2026  ann;10:00  03/15/2026  Anna;=9  03/15/2026  eve,anne;|sorvane-history-03-15-"
+            "2026.csv:Log line\r;08:00  03/15/2026  ann\r;10:00  03/15/2026  Anna\r;\"'=9  03/15/2026  eve,"
+            "anne\"\r;|sorvane-history-03-15-2026.txt:11:00  03/15/2026  J\u00f6rg;|away|here|");
     }
 
     void operatorChoosesADate()
@@ -155,9 +160,14 @@ private slots:
                     for (int hour = 0; hour < 24; ++hour)
                         if (bar->at(hour) > 0)
                             noted += QStringLiteral("%1 %2 %3,")
-                                         .arg(hour)
-                                         .arg(bar->label().section(' ', 0, 0))
-                                         .arg(bar->at(hour));
+                                         .arg(QString::number(hour), bar->label().section(' ', 0, 0),
+                                              QString::number(bar->at(hour)));
+                QApplication::processEvents(); // the axis labels, bottom up
+                for (const QGraphicsItem* item : chart->scene()->items(Qt::AscendingOrder))
+                    if (auto* text = dynamic_cast<const QGraphicsTextItem*>(item);
+                        text && !text->toPlainText().isEmpty() &&
+                        text->sceneBoundingRect().right() < chart->chart()->plotArea().left())
+                        noted += text->toPlainText() + ' ';
                 noted += '|';
             } else if (step == "refresh")
                 QTest::mouseClick(dlg.findChild<QPushButton*>("Refresh"), Qt::LeftButton);
@@ -174,10 +184,21 @@ private slots:
                 list->selectAll();
                 QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
                 noted += QApplication::clipboard()->text().replace('\n', ';') + '|';
-            } else if (step == "export") {
-                list->findChild<QMenu*>()->actions().last()->trigger();
+            } else if (step == "export" || step == "csv") {
+                list->findChild<QMenu*>()->actions()[step == "csv" ? 2 : 1]->trigger();
                 noted += QString::fromUtf8(fileBytes(dir.filePath("lines.txt"))).replace('\n', ';') + '|';
-            } else if (word == "day")
+            } else if (step == "dialog") {
+                dlg.chooseExportPath = standardSavePathChooser();
+                QTimer::singleShot(0, [&] {
+                    auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                    noted += files->directory() == QDir(dir.path()) ? "here|" : "away|";
+                    files->selectFile(dir.filePath(QString::number(noted.size())));
+                    QTest::keyClick(files, Qt::Key_Return);
+                });
+                list->findChild<QMenu*>()->actions()[1]->trigger();
+            } else if (step == "rotate")
+                QProcess::execute("sh", {"-c", "exec 2>&-; mv $0.1 $0.2 && gzip $0.2; mv $0 $0.1", path});
+            else if (word == "day")
                 pick(day, value.toInt() - 1);
             else if (word == "month")
                 pick(month, month->findText(value));

@@ -5,6 +5,7 @@
 #include "log/LogReader.h"
 #include "log/UserLog.h"
 
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -146,6 +147,17 @@ private slots:
         QCOMPARE(findDateLinesInFile(QFile::encodeName(path("handmade")), KEY, &opened).lines,
                  std::vector<QByteArray>({"a\t12/05/1999", "b\v12/05/1999", " \t c \t 12/05/1999 ",
                                           "08:15  12/05/1999  1.2.3.4 ", "08:16", "last  12/05/1999"}));
+
+        // Rotated files oldest first; a plain one beside its .gz wins; a .gz cut short keeps its lines.
+        for (const char* name : {"r.12", "r.3", "r.2", "r.1", "r", "r.3.gz", "r.x", "r.0"})
+            QVERIFY(writeFileBytes(path(name), name + ("  " + KEY + '\n')));
+        QProcess::execute("gzip", {path("r.12"), path("r.2"), path("r.1")});
+        QVERIFY(QFile::resize(path("r.2.gz"), QFile(path("r.2.gz")).size() - 4));
+        const LogSearchResult rotated = findDateLinesInLogs(QFile::encodeName(path("r")), KEY, &opened);
+        QCOMPARE(rotated.lines,
+                 std::vector<QByteArray>({"r.12  12/05/1999", "r.3  12/05/1999", "r.2  12/05/1999",
+                                          "r.1  12/05/1999", "r  12/05/1999"}));
+        QCOMPARE(rotated.errorFile, QFile::encodeName(path("r.2.gz")));
     }
 };
 
