@@ -76,7 +76,8 @@ private slots:
         // again moves to the end, at the last server; failed attempts and other codes change nothing.
         for (const char* row :
              {"LoggedOn 1 3; LoggedOn 2 3; LoggedOn 3 3; LoggedOn 4 3; LoggedOff 1 3;"
-              "AccountMarkedForLockUp 2 20; AccessTimeExpired 3 3; LoggedOff 9 3=4@3",
+              "AccountMarkedForLockUp 2 20; AccessTimeExpired 3 3; LoggedOff 9 3; LoggedOn 1 20; LoggedOff 1 "
+              "9=4@3",
               "LoggedOn 1 3; LoggedOn 2 20; LoggedOn 3 3; FirewallRebooted 0 20; FirewallRebooted 0 9;"
               "LoggedOn 4 20=1@3 3@3 4@20",
               "LoggedOn 1 3; LoggedOn 12 20; LoggedOn 2 20; LoggedOn 1 20; FirewallRebooted 0 3=12@20 2@20 "

@@ -24,11 +24,11 @@
 namespace
 {
 
-QStringList texts(const QAbstractItemModel* model)
+QStringList texts(const QAbstractItemModel* model, int role = Qt::DisplayRole)
 {
     QStringList out;
     for (int row = 0; row < model->rowCount(); ++row)
-        out << model->index(row, 0).data().toString();
+        out << model->index(row, 0).data(role).toString();
     return out;
 }
 
@@ -140,7 +140,9 @@ private slots:
             auto *day = dlg.findChild<QComboBox*>("DayList"), *month = dlg.findChild<QComboBox*>("MonthList"),
                  *year = dlg.findChild<QComboBox*>("YearList");
             if (step == "?")
-                noted += texts(list->model()).isEmpty() ? "-|" : texts(list->model()).join(';') + '|';
+                noted += texts(list->model()).isEmpty()
+                             ? "-|"
+                             : texts(list->model(), Qt::AccessibleTextRole).join(';') + '|';
             else if (step == "boxes")
                 noted += QStringLiteral("%1/%2/%3(%4)|")
                              .arg(day->currentText(), month->currentText(), year->currentText())
