@@ -2,6 +2,7 @@
 #include "alertswindow/AlertListModel.h"
 
 #include "events/Address.h"
+#include "widgets/TimeText.h"
 
 #include <QDateTime>
 
@@ -40,9 +41,7 @@ QByteArray AlertListModel::cellText(int row, int column) const
     const Alert& a = m_alerts[m_alerts.size() - 1 - static_cast<std::size_t>(row)];
     switch (column) {
     case 0:
-        return QDateTime::fromMSecsSinceEpoch(a.arrivalMicros / 1000)
-            .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-            .toLatin1();
+        return QDateTime::fromMSecsSinceEpoch(a.arrivalMicros / 1000).toString(timeFormat()).toLatin1();
     case 1:
         return FormatIPAddress(a.server);
     case 2:

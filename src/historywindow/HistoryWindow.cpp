@@ -9,6 +9,7 @@
 #include "widgets/ListCommands.h"
 #include "widgets/MessageBoxes.h"
 #include "widgets/TextMatcher.h"
+#include "widgets/TimeText.h"
 #include "widgets/ViewText.h"
 
 #include <QAbstractListModel>
@@ -316,8 +317,8 @@ void HistoryWindow::filterLines()
 
 QString HistoryWindow::exportName(const char* extension) const
 {
-    return QStringLiteral("sorvane-history-%1.%2")
-        .arg(QString::fromLatin1(DateKey()).replace(u'/', u'-'), QLatin1String(extension));
+    const QDate date(chosenYear().toInt(), MonthList->currentIndex() + 1, DayList->currentText().toInt());
+    return QStringLiteral("sorvane-history-%1.%2").arg(date.toString(dateFormat()), QLatin1String(extension));
 }
 
 void HistoryWindow::exportLines()

@@ -108,9 +108,10 @@ private slots:
             "08:00  03/15/2026  ann;09:00  03/15/2026  bob;10:00  03/15/2026  Anna;11:00  03/15/2026  "
             "J\u00f6rg;=9  03/15/2026  eve,anne",
             "filter=AN copy csv filter=J export dialog dialog",
-            "08:00  03/15/2026  ann;10:00  03/15/2026  Anna;=9  03/15/2026  eve,anne;|sorvane-history-03-15-"
-            "2026.csv:Log line\r;08:00  03/15/2026  ann\r;10:00  03/15/2026  Anna\r;\"'=9  03/15/2026  eve,"
-            "anne\"\r;|sorvane-history-03-15-2026.txt:11:00  03/15/2026  J\u00f6rg;|away|here|");
+            "08:00  03/15/2026  ann;10:00  03/15/2026  Anna;=9  03/15/2026  eve,anne;|sorvane-history-"
+            "2026-03-15.csv:Log line\r;08:00  03/15/2026  ann\r;10:00  03/15/2026  Anna\r;\"'=9  03/15/2026  "
+            "eve,"
+            "anne\"\r;|sorvane-history-2026-03-15.txt:11:00  03/15/2026  J\u00f6rg;|away|here|");
     }
 
     void operatorChoosesADate()
