@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
@@ -20,7 +21,9 @@ private slots:
     void controlsAreNamedEventsListedLoggedReadableAndTheStatusLineTellsATakenPort()
     {
         start();
-        // Every control the operator can reach has a name a screen reader says.
+        // Every control the operator can reach has a name a screen reader says; an empty filter shows it.
+        for (auto* filter : {child<QLineEdit>("EventFilter"), child<QLineEdit>("OnlineUserFilter")})
+            QCOMPARE(filter->placeholderText(), filter->accessibleName());
         for (QWidget* widget : m_dialog->findChildren<QWidget*>())
             if (widget->isVisible() && widget->focusPolicy() != Qt::NoFocus && !widget->focusProxy())
                 QVERIFY2(!QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name).isEmpty(),
