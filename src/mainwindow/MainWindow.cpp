@@ -362,9 +362,11 @@ QString MainWindow::statusText() const
 
 void MainWindow::updateStatus()
 {
-    const StatusReport report = statusReport();
-    m_statusLine->setFullText(m_monitor.statusLine(report), m_options.inForce);
-    QStringList problems = report.conditions();
+    m_statusLine->setFullText(statusText(), m_options.inForce);
+    // The monitor's own conditions warn; the window's (no desktop notifications) only inform.
+    StatusReport monitorReport;
+    m_monitor.addStatus(monitorReport);
+    QStringList problems = monitorReport.conditions();
     if (!m_intake.isTaking())
         problems.prepend(m_monitor.statusLine(StatusReport()));
     if (problems == m_problems)

@@ -135,7 +135,7 @@ signals:
     // The Alerts button; the application shows its Alerts window.
     void alertsRequested();
     // What keeps the monitor from working as it should (not receiving, a collector failing, the log
-    // not written), each in a line; empty once all is well again.
+    // not written), one a line; empty once all is well again.
     void problemsChanged(const QStringList& problems);
 
 protected:
