@@ -96,7 +96,7 @@ private slots:
             "08:10:00  03/15/2026  LoggedOn;08:20:00  03/15/2026  LoggedOff;8:59  03/15/2026  "
             "TryingInvalidPasswords;08:30:00  03/15/2026  AccountMarkedForLockUp;17:00:00  03/15/2026  "
             "FirewallRebooted;17:05:00  03/15/2026  NoSuchKeyword;23:59:59  03/15/2026  "
-            "AccessingFilteredSites;7:00 pm  03/15/2026  LoggedOn;25:00:00  03/15/2026  LoggedOn;"
+            "AccessingFilteredSites;7:00 pm  03/15/2026  LoggedOn;24:00:00  03/15/2026  LoggedOn;"
             "09:00:00  03/15/2026  fay#x  LoggedOn;00:00:00  03/15/2026  LoggedOn;12:00:60  03/15/2026  "
             "LoggedOn;24:00:00  03/15/2026  LoggedOn;12:60  03/15/2026  LoggedOn;1:2:3  03/15/2026  "
             "LoggedOn;12:00:  03/15/2026  LoggedOn;10:00:00  03/16/2026  LoggedOn",

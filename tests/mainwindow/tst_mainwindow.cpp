@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include <arpa/inet.h>
@@ -49,10 +50,11 @@ private slots:
 
         // Help stays open beside the window, and closes with it.
         QTest::mouseClick(child<QPushButton>("&Help"), Qt::LeftButton);
-        QPointer<QWidget> help;
+        QPointer<QTextBrowser> help;
         for (QWidget* widget : QApplication::topLevelWidgets())
-            help = widget->windowTitle() == "Sorvane Help" && widget->isVisible() ? widget : help.data();
-        QVERIFY(help);
+            if (widget->isVisible() && widget->findChild<QTextBrowser*>("HelpText"))
+                help = widget->findChild<QTextBrowser*>("HelpText");
+        QVERIFY(help && help->toPlainText().contains("Who counts as online"));
         QTest::mouseClick(child<QPushButton>("Close"), Qt::LeftButton);
         QVERIFY(help.isNull());
 
