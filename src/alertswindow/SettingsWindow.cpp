@@ -3,12 +3,19 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <climits>
 
 namespace
 {
@@ -24,14 +31,68 @@ QSpinBox* makeSpin(QWidget* parent, int value, int low, int high, const QString&
     return spin;
 }
 
+struct OptionField {
+    const char* key;
+    const char* label;
+    const char* unset; // what holds when the field is empty
+    bool list;         // comma-separated; otherwise a file name, commas and all
+};
+const OptionField OPTION_FIELDS[] = {
+    {"allow-from", "Allowed senders", "any; or addresses and blocks such as 192.168.1.0/24, 10.0.0.5", true},
+    {"forward", "Forward to", "none; or collectors such as tls://logs.example.org:6514, udp://10.0.0.9",
+     true},
+    {"forward-ca", "CA certificates", "the system's", false},
+    {"forward-fingerprint", "Collector fingerprints", "none; or SHA256:HEX, ...", true},
+    {"forward-cert", "Client certificate", "none", false},
+    {"forward-key", "Client key", "none", false},
+};
+const QString ROWS_KEY = QStringLiteral("max-event-rows");
+
+int rowsShown(const QStringList& rows)
+{
+    return int(std::min<qulonglong>(rows.join(QString()).toULongLong(), INT_MAX));
+}
+
 } // namespace
 
-SettingsWindow::SettingsWindow(const AlertOptions& options, QWidget* parent)
-    : QDialog(parent), m_options(options)
+SettingsWindow::SettingsWindow(const AlertOptions& options, const OptionValues& values, OptionCheck check,
+                               QWidget* parent)
+    : QDialog(parent), m_options(options), m_values(values), m_check(std::move(check))
 {
     setObjectName(QStringLiteral("Settings"));
     setWindowTitle(QStringLiteral("Settings"));
-    auto* rules = new QGroupBox(QStringLiteral("Alerts"), this);
+    m_pages = new QTabWidget(this);
+    m_pages->setAccessibleName(QStringLiteral("Settings pages"));
+    m_pages->addTab(alertsPage(options), QStringLiteral("&Alerts"));
+    m_pages->addTab(monitorPage(values), QStringLiteral("&Monitor"));
+    m_problem = new QLabel(this);
+    m_problem->setObjectName(QStringLiteral("Problem"));
+    m_problem->setWordWrap(true);
+    m_problem->hide();
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    for (QAbstractButton* button : buttons->buttons())
+        button->setObjectName(button->text().remove(QLatin1Char('&')));
+    connect(buttons, &QDialogButtonBox::accepted, this, &SettingsWindow::checkAndAccept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_pages);
+    layout->addWidget(m_problem);
+    layout->addWidget(buttons);
+}
+
+QStringList SettingsWindow::optionKeys()
+{
+    QStringList keys{ROWS_KEY};
+    for (const OptionField& f : OPTION_FIELDS)
+        keys << QString::fromLatin1(f.key);
+    return keys;
+}
+
+QWidget* SettingsWindow::alertsPage(const AlertOptions& options)
+{
+    auto* page = new QWidget(this);
+    auto* rules = new QGroupBox(QStringLiteral("Alerts"), page);
     auto* grid = new QGridLayout(rules);
     for (int r = 0; r < ALERT_RULE_COUNT; ++r) {
         QString label = QString::fromLatin1(alertWhat(AlertRule(r)));
@@ -59,7 +120,7 @@ SettingsWindow::SettingsWindow(const AlertOptions& options, QWidget* parent)
     grid->addWidget(new QLabel(QStringLiteral("within"), rules), userName, 2);
     grid->addWidget(m_userNameMinutes, userName, 3);
 
-    auto* desktop = new QGroupBox(QStringLiteral("Desktop"), this);
+    auto* desktop = new QGroupBox(QStringLiteral("Desktop"), page);
     auto* row = new QHBoxLayout(desktop);
     m_notifications =
         new QCheckBox(QStringLiteral("Desktop notifications, at most one of a kind every"), desktop);
@@ -72,15 +133,76 @@ SettingsWindow::SettingsWindow(const AlertOptions& options, QWidget* parent)
     row->addWidget(m_interval);
     row->addStretch();
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    for (QAbstractButton* button : buttons->buttons())
-        button->setObjectName(button->text().remove(QLatin1Char('&')));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(new QLabel(QStringLiteral("Changes here apply at once."), page));
     layout->addWidget(rules);
     layout->addWidget(desktop);
-    layout->addWidget(buttons);
+    layout->addStretch();
+    return page;
+}
+
+QWidget* SettingsWindow::monitorPage(const OptionValues& values)
+{
+    auto* page = new QWidget(this);
+    auto* form = new QFormLayout(page);
+    auto* note = new QLabel(QStringLiteral("Sorvane reads these when it starts: changes take effect when "
+                                           "Sorvane starts again. An option on its command line wins."),
+                            page);
+    note->setWordWrap(true);
+    form->addRow(note);
+    for (const OptionField& f : OPTION_FIELDS) {
+        const QString label = QString::fromLatin1(f.label);
+        auto* field = new QLineEdit(page);
+        field->setObjectName(QString::fromLatin1(f.key));
+        field->setAccessibleName(label);
+        field->setPlaceholderText(QString::fromLatin1(f.unset));
+        field->setText(
+            values.value(field->objectName()).join(f.list ? QStringLiteral(", ") : QStringLiteral(",")));
+        m_fields.push_back(field);
+        if (f.list) {
+            form->addRow(label + QLatin1Char(':'), field);
+            continue;
+        }
+        auto* row = new QHBoxLayout;
+        auto* browse = new QPushButton(QStringLiteral("Browse..."), page);
+        browse->setAccessibleName(QStringLiteral("Browse for the ") + label.toLower());
+        browse->setAutoDefault(false); // Enter in a field is OK, not a file dialog
+        connect(browse, &QPushButton::clicked, this, [this, field, label] {
+            const QString path =
+                QFileDialog::getOpenFileName(this, label, QFileInfo(field->text()).absolutePath());
+            if (!path.isEmpty())
+                field->setText(path);
+        });
+        row->addWidget(field);
+        row->addWidget(browse);
+        form->addRow(label + QLatin1Char(':'), row);
+    }
+    m_rows = makeSpin(page, rowsShown(values.value(ROWS_KEY)), 0, INT_MAX,
+                      QStringLiteral("Most events listed"), QStringLiteral(" events"));
+    m_rows->setSpecialValueText(QStringLiteral("No cap"));
+    form->addRow(QStringLiteral("Most events listed:"), m_rows);
+    return page;
+}
+
+void SettingsWindow::checkAndAccept()
+{
+    QMap<QString, QString> labels;
+    for (const OptionField& f : OPTION_FIELDS)
+        labels.insert(QString::fromLatin1(f.key), QString::fromLatin1(f.label));
+    labels.insert(ROWS_KEY, m_rows->accessibleName());
+    QString key;
+    const QString problem = m_check ? m_check(optionValues(), labels, key) : QString();
+    if (problem.isEmpty()) {
+        accept();
+        return;
+    }
+    // Nothing is kept until every value would do; the field at fault has the keyboard.
+    m_problem->setText(problem);
+    m_problem->show();
+    if (QWidget* field = findChild<QWidget*>(key)) {
+        m_pages->setCurrentWidget(field->parentWidget());
+        field->setFocus();
+    }
 }
 
 AlertOptions SettingsWindow::options() const
@@ -97,4 +219,24 @@ AlertOptions SettingsWindow::options() const
     if (m_interval->value() != std::max(1, m_options.notificationIntervalMs / 1000))
         o.notificationIntervalMs = m_interval->value() * 1000;
     return o;
+}
+
+OptionValues SettingsWindow::optionValues() const
+{
+    OptionValues values;
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        const QString text = m_fields[i]->text().trimmed();
+        QStringList items;
+        if (!text.isEmpty())
+            items = OPTION_FIELDS[i].list ? text.split(QLatin1Char(',')) : QStringList{text};
+        for (QString& item : items)
+            item = item.trimmed();
+        values.insert(m_fields[i]->objectName(), items);
+    }
+    // A cap larger than the spin box holds (from the settings file) stays as it was.
+    const QStringList rows = m_values.value(ROWS_KEY);
+    values.insert(ROWS_KEY, m_rows->value() == rowsShown(rows) && !rows.isEmpty()
+                                ? rows
+                                : QStringList{QString::number(m_rows->value())});
+    return values;
 }

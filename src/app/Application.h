@@ -8,6 +8,7 @@
 #include "net/Endpoint.h"
 #include "widgets/MessageBoxes.h"
 
+#include <QMap>
 #include <QStringList>
 
 #include <functional>
@@ -34,6 +35,11 @@ struct AppSettings {
 // sense, stops the start (2); unknown keys are named on standard error. The window's layout from the
 // last run is read there too. Needs no display.
 int parseCommandLine(const QStringList& arguments, AppSettings& settings);
+// Checks option values as the start would take them from the settings file (`values` by option
+// name, as the file holds them; none for a key it would not hold): the complaint the start would
+// print, naming the option by `where`, and its name in `key`; empty when they would all do.
+QString checkSettingValues(const QMap<QString, QStringList>& values, const QMap<QString, QString>& where,
+                           QString& key);
 
 // The collectors and the allowed senders in force, for the operator to check at start.
 QString inForceText(const AppSettings& settings);

@@ -2,6 +2,7 @@
 #include "app/OperatorAlerts.h"
 
 #include "alertswindow/SettingsWindow.h"
+#include "app/Application.h"
 #include "app/SettingsFile.h"
 #include "mainwindow/MainWindow.h"
 
@@ -81,14 +82,24 @@ void OperatorAlerts::addConditions(StatusReport& report) const
 
 void OperatorAlerts::editSettings()
 {
-    SettingsWindow settings(m_rules.options(), &m_dialog);
+    OptionValues values = readOptionValues(m_settingsPath, SettingsWindow::optionKeys());
+    const QString rows = QStringLiteral("max-event-rows");
+    if (!values.contains(rows))
+        values.insert(rows, {QString::number(DialogOptions().maxEventRows)});
+    SettingsWindow settings(m_rules.options(), values, checkSettingValues, &m_dialog);
     if (settings.exec() != QDialog::Accepted)
         return;
     const AlertOptions options = settings.options();
     m_rules.setOptions(options);
     m_notifier.setInterval(options.notificationIntervalMs);
     m_notifier.setEnabled(options.notifications);
-    if (!m_settingsPath.isEmpty())
+    // Only what the operator changed is written: the rest stays as the file has it.
+    OptionValues changed = settings.optionValues();
+    for (auto v = changed.begin(); v != changed.end();)
+        v = v.value() == values.value(v.key()) ? changed.erase(v) : std::next(v);
+    if (!m_settingsPath.isEmpty()) {
         saveAlertOptions(m_settingsPath, options);
+        saveOptionValues(m_settingsPath, changed);
+    }
     m_dialog.refreshStatus();
 }

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -40,20 +41,26 @@ bool parseSwitch(const QString& value, bool& on)
     return true;
 }
 
-} // namespace
-
-int parseCommandLine(const QStringList& arguments, AppSettings& settings)
-{
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Monitors the user-access events of the firewall servers on the local network."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+// What the options fill in, with what they are checked against together afterwards.
+struct Parsed {
+    explicit Parsed(AppSettings& into) : settings(into) {}
+    AppSettings& settings;
     QString logFile = QStringLiteral("userfile");
     QString problem; // what is wrong with a value, where an option says more than its form
-    QString clientCert, clientKey;
+    QString clientCert;
+    QString clientKey;
+};
+
+// Every option, filling in `parsed`.
+std::vector<Option> makeOptions(Parsed& parsed)
+{
+    AppSettings& settings = parsed.settings;
+    QString& logFile = parsed.logFile;
+    QString& problem = parsed.problem;
+    QString& clientCert = parsed.clientCert;
+    QString& clientKey = parsed.clientKey;
     EndpointSettings& endpoints = settings.endpoints;
-    const Option options[] = {
+    return {
         {{QStringLiteral("event-port"), QStringLiteral("UDP port on which events arrive (default 1023)."),
           QStringLiteral("N")},
          [&](const QString& v) { return parsePort(v, endpoints.eventPort); },
@@ -162,6 +169,79 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
          [&](const QString& v) { return parseSwitch(v, settings.headless); },
          "true or false (yes or no, on or off, 1 or 0)"},
     };
+}
+
+QString nameOf(const Option& o)
+{
+    return o.option.names().constFirst();
+}
+
+// The values of an option in the settings file: a single value with commas reads back as a list.
+QStringList fileValues(const Option& o, const QStringList& setting)
+{
+    return o.list ? setting : QStringList{setting.join(QLatin1Char(','))};
+}
+
+// Applies each of `values`; the complaint, naming `where`, about the first that makes no sense.
+QString applyValues(const Option& o, const QStringList& values, const QString& where, Parsed& parsed)
+{
+    for (const QString& value : values) {
+        parsed.problem.clear();
+        if (o.apply(value))
+            continue;
+        if (!parsed.problem.isEmpty())
+            return QStringLiteral("%1: %2").arg(where, parsed.problem);
+        return QStringLiteral("%1 needs %2, not \"%3\"").arg(where, QString::fromLatin1(o.expected), value);
+    }
+    return {};
+}
+
+// What the forwarding options say together: the complaint, and the option it names in `key`.
+QString checkTogether(Parsed& parsed, QString& key)
+{
+    TlsOptions& tls = parsed.settings.forward.tls;
+    if (!tls.fingerprints.isEmpty() && !tls.caCertificates.isEmpty()) {
+        key = QStringLiteral("forward-fingerprint");
+        return QStringLiteral(
+            "--forward-fingerprint trusts a collector in place of --forward-ca: give one of them");
+    }
+    if (parsed.clientCert.isEmpty() && parsed.clientKey.isEmpty())
+        return {};
+    const QString problem = readClientIdentity(parsed.clientCert, parsed.clientKey, tls);
+    const bool ofKey = parsed.clientCert.isEmpty() || problem.startsWith(QLatin1String("--forward-key:"));
+    key = ofKey ? QStringLiteral("forward-key") : QStringLiteral("forward-cert");
+    return problem;
+}
+
+} // namespace
+
+QString checkSettingValues(const QMap<QString, QStringList>& values, const QMap<QString, QString>& where,
+                           QString& key)
+{
+    AppSettings settings;
+    Parsed parsed(settings);
+    for (const Option& o : makeOptions(parsed)) {
+        key = nameOf(o);
+        if (values.value(key).isEmpty()) // none leaves the file
+            continue;
+        const QString complaint =
+            applyValues(o, fileValues(o, values.value(key)), where.value(key, key), parsed);
+        if (!complaint.isEmpty())
+            return complaint;
+    }
+    const QString complaint = checkTogether(parsed, key);
+    return complaint.isEmpty() ? complaint : where.value(key, key) + QStringLiteral(": ") + complaint;
+}
+
+int parseCommandLine(const QStringList& arguments, AppSettings& settings)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Monitors the user-access events of the firewall servers on the local network."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    Parsed parsed(settings);
+    const std::vector<Option> options = makeOptions(parsed);
     for (const Option& o : options)
         parser.addOption(o.option);
     const QCommandLineOption settingsFile(
@@ -198,13 +278,13 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
     if (file) {
         QStringList optionKeys;
         for (const Option& o : options)
-            optionKeys << o.option.names().constFirst();
+            optionKeys << nameOf(o);
         readSettings(*file, optionKeys, settings.dialog.layout, settings.alerts);
     }
     settings.forward.targets.clear();
     settings.forward.tls = TlsOptions();
     for (const Option& o : options) {
-        const QString name = o.option.names().constFirst();
+        const QString name = nameOf(o);
         const bool given = parser.isSet(o.option);
         if (!given && !(file && file->contains(name)))
             continue;
@@ -212,40 +292,24 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
         if (given) {
             values = o.list ? parser.values(o.option) : QStringList{parser.value(o.option)};
         } else {
-            // A single value with commas reads back as a list.
-            const QVariant setting = file->value(name);
-            values =
-                o.list ? setting.toStringList() : QStringList{setting.toStringList().join(QLatin1Char(','))};
+            values = fileValues(o, file->value(name).toStringList());
         }
-        for (const QString& value : values) {
-            problem.clear();
-            if (o.apply(value))
-                continue;
-            // What the operator wrote and cannot be applied stops the start, from either place.
-            const QString where =
-                given ? QStringLiteral("--") + name : QStringLiteral("%1 in %2").arg(name, file->fileName());
-            if (!problem.isEmpty())
-                std::fprintf(stderr, "sorvane: %s: %s\n", qPrintable(where), qPrintable(problem));
-            else
-                std::fprintf(stderr, "sorvane: %s needs %s, not \"%s\"\n", qPrintable(where), o.expected,
-                             qPrintable(value));
+        // What the operator wrote and cannot be applied stops the start, from either place.
+        const QString where =
+            given ? QStringLiteral("--") + name : QStringLiteral("%1 in %2").arg(name, file->fileName());
+        const QString complaint = applyValues(o, values, where, parsed);
+        if (!complaint.isEmpty()) {
+            std::fprintf(stderr, "sorvane: %s\n", qPrintable(complaint));
             return 2;
         }
     }
-    if (!settings.forward.tls.fingerprints.isEmpty() && !settings.forward.tls.caCertificates.isEmpty()) {
-        std::fputs(
-            "sorvane: --forward-fingerprint trusts a collector in place of --forward-ca: give one of them\n",
-            stderr);
+    QString key;
+    const QString complaint = checkTogether(parsed, key);
+    if (!complaint.isEmpty()) {
+        std::fprintf(stderr, "sorvane: %s\n", qPrintable(complaint));
         return 2;
     }
-    if (!clientCert.isEmpty() || !clientKey.isEmpty()) {
-        problem = readClientIdentity(clientCert, clientKey, settings.forward.tls);
-        if (!problem.isEmpty()) {
-            std::fprintf(stderr, "sorvane: %s\n", qPrintable(problem));
-            return 2;
-        }
-    }
-    settings.dialog.userFilePath = QFile::encodeName(QFileInfo(logFile).absoluteFilePath());
+    settings.dialog.userFilePath = QFile::encodeName(QFileInfo(parsed.logFile).absoluteFilePath());
     return -1;
 }
 

@@ -249,3 +249,25 @@ bool saveWindowLayout(const QString& path, const WindowLayout& layout)
         file.setValue(ONLINE_COLUMNS_KEY, widthTexts(layout.onlineUserColumns));
     });
 }
+
+QMap<QString, QStringList> readOptionValues(const QString& path, const QStringList& keys)
+{
+    const QSettings file(path, QSettings::IniFormat);
+    QMap<QString, QStringList> values;
+    for (const QString& key : keys)
+        if (file.contains(key))
+            values.insert(key, file.value(key).toStringList());
+    return values;
+}
+
+bool saveOptionValues(const QString& path, const QMap<QString, QStringList>& values)
+{
+    return save(path, "the settings are", [&values](QSettings& file) {
+        for (auto v = values.cbegin(); v != values.cend(); ++v) {
+            if (v.value().isEmpty())
+                file.remove(v.key());
+            else
+                file.setValue(v.key(), v.value());
+        }
+    });
+}

@@ -4,6 +4,7 @@
 #include "alerts/AlertRules.h"
 #include "mainwindow/MainWindow.h"
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -35,3 +36,8 @@ bool parseOnOff(QStringView text, bool& on);
 // standard error) when the file cannot be written.
 bool saveAlertOptions(const QString& path, const AlertOptions& options);
 bool saveWindowLayout(const QString& path, const WindowLayout& layout);
+
+// The values of the command-line options `keys` as the file at `path` holds them, for each it has.
+QMap<QString, QStringList> readOptionValues(const QString& path, const QStringList& keys);
+// Writes `values` by option name; a key with no values leaves the file.
+bool saveOptionValues(const QString& path, const QMap<QString, QStringList>& values);

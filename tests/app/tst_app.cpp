@@ -5,6 +5,8 @@
 #include "forward/ForwardCredentials.h"
 
 #include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
@@ -90,11 +92,22 @@ private slots:
             QCOMPARE(row(0) + ';' + row(1),
                      QString("10.0.0.2||firewall rebooted;10.0.0.1|alice|account locked"));
 
-            // Settings: the lock-out rule off, saved, and in force at once.
-            QTimer::singleShot(0, [] {
+            // Settings: the lock-out rule off, saved, and in force at once; a bad allowed sender
+            // keeps the window open and saves nothing, then the monitor's options are saved.
+            QString problem;
+            bool kept = false;
+            QTimer::singleShot(0, [&] {
                 QWidget* dialog = QApplication::activeModalWidget();
                 dialog->findChild<QCheckBox*>("account-locked")->setChecked(false);
                 dialog->findChild<QSpinBox*>("Invalid passwords")->setValue(7);
+                auto* allowed = dialog->findChild<QLineEdit*>("allow-from");
+                allowed->setText("10.0.0.0/8, 10.0.0.300");
+                dialog->findChild<QPushButton*>("OK")->click();
+                kept = dialog->isVisible() && !QFile::exists(settings.settingsPath);
+                problem = dialog->findChild<QLabel*>("Problem")->text();
+                allowed->setText("10.0.0.0/8, 192.168.1.5");
+                dialog->findChild<QLineEdit*>("forward")->setText("udp://127.0.0.1:9");
+                dialog->findChild<QSpinBox*>("Most events listed")->setValue(500);
                 dialog->findChild<QPushButton*>("OK")->click();
             });
             for (QAction* action : dialog.windowMenu()->actions())
@@ -107,10 +120,21 @@ private slots:
             for (const char* guess : {"root", "admin", "test", "guest", "oracle"})
                 send(TryingInvalidUserNames, guess, 9); // a guesser is known by the address alone
             QTRY_VERIFY(row(0).startsWith("10.0.0.1|192.168.1.9|"));
+            QVERIFY(kept);
+            QCOMPARE(problem,
+                     QString("Allowed senders: \"10.0.0.300\" is not an IPv4 address or CIDR block"));
             AppSettings reread;
-            QCOMPARE(parseCommandLine({"sorvane", "--settings", settings.settingsPath}, reread), -1);
+            int code = 0;
+            QCOMPARE(standardErrorOf([&] {
+                         code = parseCommandLine({"sorvane", "--settings", settings.settingsPath}, reread);
+                     }),
+                     QByteArray());
+            QCOMPARE(code, -1);
             QVERIFY(!reread.alerts.enabled[std::size_t(AlertRule::AccountLocked)]);
             QCOMPARE(reread.alerts.passwordGuesses, 7);
+            QCOMPARE(reread.endpoints.allowed.text() + ' ' + reread.forward.targets.at(0).url(),
+                     QString("10.0.0.0/8, 192.168.1.5 udp://127.0.0.1:9"));
+            QCOMPARE(reread.dialog.maxEventRows, 500u);
         };
         // A save that worked says nothing.
         QVERIFY(!standardErrorOf([&] { app.run(); }).contains("not saved"));
