@@ -343,30 +343,31 @@ void MainWindow::closeHelp()
     m_helpWindow.reset();
 }
 
-StatusReport MainWindow::statusReport() const
+void MainWindow::addWindowStatus(StatusReport& report) const
 {
-    StatusReport report;
-    m_monitor.addStatus(report);
     report.addCount(m_discovery.refusedReplies(), REFUSED_SENDERS);
     report.addCount(m_eventModel->rowsDropped(),
                     {"oldest row no longer shown", "oldest rows no longer shown"});
     if (extraStatus)
         extraStatus(report);
-    return report;
 }
 
 QString MainWindow::statusText() const
 {
-    return m_monitor.statusLine(statusReport());
+    StatusReport report;
+    m_monitor.addStatus(report);
+    addWindowStatus(report);
+    return m_monitor.statusLine(report);
 }
 
 void MainWindow::updateStatus()
 {
-    m_statusLine->setFullText(statusText(), m_options.inForce);
+    StatusReport report;
+    m_monitor.addStatus(report);
     // The monitor's own conditions warn; the window's (no desktop notifications) only inform.
-    StatusReport monitorReport;
-    m_monitor.addStatus(monitorReport);
-    QStringList problems = monitorReport.conditions();
+    QStringList problems = report.conditions();
+    addWindowStatus(report);
+    m_statusLine->setFullText(m_monitor.statusLine(report), m_options.inForce);
     if (!m_intake.isTaking())
         problems.prepend(m_monitor.statusLine(StatusReport()));
     if (problems == m_problems)

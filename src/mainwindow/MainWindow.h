@@ -161,7 +161,7 @@ private:
     void removeOnlineRow(const QByteArray& address);
     void showOnlineChange(const OnlineChange& change);
     void updateStatus();
-    StatusReport statusReport() const;
+    void addWindowStatus(StatusReport& report) const;
 
     DialogOptions m_options;
     Monitor& m_monitor;
