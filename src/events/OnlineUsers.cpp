@@ -12,6 +12,19 @@ void OnlineUsers::apply(const EventRecord& record)
     const OnlineUser entry = makeOnlineUser(record);
     const std::string_view address(entry.IPAddress);
     const std::string_view server(entry.ServerIPAddress);
+    const OnlineUser* before = sessions.starts || sessions.ends ? m_table.find(address) : nullptr;
+    // The same user logging on again at the same server goes on with the same session.
+    const bool again = before && std::string_view(before->Username) == entry.Username &&
+                       std::string_view(before->ServerIPAddress) == server;
+    if (sessions.ends) {
+        if (effect == OnlineEffect::RemovesServer) {
+            for (const OnlineUser& user : m_table)
+                if (server == user.ServerIPAddress)
+                    sessions.ends(user, record);
+        } else if (before && !(effect == OnlineEffect::AddsOrRefreshes && again)) {
+            sessions.ends(*before, record);
+        }
+    }
     if (effect == OnlineEffect::AddsOrRefreshes)
         m_table.AddOrUpdateUser(entry);
     else if (effect == OnlineEffect::Removes)
@@ -21,6 +34,8 @@ void OnlineUsers::apply(const EventRecord& record)
     if (listener.changed)
         listener.changed(
             {effect, effect == OnlineEffect::AddsOrRefreshes ? &entry : nullptr, address, server});
+    if (effect == OnlineEffect::AddsOrRefreshes && !again && sessions.starts)
+        sessions.starts(entry);
 }
 
 void OnlineUsers::apply(const EventBatch& batch)

@@ -31,6 +31,15 @@ public:
         std::function<void()> outOfMemory;
     };
     Listener listener;
+    // Who hears of sessions, a user's time online by these same rules: one starts at a log-on, unless
+    // the same user logs on again at the same server, and ends at the event that removes the user
+    // (`cause`: a log-off, a mark for lock-up, an expired access time, the server's reboot, or a
+    // log-on from the same address by another user or at another server).
+    struct SessionListener {
+        std::function<void(const OnlineUser& user)> starts;
+        std::function<void(const OnlineUser& user, const EventRecord& cause)> ends;
+    };
+    SessionListener sessions;
 
     void apply(const EventRecord& record);
     // Each event of `batch` in turn, between the listener's batchBegins and batchEnds.

@@ -71,22 +71,34 @@ private slots:
 
     void eventsDecideWhoIsOnline()
     {
-        // "EVENTS=ONLINE": events "CODE USER SERVER" (CODE a keyword or a number; USER and SERVER as walk()
-        // names them). Each removal, from any server; a reboot removes its own server's users; a log-on
-        // again moves to the end, at the last server; failed attempts and other codes change nothing.
+        // "EVENTS=ONLINE|SESSIONS": events "CODE USER SERVER" (CODE a keyword or a number; USER the
+        // address's last number, ".NAME" for another user there; SERVER as walk() names them). Each
+        // removal, from any server; a reboot removes its own server's users; a log-on again moves to
+        // the end, at the last server; failed attempts and other codes change nothing. Sessions start
+        // ("+") and end ("-", with the keyword or code that ends them) by the same rules.
         for (const char* row :
-             {"LoggedOn 1 3; LoggedOn 2 3; LoggedOn 3 3; LoggedOn 4 3; LoggedOff 1 3;"
-              "AccountMarkedForLockUp 2 20; AccessTimeExpired 3 3; LoggedOff 9 3; LoggedOn 1 20; LoggedOff 1 "
-              "9=4@3",
+             {"LoggedOn 1 3; LoggedOn 2 3; LoggedOn 3 3; LoggedOn 4 3; LoggedOff 1 3; AccountMarkedForLockUp "
+              "2 20;"
+              "AccessTimeExpired 3 3; LoggedOff 9 3; LoggedOn 1 20; LoggedOff 1 9=4@3|+1@3 +2@3 +3@3 +4@3 "
+              "-1@3:LoggedOff -2@3:AccountMarkedForLockUp -3@3:AccessTimeExpired +1@20 -1@20:LoggedOff",
               "LoggedOn 1 3; LoggedOn 2 20; LoggedOn 3 3; FirewallRebooted 0 20; FirewallRebooted 0 9;"
-              "LoggedOn 4 20=1@3 3@3 4@20",
-              "LoggedOn 1 3; LoggedOn 12 20; LoggedOn 2 20; LoggedOn 1 20; FirewallRebooted 0 3=12@20 2@20 "
-              "1@20",
+              "LoggedOn 4 20=1@3 3@3 4@20|+1@3 +2@20 +3@3 -2@20:FirewallRebooted +4@20",
+              "LoggedOn 1 3; LoggedOn 12 20; LoggedOn 2 20; LoggedOn 1 20; FirewallRebooted 0 3; LoggedOn 2 "
+              "20;"
+              "LoggedOn 2.b 20=12@20 1@20 2@20|+1@3 +12@20 +2@20 -1@3:LoggedOn +1@20 -2@20:LoggedOn +2@20",
               "LoggedOn 1 3; LoggedOn 2 20; TryingInvalidPasswords 1 3; TryingInvalidPasswords 2 3;"
               "AccountLockedUp 1 20; TryingInvalidUserNames 2 20; AccountIsDisabled 1 3;"
-              "AccessingFilteredSites 2 9; 12 1 3; 255 2 20=1@3 2@20"}) {
+              "AccessingFilteredSites 2 9; 12 1 3; 255 2 20=1@3 2@20|+1@3 +2@20"}) {
             const QStringList events = QString(row).section('=', 0, 0).split(';');
             OnlineUsers users;
+            QStringList sessions;
+            const auto at = [](const OnlineUser& u) {
+                return QString("%1@%2").arg(u.IPAddress + 7, u.ServerIPAddress + 7);
+            };
+            users.sessions.starts = [&](const OnlineUser& u) { sessions << '+' + at(u); };
+            users.sessions.ends = [&](const OnlineUser& u, const EventRecord& cause) {
+                sessions << '-' + at(u) + ':' + eventKeyword(cause.EventCode);
+            };
             for (const QString& event : events) {
                 const QStringList w = event.trimmed().split(' ');
                 EventRecord record;
@@ -96,11 +108,12 @@ private slots:
                        w[0] != eventKeyword(record.EventCode))
                     ++record.EventCode;
                 QVERIFY2(number || record.EventCode < EVENT_CODE_COUNT, qPrintable(w[0]));
-                record.IPAddress = ip(10, 1, 0, quint8(w[1].toUInt()));
+                setField(record.Username, USERNAME_WIDTH, "u" + w[1].toLatin1());
+                record.IPAddress = ip(10, 1, 0, quint8(w[1].section('.', 0, 0).toUInt()));
                 record.ServerIPAddress = ip(10, 0, 0, quint8(w[2].toUInt()));
                 users.apply(record);
             }
-            QCOMPARE(walk(users.table()), QString(row).section('=', 1));
+            QCOMPARE(walk(users.table()) + '|' + sessions.join(' '), QString(row).section('=', 1));
         }
         // A batch is told as one, its changes between a beginning and an end, so a view lays out once.
         OnlineUsers users;
