@@ -33,8 +33,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# setcap, for the postinst.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS libcap2-bin)
+# setcap, for the postinst; Qt's SQLite driver, a plugin that dpkg-shlibdeps cannot see.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, libqt6sql6-sqlite")
 # After the summary line, which CPack takes from CPACK_PACKAGE_DESCRIPTION_SUMMARY.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Sorvane watches the firewall servers of the local network. Each firewall
 sends it one UDP datagram for every access event of one of its users: a

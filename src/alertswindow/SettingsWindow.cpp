@@ -35,16 +35,20 @@ struct OptionField {
     const char* key;
     const char* label;
     const char* unset; // what holds when the field is empty
-    bool list;         // comma-separated; otherwise a file name, commas and all
+    bool list;         // comma-separated; otherwise one value, commas and all
+    bool file;         // a file name, with a button to browse for it
 };
 const OptionField OPTION_FIELDS[] = {
-    {"allow-from", "Allowed senders", "any; or addresses and blocks such as 192.168.1.0/24, 10.0.0.5", true},
-    {"forward", "Forward to", "none; or collectors such as tls://logs.example.org:6514, udp://10.0.0.9",
-     true},
-    {"forward-ca", "CA certificates", "the system's", false},
-    {"forward-fingerprint", "Collector fingerprints", "none; or SHA256:HEX, ...", true},
-    {"forward-cert", "Client certificate", "none", false},
-    {"forward-key", "Client key", "none", false},
+    {"allow-from", "Allowed senders", "any; or addresses and blocks such as 192.168.1.0/24, 10.0.0.5", true,
+     false},
+    {"forward", "Forward to", "none; or collectors such as tls://logs.example.org:6514, udp://10.0.0.9", true,
+     false},
+    {"forward-ca", "CA certificates", "the system's", false, true},
+    {"forward-fingerprint", "Collector fingerprints", "none; or SHA256:HEX, ...", true, false},
+    {"forward-cert", "Client certificate", "none", false, true},
+    {"forward-key", "Client key", "none", false, true},
+    {"store", "Event store", "the log file's path and .db; or none", false, true},
+    {"store-days", "Days the store keeps", "400; 0 keeps events for ever", false, false},
 };
 const QString ROWS_KEY = QStringLiteral("max-event-rows");
 
@@ -159,7 +163,7 @@ QWidget* SettingsWindow::monitorPage(const OptionValues& values)
         field->setText(
             values.value(field->objectName()).join(f.list ? QStringLiteral(", ") : QStringLiteral(",")));
         m_fields.push_back(field);
-        if (f.list) {
+        if (!f.file) {
             form->addRow(label + QLatin1Char(':'), field);
             continue;
         }

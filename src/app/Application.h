@@ -21,6 +21,7 @@ struct AppSettings {
     DialogOptions dialog;
     QByteArray dumpViewsPath; // diagnostic: the views as text, rewritten as they change
     ForwardOptions forward;   // the collectors every event goes on to
+    StoreOptions store;       // the event store: by default beside the log, PATH.db
     bool headless = false;    // no window, no display, no discovery
     AlertOptions alerts;      // the rules, thresholds and notifications
     // The settings file that keeps the window's layout when it closes; empty when there is none to

@@ -23,6 +23,8 @@
 namespace
 {
 
+constexpr int MAX_STORE_DAYS = 36500;
+
 struct Option {
     QCommandLineOption option;
     // Takes a value; false when it makes no sense.
@@ -46,6 +48,7 @@ struct Parsed {
     explicit Parsed(AppSettings& into) : settings(into) {}
     AppSettings& settings;
     QString logFile = QStringLiteral("userfile");
+    QString store;   // empty: beside the log file
     QString problem; // what is wrong with a value, where an option says more than its form
     QString clientCert;
     QString clientKey;
@@ -164,6 +167,23 @@ std::vector<Option> makeOptions(Parsed& parsed)
           QStringLiteral("FILE")},
          [&](const QString& v) { return !(clientKey = v).isEmpty(); },
          "a file name"},
+        {{QStringLiteral("store"),
+          QStringLiteral("Keep every event and alert in this SQLite file (default: the log file's path and "
+                         ".db; none for no store)."),
+          QStringLiteral("PATH")},
+         [&](const QString& v) { return !(parsed.store = v).isEmpty(); },
+         "a file name or none"},
+        {{QStringLiteral("store-days"),
+          QStringLiteral("Days the store keeps an event (default 400, 0 for ever)."), QStringLiteral("N")},
+         [&](const QString& v) {
+             bool ok = false;
+             const int days = v.toInt(&ok);
+             ok = ok && v.front().isDigit() && days <= MAX_STORE_DAYS;
+             if (ok)
+                 settings.store.keepDays = days;
+             return ok;
+         },
+         "a whole number from 0 to 36500"},
         {{QStringLiteral("headless"),
           QStringLiteral("Run without a window or display: no discovery, status lines on standard error.")},
          [&](const QString& v) { return parseSwitch(v, settings.headless); },
@@ -310,6 +330,10 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
         return 2;
     }
     settings.dialog.userFilePath = QFile::encodeName(QFileInfo(parsed.logFile).absoluteFilePath());
+    if (parsed.store != QLatin1String("none"))
+        settings.store.path =
+            QFileInfo(parsed.store.isEmpty() ? parsed.logFile + QStringLiteral(".db") : parsed.store)
+                .absoluteFilePath();
     return -1;
 }
 

@@ -32,3 +32,12 @@ void forwardAlerts(AlertRules& rules, Forwarder& forwarder)
             forwarder.forwardMessage(alertSyslogFields(alert));
     });
 }
+
+void storeAlerts(AlertRules& rules, EventStore& store)
+{
+    QObject::connect(&rules, &AlertRules::alertsRaised, &store, [&store](const AlertBatch& alerts) {
+        for (const Alert& alert : alerts)
+            store.storeAlert({alert.arrivalMicros, alertRuleKey(alert.rule), alert.server, alert.address,
+                              alert.user, alertWhat(alert.rule) + QByteArray(": ") + alertWho(alert)});
+    });
+}

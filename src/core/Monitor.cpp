@@ -4,6 +4,8 @@
 #include "core/AlertForwarding.h"
 #include "core/Privileges.h"
 
+#include <QDeadlineTimer>
+
 namespace
 {
 
@@ -40,6 +42,12 @@ void Monitor::startOutputs()
     connect(&m_intake, &EventIntake::eventsArrived, m_forwarder.get(), &Forwarder::forwardEvents);
     forwardAlerts(m_rules, *m_forwarder);
     connect(m_forwarder.get(), &Forwarder::statusChanged, this, &Monitor::statusChanged);
+    if (m_options.store.path.isEmpty())
+        return;
+    m_store = std::make_unique<EventStore>(m_options.store);
+    connect(&m_intake, &EventIntake::eventsArrived, m_store.get(), &EventStore::storeEvents);
+    storeAlerts(m_rules, *m_store);
+    connect(m_store.get(), &EventStore::statusChanged, this, &Monitor::statusChanged);
 }
 
 QStringList Monitor::finish()
@@ -47,7 +55,13 @@ QStringList Monitor::finish()
     m_intake.drain();
     if (!m_forwarder)
         return {};
+    // The store commits while the collectors send: one time for both.
+    const QDeadlineTimer deadline(FORWARD_FINISH_MS);
+    if (m_store)
+        m_store->beginFinish();
     m_forwarder->finish(FORWARD_FINISH_MS);
+    if (m_store)
+        m_store->finish(deadline);
     return m_forwarder->notForwardedReport();
 }
 
@@ -56,6 +70,8 @@ void Monitor::addStatus(StatusReport& report) const
     m_intake.addStatus(report);
     if (m_forwarder)
         m_forwarder->addStatus(report);
+    if (m_store)
+        m_store->addStatus(report);
 }
 
 QStringList Monitor::collectorConditions() const

@@ -5,6 +5,7 @@
 #include "events/OnlineUsers.h"
 #include "forward/Forwarder.h"
 #include "intake/EventIntake.h"
+#include "store/EventStore.h"
 
 #include <QObject>
 #include <QStringList>
@@ -16,11 +17,13 @@ struct MonitorOptions {
     EndpointSettings endpoints; // the event port and the allowed senders
     QByteArray logPath;         // absolute path of the one log file
     ForwardOptions forward;     // the collectors every event and alert goes on to
+    StoreOptions store;         // the event store; no path, no store
     AlertOptions alerts;
     int rebindPeriodMs = IntakeOptions().rebindPeriodMs; // shorter only in tests
 };
 
-// What the forwarder may still send after the window closes or a termination signal.
+// What the forwarder may still send, and the store commit, after the window closes or a termination
+// signal; both in the same time.
 constexpr int FORWARD_FINISH_MS = 2000;
 
 // The monitor's pipeline, the same with a window or without: the event intake and its log, the alert
@@ -40,8 +43,9 @@ public:
     bool privilegesDropped() const { return m_privilegesDropped; }
     // Starts the outputs' threads; the intake's datagrams flow once intake().open() is called.
     void startOutputs();
-    // The end of a run: logs and hands on every datagram already taken, and gives the collectors
-    // FORWARD_FINISH_MS to send what waits. One line per collector that missed events.
+    // The end of a run: logs and hands on every datagram already taken, and gives the collectors and
+    // the store FORWARD_FINISH_MS to send and commit what waits. One line per collector that missed
+    // events.
     QStringList finish();
 
     // The status line's counts and conditions, in its order: the intake's, then each output's.
@@ -67,5 +71,6 @@ private:
     OnlineUsers m_onlineUsers;
     AlertRules m_rules;
     std::unique_ptr<Forwarder> m_forwarder; // made by startOutputs(): its thread starts then
+    std::unique_ptr<EventStore> m_store;    // likewise, when there is one
     bool m_privilegesDropped = false;
 };

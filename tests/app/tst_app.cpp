@@ -108,6 +108,8 @@ private slots:
                 allowed->setText("10.0.0.0/8, 192.168.1.5");
                 dialog->findChild<QLineEdit*>("forward")->setText("udp://127.0.0.1:9");
                 dialog->findChild<QSpinBox*>("Most events listed")->setValue(500);
+                dialog->findChild<QLineEdit*>("store")->setText("none");
+                dialog->findChild<QLineEdit*>("store-days")->setText("30");
                 dialog->findChild<QPushButton*>("OK")->click();
             });
             for (QAction* action : dialog.windowMenu()->actions())
@@ -135,6 +137,7 @@ private slots:
             QCOMPARE(reread.endpoints.allowed.text() + ' ' + reread.forward.targets.at(0).url(),
                      QString("10.0.0.0/8, 192.168.1.5 udp://127.0.0.1:9"));
             QCOMPARE(reread.dialog.maxEventRows, 500u);
+            QVERIFY(reread.store.path.isEmpty() && reread.store.keepDays == 30);
         };
         // A save that worked says nothing.
         QVERIFY(!standardErrorOf([&] { app.run(); }).contains("not saved"));
@@ -244,7 +247,9 @@ cp id.key open.key && chmod 600 id.key other.key encrypted.key && chmod 644 open
         // What cannot be meant stops the start, from either place.
         QVERIFY(writeFileBytes(file, "forward=tcp://10.0.0.9:601, syslog://10.0.0.9:514\n"));
         const QString bad =
-            "--event-port 70000|--discovery-target firewalls|--bogus|--max-event-rows -1|extra|"
+            "--event-port 70000|--discovery-target firewalls|--bogus|--max-event-rows -1|extra|--store-days "
+            "36501|"
+            "--store-days -1|"
             "--forward tcp://collector|--forward udp://127.0.0.010:5514|--allow-from 10.0.0.010|"
             "--discovery-target 127.0.0.010:1019|--settings <f>|--forward-ca <f>|<k>open.key|"
             "<k>encrypted.key|<k>other.key|--forward-cert <i>|--forward-fingerprint <p> --forward-ca "

@@ -6,6 +6,8 @@
 #include "common/LoopbackPeer.h"
 
 #include <QDir>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -52,7 +54,8 @@ private slots:
                  QStringLiteral(
                      "sorvane: forwarding to no collector; accepting events from any sender\nsorvane: Not "
                      "receiving events: UDP port %1: Address already in use; log lines lost: cannot "
-                     "write %2/userfile: Permission denied\n")
+                     "write %2/userfile: Permission denied; store %2/userfile.db: cannot make "
+                     "%2/userfile.db.lock: Permission denied\n")
                      .arg(QString::number(holder.port()), readOnly)
                      .toUtf8());
         QVERIFY(QDir(readOnly).isEmpty());
@@ -132,6 +135,7 @@ private slots:
         QVERIFY(settings.endpoints.allowed.parse(QStringLiteral("127.0.0.1")));
         const QString log = m_dir.filePath("drained");
         settings.dialog.userFilePath = QFile::encodeName(log);
+        settings.store.path = log + ".db";
         settings.forward.targets = {
             *parseForwardUrl(QStringLiteral("udp://127.0.0.1:%1").arg(collector.port()))};
         QStringList printed;
@@ -147,6 +151,14 @@ private slots:
         sendEvents(port, 0, 100);
         monitor.stop();
         QCOMPARE(fileBytes(log).count('\n'), 100);
+        {
+            QSqlDatabase store = QSqlDatabase::addDatabase("QSQLITE");
+            store.setDatabaseName(settings.store.path);
+            QVERIFY(store.open());
+            QSqlQuery count("SELECT count(*) FROM events WHERE user_name LIKE 'u%'", store);
+            QVERIFY(count.next());
+            QCOMPARE(count.value(0).toInt(), 100);
+        }
         QCOMPARE(printed.mid(2),
                  QStringList(QStringLiteral("Listening for events on UDP port %1, 1100 datagrams "
                                             "from unlisted senders refused, 4 datagrams too short")

@@ -1,0 +1,328 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "store/EventStore.h"
+
+#include "store/StoreFile.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSysInfo>
+#include <QVariant>
+
+#include <sys/statvfs.h>
+
+namespace
+{
+
+constexpr std::chrono::seconds IDLE_WAKE{1};
+constexpr qint64 ROOM_CHECK_MS = 1000;
+constexpr qint64 PRUNE_PERIOD_MS = 60000;
+constexpr int PRUNE_STEP_ROWS = 2000;
+constexpr std::size_t EVENTS_PER_TRANSACTION = 20000; // a finish that runs out of time stops between
+constexpr qint64 MICROS_PER_DAY = qint64(86400) * 1000000;
+
+qint64 nowMicros()
+{
+    return QDateTime::currentMSecsSinceEpoch() * 1000;
+}
+
+qint64 monotonicMs()
+{
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
+    return clock.elapsed();
+}
+
+// A fixed field of the datagram: Latin-1 up to its first NUL; the driver stores it as UTF-8.
+template <std::size_t N> QString text(const char (&field)[N])
+{
+    return QString::fromLatin1(field, qsizetype(qstrnlen(field, N)));
+}
+
+// The address as one number, a.b.c.d = a*2^24 + ...: ranges of addresses are ranges of numbers.
+qint64 addressNumber(quint32 datagramOrder)
+{
+    const auto* b = reinterpret_cast<const uchar*>(&datagramOrder);
+    return (qint64(b[0]) << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
+}
+
+} // namespace
+
+EventStore::EventStore(const StoreOptions& options, QObject* parent) : QObject(parent), m_options(options)
+{
+    if (m_options.site.isEmpty())
+        m_options.site = QSysInfo::machineHostName();
+    m_options.path = QFileInfo(m_options.path).absoluteFilePath();
+    m_thread = std::thread([this] { run(); });
+    std::unique_lock lock(m_mutex);
+    m_wake.wait(lock, [this] { return !m_opening; });
+}
+
+EventStore::~EventStore()
+{
+    finish(QDeadlineTimer(0));
+}
+
+void EventStore::storeEvents(const EventBatch& batch)
+{
+    if (batch.events.empty())
+        return;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_refused && !m_finishing && m_queuedEvents + batch.events.size() <= m_options.queueCapacity) {
+            m_queue.push_back({batch, {}});
+            m_queuedEvents += batch.events.size();
+            m_wake.notify_one();
+            return;
+        }
+    }
+    countNotStored(batch.events.size());
+}
+
+void EventStore::storeAlert(const StoredAlert& alert)
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_refused || m_finishing)
+        return;
+    m_queue.push_back({{}, {alert}});
+    m_wake.notify_one();
+}
+
+void EventStore::beginFinish()
+{
+    const std::lock_guard lock(m_mutex);
+    m_finishing = true;
+    m_wake.notify_one();
+}
+
+bool EventStore::finish(QDeadlineTimer deadline)
+{
+    if (!m_thread.joinable())
+        return m_notStored == 0;
+    beginFinish();
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_wake.wait_for(lock, std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime())),
+                             [this] { return m_done; }))
+            m_abandon = true;
+    }
+    m_thread.join();
+    return !m_abandon;
+}
+
+QString EventStore::condition() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_condition;
+}
+
+void EventStore::addStatus(StatusReport& report) const
+{
+    report.addCount(notStored(), {"event not stored", "events not stored"});
+    if (const QString now = condition(); !now.isEmpty())
+        report.addCondition(now);
+}
+
+void EventStore::setCondition(const QString& reason)
+{
+    const QString now =
+        reason.isEmpty() ? QString() : QStringLiteral("store %1: %2").arg(m_options.path, reason);
+    {
+        const std::lock_guard lock(m_mutex);
+        if (now == m_condition)
+            return;
+        m_condition = now;
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { emit statusChanged(); }, Qt::QueuedConnection);
+}
+
+void EventStore::run()
+{
+    const QString name = QStringLiteral("sorvane-store-%1").arg(quintptr(this), 0, 16);
+    StoreLock lock;
+    QString why = lock.take(m_options.path);
+    if (why.isEmpty())
+        why = refusalOf(m_options.path, name);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        if (why.isEmpty())
+            why = openForWriting(db, m_options.path);
+        if (why.isEmpty() && !recordRun(db, true))
+            why = db.lastError().databaseText();
+        setCondition(why);
+        {
+            const std::lock_guard guard(m_mutex);
+            m_opening = false;
+            m_refused = !why.isEmpty();
+            m_done = m_refused;
+            m_wake.notify_all();
+        }
+        if (why.isEmpty())
+            writeLoop(db);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+void EventStore::writeLoop(QSqlDatabase& db)
+{
+    prune(db); // what aged while no monitor ran
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait_for(lock, IDLE_WAKE, [this] { return m_finishing || !m_queue.empty(); });
+        std::deque<Pending> work;
+        work.swap(m_queue);
+        m_queuedEvents = 0;
+        const bool finishing = m_finishing;
+        lock.unlock();
+        write(db, work);
+        if (!finishing)
+            prune(db);
+        lock.lock();
+        if (finishing && m_queue.empty())
+            break;
+    }
+    lock.unlock();
+    recordRun(db, false);
+    lock.lock();
+    m_done = true;
+    m_wake.notify_all();
+}
+
+bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
+{
+    quint64 waiting = 0;
+    for (const Pending& pending : work)
+        waiting += pending.batch.events.size();
+    if (work.empty())
+        return true;
+    if (!hasRoom()) {
+        countNotStored(waiting);
+        return false;
+    }
+    QSqlQuery event(db);
+    event.prepare(QStringLiteral("INSERT INTO events(arrival_us, site, header, code, user_name, group_name, "
+                                 "address, server, login_time, date, time) VALUES(?,?,?,?,?,?,?,?,?,?,?)"));
+    QSqlQuery alert(db);
+    alert.prepare(QStringLiteral("INSERT INTO alerts(arrival_us, site, rule, server, user_name, address, "
+                                 "text) VALUES(?,?,?,?,?,?,?)"));
+    const QVariant site(m_options.site);
+    bool ok = db.transaction();
+    quint64 inTransaction = 0;
+    for (const Pending& pending : work) {
+        if (m_abandon || !ok)
+            break;
+        const QVariant arrival(pending.batch.arrivalMicros);
+        for (const EventRecord& record : pending.batch.events) {
+            event.bindValue(0, arrival);
+            event.bindValue(1, site);
+            event.bindValue(2, qint64(record.Header));
+            event.bindValue(3, qint64(record.EventCode));
+            event.bindValue(4, text(record.Username));
+            event.bindValue(5, text(record.Groupname));
+            event.bindValue(6, addressNumber(record.IPAddress));
+            event.bindValue(7, addressNumber(record.ServerIPAddress));
+            event.bindValue(8, text(record.LoginTime));
+            event.bindValue(9, text(record.Date));
+            event.bindValue(10, text(record.EventTime));
+            ok = ok && event.exec();
+        }
+        for (const StoredAlert& stored : pending.alerts) {
+            alert.bindValue(0, stored.arrivalMicros);
+            alert.bindValue(1, site);
+            alert.bindValue(2, QString::fromLatin1(stored.rule));
+            alert.bindValue(3, addressNumber(stored.server));
+            alert.bindValue(4, QString::fromLatin1(stored.user));
+            alert.bindValue(5, addressNumber(stored.address));
+            alert.bindValue(6, QString::fromLatin1(stored.text));
+            ok = ok && alert.exec();
+        }
+        inTransaction += pending.batch.events.size();
+        waiting -= pending.batch.events.size();
+        // Long queues go in several transactions, so that a finish out of time loses only the rest.
+        if (ok && inTransaction >= EVENTS_PER_TRANSACTION) {
+            ok = db.commit() && db.transaction();
+            inTransaction = ok ? 0 : inTransaction;
+        }
+    }
+    ok = ok && db.commit();
+    if (!ok) {
+        const QString why = (event.lastError().isValid() ? event : alert).lastError().databaseText();
+        setCondition(why.isEmpty() ? db.lastError().databaseText() : why);
+        db.rollback();
+        countNotStored(inTransaction);
+    } else {
+        setCondition({});
+    }
+    countNotStored(waiting);
+    return ok;
+}
+
+bool EventStore::hasRoom()
+{
+    const qint64 now = monotonicMs();
+    if (now < m_nextRoomCheck)
+        return m_room;
+    m_nextRoomCheck = now + ROOM_CHECK_MS;
+    struct statvfs fs {
+    };
+    const QByteArray folder = QFile::encodeName(QFileInfo(m_options.path).absolutePath());
+    if (::statvfs(folder.constData(), &fs) != 0)
+        return m_room;
+    const quint64 free = quint64(fs.f_bavail) * fs.f_frsize;
+    const bool room = free >= m_options.minFreeBytes && quint64(fs.f_bavail) * 20 >= quint64(fs.f_blocks);
+    if (room != m_room)
+        setCondition(room ? QString()
+                          : QStringLiteral("paused, less than 1 GiB or 5 % free on its file system"));
+    m_room = room;
+    return room;
+}
+
+void EventStore::prune(QSqlDatabase& db)
+{
+    const qint64 now = monotonicMs();
+    if (m_options.keepDays <= 0 || now < m_nextPrune)
+        return;
+    const qint64 before = nowMicros() - m_options.keepDays * MICROS_PER_DAY;
+    // The oldest rows by id only: a bounded step however large the table, and rows come in time order.
+    int deleted = 0;
+    for (const char* table : {"events", "alerts"}) {
+        QSqlQuery query(db);
+        query.prepare(
+            QStringLiteral("DELETE FROM %1 WHERE id IN (SELECT id FROM (SELECT id, arrival_us FROM %1 "
+                           "ORDER BY id LIMIT %2) WHERE arrival_us < ?)")
+                .arg(QLatin1String(table))
+                .arg(PRUNE_STEP_ROWS));
+        query.addBindValue(before);
+        if (query.exec())
+            deleted = std::max(deleted, query.numRowsAffected());
+    }
+    // A full step: more may wait, and the next comes after the next write.
+    m_nextPrune = deleted < PRUNE_STEP_ROWS ? now + PRUNE_PERIOD_MS : 0;
+}
+
+bool EventStore::recordRun(QSqlDatabase& db, bool start)
+{
+    QSqlQuery query(db);
+    if (start) {
+        query.prepare(QStringLiteral("INSERT INTO monitor_runs(site, started_us) VALUES(?, ?)"));
+        query.addBindValue(m_options.site);
+    } else {
+        query.prepare(QStringLiteral("UPDATE monitor_runs SET stopped_us = ? WHERE id = ?"));
+    }
+    query.addBindValue(nowMicros());
+    if (!start)
+        query.addBindValue(m_runId);
+    const bool ok = query.exec();
+    if (start && ok)
+        m_runId = query.lastInsertId().toLongLong();
+    return ok;
+}

@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "events/EventBatch.h"
+#include "events/StatusReport.h"
+
+#include <QDeadlineTimer>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+class QSqlDatabase;
+
+struct StoreOptions {
+    QString path;                            // the SQLite file; empty: no store
+    int keepDays = 400;                      // rows older go; 0 keeps them for ever
+    QString site;                            // the writing monitor's name; empty: the host name
+    std::size_t queueCapacity = 131072;      // events waiting for the writer
+    quint64 minFreeBytes = quint64(1) << 30; // below this, or 5 % free, writing pauses
+};
+
+// An alert as the store keeps it; the core fills it from the alert rules' alerts.
+struct StoredAlert {
+    qint64 arrivalMicros = 0;
+    QByteArray rule; // the settings key of its rule
+    quint32 server = 0;
+    quint32 address = 0;
+    QByteArray user; // 8-bit, as the firewall sent it
+    QByteArray text; // 8-bit too
+};
+
+// Keeps every event and alert in an SQLite file. The pipeline's thread only queues, up to a bound;
+// a writer thread of the store's own, with its own connection, writes batched transactions.
+class EventStore : public QObject
+{
+    Q_OBJECT
+public:
+    // Opens the file on the writer thread and waits for that: a store that cannot be used says why
+    // in its condition from the start, stores nothing and changes no byte of the file.
+    explicit EventStore(const StoreOptions& options, QObject* parent = nullptr);
+    ~EventStore() override;
+
+    // The pipeline's listener; never waits: what does not fit the queue counts as not stored.
+    void storeEvents(const EventBatch& batch);
+    void storeAlert(const StoredAlert& alert);
+
+    // Asks the writer to commit what waits, record the monitor's stop and close.
+    void beginFinish();
+    // Waits for that until `deadline`; what is still queued then is not stored. True when all was.
+    bool finish(QDeadlineTimer deadline);
+
+    quint64 notStored() const { return m_notStored.load(std::memory_order_relaxed); }
+    // "store PATH: REASON" while the store cannot write, else empty.
+    QString condition() const;
+    void addStatus(StatusReport& report) const;
+
+signals:
+    // A condition started or ended (emitted on the thread that made the store).
+    void statusChanged();
+
+private:
+    struct Pending {
+        EventBatch batch;
+        std::vector<StoredAlert> alerts;
+    };
+
+    void run();
+    void writeLoop(QSqlDatabase& db);
+    bool write(QSqlDatabase& db, std::deque<Pending>& work);
+    bool hasRoom();
+    void prune(QSqlDatabase& db);
+    bool recordRun(QSqlDatabase& db, bool start);
+    void setCondition(const QString& reason);
+    void countNotStored(quint64 count) { m_notStored.fetch_add(count, std::memory_order_relaxed); }
+
+    StoreOptions m_options;
+    std::atomic<quint64> m_notStored{0};
+    std::atomic<bool> m_abandon{false};
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Pending> m_queue;
+    std::size_t m_queuedEvents = 0;
+    bool m_opening = true;
+    bool m_refused = false;
+    bool m_finishing = false;
+    bool m_done = false;
+    QString m_condition;
+
+    // The writer thread's own.
+    qint64 m_runId = -1;
+    qint64 m_nextRoomCheck = 0; // monotonic ms
+    bool m_room = true;
+    qint64 m_nextPrune = 0;
+    std::thread m_thread;
+};

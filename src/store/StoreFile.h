@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+class QSqlDatabase;
+
+// The store file's own number in SQLite's header ("Sorv"), and the schema this build writes.
+constexpr int STORE_APPLICATION_ID = 0x536f7276;
+constexpr int STORE_SCHEMA_VERSION = 1;
+
+// Holds PATH.lock with flock() while the store is open: one monitor per store, and the kernel lets go
+// when the process dies, however it dies. Readers of the store never take it.
+class StoreLock
+{
+public:
+    StoreLock() = default;
+    StoreLock(const StoreLock&) = delete;
+    StoreLock& operator=(const StoreLock&) = delete;
+    ~StoreLock();
+    // Empty once held, else why not.
+    QString take(const QString& storePath);
+
+private:
+    int m_fd = -1;
+};
+
+// What keeps `path` from being this build's store; empty when it may be opened and written (it is
+// missing, empty, or a Sorvane store of this schema or an older one). Reads only.
+QString refusalOf(const QString& path, const QString& connectionName);
+
+// Opens `db` (named, not yet open) on `path` for writing, in WAL mode, and makes or brings up its
+// schema. Empty, or why not.
+QString openForWriting(QSqlDatabase& db, const QString& path);

@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "common/Datagrams.h"
+#include "common/Files.h"
+#include "store/EventStore.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace
+{
+
+constexpr qint64 DAY_US = qint64(86400) * 1000000;
+
+// Every row of `sql` on the store at `path`, its values joined by '|'.
+QStringList rows(const QString& path, const QString& sql)
+{
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "reader");
+        db.setDatabaseName(path);
+        QSqlQuery query(db.open() ? db : QSqlDatabase());
+        query.exec(sql);
+        while (query.next()) {
+            QStringList values;
+            for (int i = 0; i < query.record().count(); ++i)
+                values << (query.isNull(i) ? "NULL" : query.value(i).toString());
+            rows << values.join('|');
+        }
+    }
+    QSqlDatabase::removeDatabase("reader");
+    return rows;
+}
+
+StoreOptions at(const QString& path, quint64 minFree = StoreOptions().minFreeBytes)
+{
+    StoreOptions options;
+    options.path = path;
+    options.minFreeBytes = minFree;
+    return options;
+}
+
+EventBatch batchAt(qint64 arrival, const QByteArray& user = "alice")
+{
+    return {{decodeEvent(eventDatagram(LoggedOn, user).constData(), 157)}, arrival, 0};
+}
+
+} // namespace
+
+class StoreTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private slots:
+    void keepsEveryFieldAndTheRuns()
+    {
+        const QString path = m_dir.filePath("fields.db");
+        const struct {
+            quint8 code;
+            QByteArray user;
+            const char* row;
+        } events[] = {
+            {LoggedOn, "alice", "0|alice|Gr\u00fcn|167772161"},
+            {200, "Jos\xe9", "200|Jos\u00e9|Gr\u00fcn|167772162"}, // no such code: kept as it came
+            {LoggedOff, "bob", "1|bob|Gr\u00fcn|167772163"},
+        };
+        EventBatch batch{{}, 1700000000123456, 0};
+        for (const auto& e : events)
+            batch.events.push_back(decodeEvent(
+                eventDatagram(e.code, e.user, "Gr\xfcn", ip(10, 0, 0, quint8(batch.events.size() + 1)),
+                              ip(192, 168, 1, 254), "12/06/2026", "10:00:00", "09:59", 7)
+                    .constData(),
+                157));
+        StoreOptions options = at(path);
+        options.site = "site-a";
+        auto store = std::make_unique<EventStore>(options);
+        store->storeEvents(batch);
+        store->storeAlert({1700000000999999, "account-locked", ip(192, 168, 1, 254), ip(10, 0, 0, 1),
+                           "Jos\xe9", "account locked: Jos\xe9"});
+        QCOMPARE(rows(path, "SELECT site, stopped_us FROM monitor_runs"), QStringList("site-a|NULL"));
+        QVERIFY(store->finish(QDeadlineTimer(10000)));
+        store.reset();
+        QStringList expected;
+        for (const auto& e : events)
+            expected << QStringLiteral("1700000000123456|site-a|7|%1|3232236030|09:59|12/06/2026|10:00:00")
+                            .arg(QString::fromUtf8(e.row));
+        QCOMPARE(rows(path, "SELECT arrival_us, site, header, code, user_name, group_name, address, server, "
+                            "login_time, date, time FROM events ORDER BY id"),
+                 expected);
+        QCOMPARE(rows(path, "SELECT arrival_us, site, rule, server, user_name, address, text FROM alerts"),
+                 QStringList("1700000000999999|site-a|account-locked|3232236030|Jos\u00e9|167772161|"
+                             "account locked: Jos\u00e9"));
+        QCOMPARE(rows(path, "SELECT count(*) FROM monitor_runs WHERE stopped_us >= started_us"),
+                 QStringList{"1"});
+        QCOMPARE(QFile::permissions(path), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
+                                               QFile::WriteUser | QFile::ReadGroup);
+
+        // Another start drops what is older than its days, and keeps the rest.
+        store = std::make_unique<EventStore>(options);
+        store->storeEvents(batchAt(QDateTime::currentMSecsSinceEpoch() * 1000 - 401 * DAY_US));
+        store->storeEvents(batchAt(QDateTime::currentMSecsSinceEpoch() * 1000 - 399 * DAY_US));
+        QVERIFY(store->finish(QDeadlineTimer(10000)));
+        store = std::make_unique<EventStore>(options);
+        QCOMPARE(rows(path, "SELECT count(*) FROM events"), QStringList{"1"});
+        QCOMPARE(rows(path, "SELECT count(*) FROM monitor_runs WHERE stopped_us IS NULL"), QStringList{"1"});
+    }
+
+    void refusesWhatItMayNotWrite()
+    {
+        const QString random = m_dir.filePath("random.db"), foreign = m_dir.filePath("foreign.db"),
+                      newer = m_dir.filePath("newer.db"), held = m_dir.filePath("held.db");
+        QVERIFY(writeFileBytes(random, QByteArray("SQLite format 3").repeated(3) + QByteArray(4000, '\x5a')));
+        QVERIFY(rows(foreign, "CREATE TABLE notes(text)").isEmpty());
+        const EventStore holder(at(held));
+        EventStore(at(newer)).finish(QDeadlineTimer(10000));
+        QVERIFY(rows(newer, "PRAGMA user_version = 2").isEmpty());
+        const struct {
+            QString path;
+            QString reason;
+        } cases[] = {
+            {random, "not an SQLite database"},
+            {foreign, "not a Sorvane store"},
+            {newer, "written by a newer Sorvane (schema 2; this one knows up to 1)"},
+            {held, "locked by another running monitor"},
+        };
+        for (const auto& c : cases) {
+            const QByteArray before = fileBytes(c.path);
+            EventStore store(at(c.path));
+            store.storeEvents(batchAt(1));
+            QCOMPARE(store.condition(), "store " + c.path + ": " + c.reason);
+            QCOMPARE(store.notStored(), 1u);
+            QCOMPARE(fileBytes(c.path), before);
+        }
+        // No room on its file system: it pauses, and what comes meanwhile is not stored.
+        EventStore full(at(m_dir.filePath("full.db"), ~quint64(0)));
+        full.storeEvents(batchAt(1));
+        QTRY_COMPARE(full.notStored(), 1u);
+        QCOMPARE(full.condition(), "store " + m_dir.filePath("full.db") +
+                                       ": paused, less than 1 GiB or 5 % free on its file system");
+    }
+};
+
+QTEST_GUILESS_MAIN(StoreTest)
+#include "tst_store.moc"
