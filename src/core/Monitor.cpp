@@ -26,8 +26,10 @@ Monitor::Monitor(const MonitorOptions& options)
     m_intake.bind();
     m_privilegesDropped = dropCapabilities() == 0;
     // Who is online first: a listener of the batch finds the table as the batch left it.
-    connect(&m_intake, &EventIntake::eventsArrived, this,
-            [this](const EventBatch& batch) { m_onlineUsers.apply(batch); });
+    connect(&m_intake, &EventIntake::eventsArrived, this, [this](const EventBatch& batch) {
+        m_batchMicros = batch.arrivalMicros;
+        m_onlineUsers.apply(batch);
+    });
     connect(&m_intake, &EventIntake::eventsArrived, &m_rules, &AlertRules::takeBatch);
     connect(&m_intake, &EventIntake::stateChanged, this, &Monitor::statusChanged);
 }
@@ -45,7 +47,20 @@ void Monitor::startOutputs()
     if (m_options.store.path.isEmpty())
         return;
     m_store = std::make_unique<EventStore>(m_options.store);
-    connect(&m_intake, &EventIntake::eventsArrived, m_store.get(), &EventStore::storeEvents);
+    // The sessions that who is online starts and ends go with their batch.
+    m_onlineUsers.sessions.starts = [this](const OnlineUser& user) {
+        m_sessionChanges.push_back({true, m_batchMicros, user, {}});
+    };
+    m_onlineUsers.sessions.ends = [this](const OnlineUser& user, const EventRecord& cause) {
+        m_sessionChanges.push_back(
+            {false, m_batchMicros, user,
+             cause.EventCode == LoggedOn ? "replaced" : eventKeyword(cause.EventCode)});
+    };
+    connect(&m_intake, &EventIntake::eventsArrived, m_store.get(), [this](const EventBatch& batch) {
+        m_store->storeEvents(batch);
+        if (!m_sessionChanges.empty())
+            m_store->storeSessions(std::exchange(m_sessionChanges, {}));
+    });
     storeAlerts(m_rules, *m_store);
     connect(m_store.get(), &EventStore::statusChanged, this, &Monitor::statusChanged);
 }

@@ -70,7 +70,9 @@ private:
     EventIntake m_intake;
     OnlineUsers m_onlineUsers;
     AlertRules m_rules;
-    std::unique_ptr<Forwarder> m_forwarder; // made by startOutputs(): its thread starts then
-    std::unique_ptr<EventStore> m_store;    // likewise, when there is one
+    std::unique_ptr<Forwarder> m_forwarder;      // made by startOutputs(): its thread starts then
+    std::unique_ptr<EventStore> m_store;         // likewise, when there is one
+    qint64 m_batchMicros = 0;                    // the arrival of the batch being applied
+    std::vector<SessionChange> m_sessionChanges; // its sessions, for the store
     bool m_privilegesDropped = false;
 };

@@ -3,6 +3,8 @@
 
 #include "store/StoreFile.h"
 
+#include "events/Address.h"
+
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
@@ -79,7 +81,7 @@ void EventStore::storeEvents(const EventBatch& batch)
     {
         const std::lock_guard lock(m_mutex);
         if (!m_refused && !m_finishing && m_queuedEvents + batch.events.size() <= m_options.queueCapacity) {
-            m_queue.push_back({batch, {}});
+            m_queue.push_back({batch, {}, {}});
             m_queuedEvents += batch.events.size();
             m_wake.notify_one();
             return;
@@ -93,7 +95,16 @@ void EventStore::storeAlert(const StoredAlert& alert)
     const std::lock_guard lock(m_mutex);
     if (m_refused || m_finishing)
         return;
-    m_queue.push_back({{}, {alert}});
+    m_queue.push_back({{}, {alert}, {}});
+    m_wake.notify_one();
+}
+
+void EventStore::storeSessions(std::vector<SessionChange> changes)
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_refused || m_finishing)
+        return;
+    m_queue.push_back({{}, {}, std::move(changes)});
     m_wake.notify_one();
 }
 
@@ -179,7 +190,8 @@ void EventStore::run()
 
 void EventStore::writeLoop(QSqlDatabase& db)
 {
-    prune(db); // what aged while no monitor ran
+    endOpenSessions(db, false); // a monitor of this site that was killed left them open
+    prune(db);                  // what aged while no monitor ran
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait_for(lock, IDLE_WAKE, [this] { return m_finishing || !m_queue.empty(); });
@@ -196,6 +208,7 @@ void EventStore::writeLoop(QSqlDatabase& db)
             break;
     }
     lock.unlock();
+    endOpenSessions(db, true);
     recordRun(db, false);
     lock.lock();
     m_done = true;
@@ -219,6 +232,15 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
     QSqlQuery alert(db);
     alert.prepare(QStringLiteral("INSERT INTO alerts(arrival_us, site, rule, server, user_name, address, "
                                  "text) VALUES(?,?,?,?,?,?,?)"));
+    QSqlQuery starts(db);
+    starts.prepare(
+        QStringLiteral("INSERT INTO sessions(site, user_name, group_name, address, server, login_time, "
+                       "started_us) VALUES(?,?,?,?,?,?,?)"));
+    QSqlQuery ends(db);
+    ends.prepare(
+        QStringLiteral("UPDATE sessions SET ended_us = ?, how = ? WHERE id = (SELECT id FROM sessions "
+                       "WHERE site = ? AND address = ? AND server = ? AND user_name = ? AND ended_us IS "
+                       "NULL ORDER BY id DESC LIMIT 1)"));
     const QVariant site(m_options.site);
     bool ok = db.transaction();
     quint64 inTransaction = 0;
@@ -250,6 +272,8 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
             alert.bindValue(6, QString::fromLatin1(stored.text));
             ok = ok && alert.exec();
         }
+        for (const SessionChange& change : pending.sessions)
+            ok = ok && writeSession(starts, ends, change);
         inTransaction += pending.batch.events.size();
         waiting -= pending.batch.events.size();
         // Long queues go in several transactions, so that a finish out of time loses only the rest.
@@ -269,6 +293,43 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
     }
     countNotStored(waiting);
     return ok;
+}
+
+bool EventStore::writeSession(QSqlQuery& starts, QSqlQuery& ends, const SessionChange& change)
+{
+    quint32 address = 0;
+    quint32 server = 0;
+    parseIPv4(QString::fromLatin1(change.user.IPAddress), address);
+    parseIPv4(QString::fromLatin1(change.user.ServerIPAddress), server);
+    QSqlQuery& query = change.starts ? starts : ends;
+    const QVariantList values = change.starts ? QVariantList{m_options.site,
+                                                             text(change.user.Username),
+                                                             text(change.user.Groupname),
+                                                             qint64(address),
+                                                             qint64(server),
+                                                             text(change.user.LoginTime),
+                                                             change.atMicros}
+                                              : QVariantList{change.atMicros, QString::fromLatin1(change.how),
+                                                             m_options.site,  qint64(address),
+                                                             qint64(server),  text(change.user.Username)};
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values[i]);
+    return query.exec();
+}
+
+void EventStore::endOpenSessions(QSqlDatabase& db, bool stopped)
+{
+    // A stop ends them now; a killed monitor's end at its last stored event.
+    QSqlQuery query(db);
+    query.prepare(
+        stopped ? QStringLiteral("UPDATE sessions SET ended_us = ?, how = 'monitor stopped' WHERE site = ? "
+                                 "AND ended_us IS NULL")
+                : QStringLiteral("UPDATE sessions SET ended_us = coalesce((SELECT arrival_us FROM events "
+                                 "WHERE site = ? ORDER BY id DESC LIMIT 1), started_us), how = 'monitor "
+                                 "ended unexpectedly' WHERE site = ? AND ended_us IS NULL"));
+    query.addBindValue(stopped ? QVariant(nowMicros()) : QVariant(m_options.site));
+    query.addBindValue(m_options.site);
+    query.exec();
 }
 
 bool EventStore::hasRoom()

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "events/EventBatch.h"
+#include "events/OnlineUserTable.h"
 #include "events/StatusReport.h"
 
 #include <QDeadlineTimer>
@@ -15,6 +16,7 @@
 #include <thread>
 
 class QSqlDatabase;
+class QSqlQuery;
 
 struct StoreOptions {
     QString path;                            // the SQLite file; empty: no store
@@ -34,6 +36,14 @@ struct StoredAlert {
     QByteArray text; // 8-bit too
 };
 
+// A session starting or ending: one user's time online, as who is online decides it.
+struct SessionChange {
+    bool starts = true;
+    qint64 atMicros = 0; // the arrival of the event that starts or ends it
+    OnlineUser user;
+    QByteArray how; // for an end: what ended it
+};
+
 // Keeps every event and alert in an SQLite file. The pipeline's thread only queues, up to a bound;
 // a writer thread of the store's own, with its own connection, writes batched transactions.
 class EventStore : public QObject
@@ -48,6 +58,7 @@ public:
     // The pipeline's listener; never waits: what does not fit the queue counts as not stored.
     void storeEvents(const EventBatch& batch);
     void storeAlert(const StoredAlert& alert);
+    void storeSessions(std::vector<SessionChange> changes);
 
     // Asks the writer to commit what waits, record the monitor's stop and close.
     void beginFinish();
@@ -67,6 +78,7 @@ private:
     struct Pending {
         EventBatch batch;
         std::vector<StoredAlert> alerts;
+        std::vector<SessionChange> sessions;
     };
 
     void run();
@@ -75,6 +87,8 @@ private:
     bool hasRoom();
     void prune(QSqlDatabase& db);
     bool recordRun(QSqlDatabase& db, bool start);
+    bool writeSession(QSqlQuery& starts, QSqlQuery& ends, const SessionChange& change);
+    void endOpenSessions(QSqlDatabase& db, bool stopped);
     void setCondition(const QString& reason);
     void countNotStored(quint64 count) { m_notStored.fetch_add(count, std::memory_order_relaxed); }
 

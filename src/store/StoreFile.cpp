@@ -33,6 +33,11 @@ const char* const MIGRATIONS[][8] = {
      "CREATE TABLE monitor_runs(id INTEGER PRIMARY KEY, site TEXT NOT NULL, started_us INTEGER NOT NULL, "
      "stopped_us INTEGER)",
      nullptr},
+    {"CREATE TABLE sessions(id INTEGER PRIMARY KEY, site TEXT NOT NULL, user_name TEXT NOT NULL, "
+     "group_name TEXT NOT NULL, address INTEGER NOT NULL, server INTEGER NOT NULL, login_time TEXT NOT NULL, "
+     "started_us INTEGER NOT NULL, ended_us INTEGER, how TEXT)",
+     "CREATE INDEX sessions_address ON sessions(address, started_us)",
+     "CREATE INDEX sessions_user ON sessions(user_name, started_us)", nullptr},
 };
 static_assert(std::size(MIGRATIONS) == STORE_SCHEMA_VERSION);
 

@@ -2,6 +2,7 @@
 #include "common/Datagrams.h"
 #include "common/Files.h"
 #include "store/EventStore.h"
+#include "store/StoreFile.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -83,6 +84,12 @@ private slots:
         store->storeEvents(batch);
         store->storeAlert({1700000000999999, "account-locked", ip(192, 168, 1, 254), ip(10, 0, 0, 1),
                            "Jos\xe9", "account locked: Jos\xe9"});
+        // alice's session ends with her log-off; Jos\xe9's is open when the monitor stops.
+        std::vector<SessionChange> sessions;
+        for (int i = 0; i < 3; ++i)
+            sessions.push_back(
+                {i != 1, 1700000000000000 + i, makeOnlineUser(batch.events[i / 2]), "LoggedOff"});
+        store->storeSessions(sessions);
         QCOMPARE(rows(path, "SELECT site, stopped_us FROM monitor_runs"), QStringList("site-a|NULL"));
         QVERIFY(store->finish(QDeadlineTimer(10000)));
         store.reset();
@@ -98,11 +105,22 @@ private slots:
                              "account locked: Jos\u00e9"));
         QCOMPARE(rows(path, "SELECT count(*) FROM monitor_runs WHERE stopped_us >= started_us"),
                  QStringList{"1"});
+        QCOMPARE(
+            rows(path,
+                 "SELECT user_name, address, server, started_us, ended_us > started_us, how FROM sessions"),
+            QStringList({"alice|167772161|3232236030|1700000000000000|1|LoggedOff",
+                         "Jos\u00e9|167772162|3232236030|1700000000000002|1|monitor stopped"}));
         QCOMPARE(QFile::permissions(path), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
                                                QFile::WriteUser | QFile::ReadGroup);
 
-        // Another start drops what is older than its days, and keeps the rest.
+        // Another start drops what is older than its days, and keeps the rest; it ends the sessions a
+        // killed monitor left open at that monitor's last stored event.
+        rows(path,
+             "INSERT INTO sessions(site, user_name, group_name, address, server, login_time, started_us) "
+             "VALUES('site-a', 'carl', '', 1, 2, '', 5)");
         store = std::make_unique<EventStore>(options);
+        QTRY_COMPARE(rows(path, "SELECT ended_us, how FROM sessions WHERE user_name = 'carl'"),
+                     QStringList("1700000000123456|monitor ended unexpectedly"));
         store->storeEvents(batchAt(QDateTime::currentMSecsSinceEpoch() * 1000 - 401 * DAY_US));
         store->storeEvents(batchAt(QDateTime::currentMSecsSinceEpoch() * 1000 - 399 * DAY_US));
         QVERIFY(store->finish(QDeadlineTimer(10000)));
@@ -119,14 +137,16 @@ private slots:
         QVERIFY(rows(foreign, "CREATE TABLE notes(text)").isEmpty());
         const EventStore holder(at(held));
         EventStore(at(newer)).finish(QDeadlineTimer(10000));
-        QVERIFY(rows(newer, "PRAGMA user_version = 2").isEmpty());
+        QVERIFY(rows(newer, QString("PRAGMA user_version = %1").arg(STORE_SCHEMA_VERSION + 1)).isEmpty());
         const struct {
             QString path;
             QString reason;
         } cases[] = {
             {random, "not an SQLite database"},
             {foreign, "not a Sorvane store"},
-            {newer, "written by a newer Sorvane (schema 2; this one knows up to 1)"},
+            {newer, QString("written by a newer Sorvane (schema %1; this one knows up to %2)")
+                        .arg(STORE_SCHEMA_VERSION + 1)
+                        .arg(STORE_SCHEMA_VERSION)},
             {held, "locked by another running monitor"},
         };
         for (const auto& c : cases) {
