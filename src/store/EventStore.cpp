@@ -360,13 +360,15 @@ void EventStore::prune(QSqlDatabase& db)
     const qint64 before = nowMicros() - m_options.keepDays * MICROS_PER_DAY;
     // The oldest rows by id only: a bounded step however large the table, and rows come in time order.
     int deleted = 0;
-    for (const char* table : {"events", "alerts"}) {
+    // A session goes by its end; an open one stays.
+    for (const auto& [table, time] :
+         {std::pair{"events", "arrival_us"}, {"alerts", "arrival_us"}, {"sessions", "ended_us"}}) {
         QSqlQuery query(db);
-        query.prepare(
-            QStringLiteral("DELETE FROM %1 WHERE id IN (SELECT id FROM (SELECT id, arrival_us FROM %1 "
-                           "ORDER BY id LIMIT %2) WHERE arrival_us < ?)")
-                .arg(QLatin1String(table))
-                .arg(PRUNE_STEP_ROWS));
+        query.prepare(QStringLiteral("DELETE FROM %1 WHERE id IN (SELECT id FROM (SELECT id, %3 FROM %1 "
+                                     "ORDER BY id LIMIT %2) WHERE %3 < ?)")
+                          .arg(QLatin1String(table))
+                          .arg(PRUNE_STEP_ROWS)
+                          .arg(QLatin1String(time)));
         query.addBindValue(before);
         if (query.exec())
             deleted = std::max(deleted, query.numRowsAffected());

@@ -115,17 +115,19 @@ private slots:
 
         // Another start drops what is older than its days, and keeps the rest; it ends the sessions a
         // killed monitor left open at that monitor's last stored event.
-        rows(path,
-             "INSERT INTO sessions(site, user_name, group_name, address, server, login_time, started_us) "
-             "VALUES('site-a', 'carl', '', 1, 2, '', 5)");
         store = std::make_unique<EventStore>(options);
-        QTRY_COMPARE(rows(path, "SELECT ended_us, how FROM sessions WHERE user_name = 'carl'"),
-                     QStringList("1700000000123456|monitor ended unexpectedly"));
-        store->storeEvents(batchAt(QDateTime::currentMSecsSinceEpoch() * 1000 - 401 * DAY_US));
-        store->storeEvents(batchAt(QDateTime::currentMSecsSinceEpoch() * 1000 - 399 * DAY_US));
+        const qint64 recent = QDateTime::currentMSecsSinceEpoch() * 1000 - 399 * DAY_US;
+        store->storeEvents(batchAt(recent - 2 * DAY_US));
+        store->storeEvents(batchAt(recent));
         QVERIFY(store->finish(QDeadlineTimer(10000)));
+        rows(path,
+             "INSERT INTO sessions(site, user_name, group_name, address, server, login_time, started_us, "
+             "ended_us) VALUES('site-a', 'carl', '', 1, 2, '', 5, NULL), ('site-a', 'dora', '', 1, 2, '', 5, "
+             "6)");
         store = std::make_unique<EventStore>(options);
         QTRY_COMPARE(rows(path, "SELECT count(*) FROM events"), QStringList{"1"}); // its thread prunes
+        QTRY_COMPARE(rows(path, "SELECT user_name, ended_us, how FROM sessions WHERE started_us = 5"),
+                     QStringList("carl|" + QString::number(recent) + "|monitor ended unexpectedly"));
         QCOMPARE(rows(path, "SELECT count(*) FROM monitor_runs WHERE stopped_us IS NULL"), QStringList{"1"});
     }
 
