@@ -43,6 +43,17 @@ bool parseSwitch(const QString& value, bool& on)
     return true;
 }
 
+// A whole number of digits only (no sign), up to `most`; `value` is left alone otherwise.
+bool parseWholeNumber(const QString& v, quint64 most, quint64& value)
+{
+    bool ok = false;
+    const quint64 number = v.toULongLong(&ok);
+    if (!ok || v.isEmpty() || !v.front().isDigit() || number > most)
+        return false;
+    value = number;
+    return true;
+}
+
 // What the options fill in, with what they are checked against together afterwards.
 struct Parsed {
     explicit Parsed(AppSettings& into) : settings(into) {}
@@ -89,13 +100,7 @@ std::vector<Option> makeOptions(Parsed& parsed)
           QStringLiteral(
               "Most events the list shows; older ones stay in the log (default 20000000, 0 for no cap)."),
           QStringLiteral("N")},
-         [&](const QString& v) {
-             bool ok = false;
-             const quint64 rows = v.toULongLong(&ok);
-             if (ok && !v.isEmpty() && v.front().isDigit())
-                 settings.dialog.maxEventRows = rows;
-             return ok && !v.isEmpty() && v.front().isDigit();
-         },
+         [&](const QString& v) { return parseWholeNumber(v, UINT64_MAX, settings.dialog.maxEventRows); },
          "a whole number"},
         {{QStringLiteral("allow-from"),
           QStringLiteral("Accept events and discovery replies only from these senders (default: from any)."),
@@ -176,11 +181,10 @@ std::vector<Option> makeOptions(Parsed& parsed)
         {{QStringLiteral("store-days"),
           QStringLiteral("Days the store keeps an event (default 400, 0 for ever)."), QStringLiteral("N")},
          [&](const QString& v) {
-             bool ok = false;
-             const int days = v.toInt(&ok);
-             ok = ok && v.front().isDigit() && days <= MAX_STORE_DAYS;
+             quint64 days = 0;
+             const bool ok = parseWholeNumber(v, MAX_STORE_DAYS, days);
              if (ok)
-                 settings.store.keepDays = days;
+                 settings.store.keepDays = int(days);
              return ok;
          },
          "a whole number from 0 to 36500"},
