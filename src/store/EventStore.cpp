@@ -220,12 +220,13 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
     quint64 waiting = 0;
     for (const Pending& pending : work)
         waiting += pending.batch.events.size();
-    if (work.empty())
-        return true;
+    // Checked while idle too, so that a pause ends on the status line once room is back.
     if (!hasRoom()) {
         countNotStored(waiting);
         return false;
     }
+    if (work.empty())
+        return true;
     QSqlQuery event(db);
     event.prepare(QStringLiteral("INSERT INTO events(arrival_us, site, header, code, user_name, group_name, "
                                  "address, server, login_time, date, time) VALUES(?,?,?,?,?,?,?,?,?,?,?)"));

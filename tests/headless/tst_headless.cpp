@@ -6,6 +6,7 @@
 #include "common/LoopbackPeer.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpServer>
@@ -21,6 +22,23 @@ void sendEvents(quint16 port, int first, int count)
     const LoopbackPeer firewall;
     for (int i = first; i < first + count; ++i)
         firewall.sendTo(port, eventDatagram(LoggedOn, "u" + QByteArray::number(i)));
+}
+
+// The first column of every row of `sql` on the store at `path`, read-only.
+QStringList storeRows(const QString& path, const QString& sql)
+{
+    QStringList rows;
+    {
+        QSqlDatabase store = QSqlDatabase::addDatabase("QSQLITE", "check");
+        store.setDatabaseName(path);
+        store.setConnectOptions("QSQLITE_OPEN_READONLY");
+        QSqlQuery query(store.open() ? store : QSqlDatabase());
+        query.exec(sql);
+        while (query.next())
+            rows << query.value(0).toString();
+    }
+    QSqlDatabase::removeDatabase("check");
+    return rows;
 }
 
 } // namespace
@@ -151,14 +169,8 @@ private slots:
         sendEvents(port, 0, 100);
         monitor.stop();
         QCOMPARE(fileBytes(log).count('\n'), 100);
-        {
-            QSqlDatabase store = QSqlDatabase::addDatabase("QSQLITE");
-            store.setDatabaseName(settings.store.path);
-            QVERIFY(store.open());
-            QSqlQuery count("SELECT count(*) FROM events WHERE user_name LIKE 'u%'", store);
-            QVERIFY(count.next());
-            QCOMPARE(count.value(0).toInt(), 100);
-        }
+        QCOMPARE(storeRows(settings.store.path, "SELECT count(*) FROM events WHERE user_name LIKE 'u%'"),
+                 QStringList("100"));
         QCOMPARE(printed.mid(2),
                  QStringList(QStringLiteral("Listening for events on UDP port %1, 1100 datagrams "
                                             "from unlisted senders refused, 4 datagrams too short")
@@ -168,6 +180,61 @@ private slots:
         while (collector.receive(datagram, 2000))
             ++forwarded;
         QCOMPARE(forwarded, 100);
+    }
+    void theStoreOutlivesAKillAndGivesWayToTheLog()
+    {
+        // Killed: what was committed stays, the file opens cleanly, and the next start ends the
+        // sessions left open at the last stored event.
+        const QString store = m_dir.filePath("killed.db");
+        const quint16 port = freeUdpPort();
+        const QStringList arguments{"--headless", "--event-port",           QString::number(port),
+                                    "--log-file", m_dir.filePath("killed"), "--store",
+                                    store};
+        QProcess monitor;
+        monitor.start(SORVANE_BINARY, arguments);
+        QVERIFY(monitor.waitForStarted(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(store), 20000);
+        sendEvents(port, 0, 50);
+        QTRY_COMPARE_WITH_TIMEOUT(storeRows(store, "SELECT count(*) FROM events"), QStringList("50"), 20000);
+        monitor.kill();
+        QVERIFY(monitor.waitForFinished(20000));
+        QCOMPARE(storeRows(store, "PRAGMA integrity_check"), QStringList("ok"));
+        monitor.start(SORVANE_BINARY, arguments);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            storeRows(store, "SELECT how || (ended_us = (SELECT max(arrival_us) FROM events)) FROM sessions "
+                             "WHERE how != 'replaced'"),
+            QStringList("monitor ended unexpectedly1"), 20000);
+        monitor.terminate();
+        QVERIFY(monitor.waitForFinished(20000));
+
+        // Short of room, the store pauses and the log keeps every line; it resumes by itself.
+        const QString small = m_dir.filePath("small");
+        QVERIFY(QDir().mkdir(small));
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=16m", "tmpfs", small}) != 0)
+            QSKIP("mounting a small file system needs root");
+        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {small}); });
+        QVERIFY(writeFileBytes(small + "/filler", QByteArray(13 << 20, 'x')));
+        AppSettings settings;
+        settings.endpoints.eventPort = freeUdpPort();
+        settings.dialog.userFilePath = QFile::encodeName(small + "/log");
+        settings.store.path = small + "/log.db";
+        settings.store.minFreeBytes = 4 << 20;
+        QStringList printed;
+        HeadlessMonitor paused(settings, [&](const QString& line) { printed << line; });
+        paused.setStatusPeriod(100);
+        QVERIFY(paused.start());
+        sendEvents(settings.endpoints.eventPort, 0, 100);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            printed.join('\n').contains("100 events not stored; store " + settings.store.path +
+                                        ": paused, less than 1 GiB or 5 % free on its file system"),
+            20000);
+        QVERIFY(QFile::remove(small + "/filler"));
+        QTRY_VERIFY_WITH_TIMEOUT(printed.last().endsWith("100 events not stored"), 20000);
+        sendEvents(settings.endpoints.eventPort, 100, 100);
+        paused.stop();
+        QCOMPARE(fileBytes(small + "/log").count('\n'), 200);
+        QCOMPARE(storeRows(settings.store.path, "SELECT min(user_name) || max(user_name) FROM events"),
+                 QStringList("u100u199"));
     }
 };
 
