@@ -38,6 +38,12 @@ const char* const MIGRATIONS[][8] = {
      "started_us INTEGER NOT NULL, ended_us INTEGER, how TEXT)",
      "CREATE INDEX sessions_address ON sessions(address, started_us)",
      "CREATE INDEX sessions_user ON sessions(user_name, started_us)", nullptr},
+    // Lines brought in from logs; retention by time, as imported rows come with old times and new ids;
+    // the log line's fields to find it again; "who had the address then" read from the index alone.
+    {"ALTER TABLE events ADD COLUMN imported INTEGER NOT NULL DEFAULT 0",
+     "CREATE INDEX events_arrival ON events(arrival_us)",
+     "CREATE INDEX events_line ON events(date, time, user_name)", "DROP INDEX sessions_address",
+     "CREATE INDEX sessions_address ON sessions(address, started_us, ended_us)", nullptr},
 };
 static_assert(std::size(MIGRATIONS) == STORE_SCHEMA_VERSION);
 
@@ -154,4 +160,23 @@ QString openForWriting(QSqlDatabase& db, const QString& path)
             db.rollback();
     }
     return ok ? QString() : query.lastError().text();
+}
+
+QString openForReading(QSqlDatabase& db, const QString& location)
+{
+    if (const QString why = refusalOf(location, db.connectionName() + QStringLiteral("-check"));
+        !why.isEmpty())
+        return why;
+    if (!QFile::exists(location))
+        return QStringLiteral("no such file");
+    db.setDatabaseName(location);
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+    if (!db.open())
+        return db.lastError().text();
+    QSqlQuery query(db);
+    bool ok = true;
+    const qint64 version = pragma(query, "user_version", ok);
+    if (!ok)
+        return query.lastError().databaseText();
+    return version == 0 ? QStringLiteral("holds no store yet") : QString();
 }

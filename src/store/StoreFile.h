@@ -7,7 +7,7 @@ class QSqlDatabase;
 
 // The store file's own number in SQLite's header ("Sorv"), and the schema this build writes.
 constexpr int STORE_APPLICATION_ID = 0x536f7276;
-constexpr int STORE_SCHEMA_VERSION = 2;
+constexpr int STORE_SCHEMA_VERSION = 3;
 
 // Holds PATH.lock with flock() while the store is open: one monitor per store, and the kernel lets go
 // when the process dies, however it dies. Readers of the store never take it.
@@ -32,3 +32,7 @@ QString refusalOf(const QString& path, const QString& connectionName);
 // Opens `db` (named, not yet open) on `path` for writing, in WAL mode, and makes or brings up its
 // schema. Empty, or why not.
 QString openForWriting(QSqlDatabase& db, const QString& path);
+
+// Opens `db` (named, not yet open) on the store at `location` read-only, refusing what is not this
+// build's store. Empty, or why not.
+QString openForReading(QSqlDatabase& db, const QString& location);
