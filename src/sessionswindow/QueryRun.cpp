@@ -26,8 +26,8 @@ QByteArray dotted(quint32 hostOrder)
 QByteArray duration(qint64 micros)
 {
     const qint64 seconds = std::max<qint64>(0, micros) / SECOND_US;
-    return QByteArray::number(seconds / 3600) + QByteArray::asprintf(":%02d:%02d", int(seconds / 60 % 60),
-                                                                     int(seconds % 60));
+    return QString::asprintf("%lld:%02d:%02d", seconds / 3600, int(seconds / 60 % 60), int(seconds % 60))
+        .toLatin1();
 }
 
 QByteArray joined(std::initializer_list<QByteArray> cells)
