@@ -3,11 +3,13 @@
 
 #include "app/Application.h"
 #include "forward/ForwardCredentials.h"
+#include "store/StoreReader.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
@@ -52,6 +54,7 @@ private slots:
             *parseForwardUrl(QStringLiteral("udp://127.0.0.1:%1").arg(collector.port())));
         settings.settingsPath = m_dir.filePath("alerts.conf");
         settings.alerts.notifications = false;
+        settings.store.path = m_dir.filePath("userfile.db");
         RecordingBoxes boxes;
         Application app(settings, boxes);
         app.runWindow = [&](MainWindow& dialog) {
@@ -75,6 +78,39 @@ private slots:
                                           "\xEF\xBB\xBF"
                                           "account locked: server 10.0.0.1, user alice"),
                      message.constData());
+
+            // Sessions, from the menu and from History over its date, asks the monitor's own store.
+            StoreReader reader;
+            QCOMPARE(reader.open(settings.store.path), QString());
+            const auto bobs = [&] {
+                int n = 0;
+                reader.sessions({"bob", {}, {}, {}, {}, {}, {}}, [&](const std::vector<StoredSession>& c) { return n += int(c.size()); });
+                return n;
+            };
+            QTRY_COMPARE(bobs(), 1);
+            QString seen;
+            QTimer::singleShot(0, [&] {
+                QWidget* sessions = QApplication::activeModalWidget();
+                QTest::keyClicks(sessions->findChild<QLineEdit*>("User"), "bob");
+                QTest::keyClick(sessions->findChild<QLineEdit*>("User"), Qt::Key_Return);
+                const QAbstractItemModel* found = sessions->findChild<QTableView*>("SessionsList")->model();
+                QTRY_COMPARE(found->rowCount(), 1);
+                seen = found->index(0, 2).data().toString() + ' ' + found->index(0, 5).data().toString();
+                QTest::keyClick(sessions, Qt::Key_Escape);
+            });
+            dialog.findChild<QMenuBar*>()->findChildren<QMenu*>().at(1)->actions().at(1)->trigger();
+            QTimer::singleShot(0, [&] {
+                QWidget* history = QApplication::activeModalWidget();
+                QTimer::singleShot(0, [&] {
+                    seen += ' ' + QApplication::activeModalWidget()->findChild<QLineEdit*>("From")->text();
+                    QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape);
+                });
+                history->findChild<QPushButton*>("&Sessions...")->click();
+                QTest::keyClick(history, Qt::Key_Escape);
+            });
+            dialog.findChild<QPushButton*>("History")->click();
+            QCOMPARE(seen, "192.168.1.6 online " + QDate::currentDate().toString("yyyy-MM-dd"));
+            QVERIFY(boxes.questions.isEmpty());
 
             button->click();
             QCOMPARE(button->text(), QString("Alerts"));
