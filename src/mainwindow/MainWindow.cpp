@@ -3,12 +3,12 @@
 
 #include "events/EventKind.h"
 #include "historywindow/HistoryWindow.h"
-#include "sessionswindow/SessionsWindow.h"
 #include "mainwindow/EventListModel.h"
 #include "mainwindow/OnlineUserModel.h"
 #include "mainwindow/RowFilterModel.h"
 #include "mainwindow/ServerListBox.h"
 #include "net/Endpoint.h"
+#include "sessionswindow/SessionsWindow.h"
 #include "widgets/Controls.h"
 #include "widgets/DialogUnits.h"
 #include "widgets/ElidedLabel.h"

@@ -72,14 +72,14 @@ QStringList resultTitles(ResultKind kind)
 {
     switch (kind) {
     case ResultKind::Sessions:
-        return {QStringLiteral("User"),  QStringLiteral("Group"),    QStringLiteral("Address"),
-                QStringLiteral("Server"), QStringLiteral("Start"),   QStringLiteral("End"),
+        return {QStringLiteral("User"),     QStringLiteral("Group"),    QStringLiteral("Address"),
+                QStringLiteral("Server"),   QStringLiteral("Start"),    QStringLiteral("End"),
                 QStringLiteral("Duration"), QStringLiteral("Ended by"), QStringLiteral("Site")};
     case ResultKind::Events:
-        return {QStringLiteral("Arrival"), QStringLiteral("Event"),      QStringLiteral("User"),
-                QStringLiteral("Group"),   QStringLiteral("Address"),    QStringLiteral("Server"),
+        return {QStringLiteral("Arrival"),    QStringLiteral("Event"),   QStringLiteral("User"),
+                QStringLiteral("Group"),      QStringLiteral("Address"), QStringLiteral("Server"),
                 QStringLiteral("Login time"), QStringLiteral("Date"),    QStringLiteral("Time"),
-                QStringLiteral("Header"),  QStringLiteral("Site"),       QStringLiteral("Source")};
+                QStringLiteral("Header"),     QStringLiteral("Site"),    QStringLiteral("Source")};
     case ResultKind::Totals:
         break;
     }

@@ -17,7 +17,8 @@ void ResultTable::append(std::vector<QByteArray> rows)
         if (rows.empty())
             return;
         beginInsertRows(QModelIndex(), rowCount(), rowCount() + static_cast<int>(rows.size()) - 1);
-        m_rows.insert(m_rows.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+        m_rows.insert(m_rows.end(), std::make_move_iterator(rows.begin()),
+                      std::make_move_iterator(rows.end()));
         endInsertRows();
         return;
     }

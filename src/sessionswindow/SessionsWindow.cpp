@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -29,8 +30,8 @@ const QString TIME_HINT = QStringLiteral("YYYY-MM-DD HH:MM");
 // of a range the next day's, so that "to" a date takes all of it.
 std::optional<QDateTime> localTime(const QString& text, bool endOfRange)
 {
-    for (const char* format : {"yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm", "yyyy-MM-ddTHH:mm:ss",
-                               "yyyy-MM-ddTHH:mm"}) {
+    for (const char* format :
+         {"yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm", "yyyy-MM-ddTHH:mm:ss", "yyyy-MM-ddTHH:mm"}) {
         const QDateTime time = QDateTime::fromString(text, QLatin1String(format));
         if (time.isValid())
             return time;
@@ -43,7 +44,8 @@ std::optional<QDateTime> localTime(const QString& text, bool endOfRange)
 
 } // namespace
 
-SessionsWindow::SessionsWindow(QWidget* parent, const QString& location, MessageBoxes& boxes, const QDate& day)
+SessionsWindow::SessionsWindow(QWidget* parent, const QString& location, MessageBoxes& boxes,
+                               const QDate& day)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       m_location(location), m_boxes(boxes), m_table(new ResultTable(this))
@@ -56,6 +58,7 @@ SessionsWindow::SessionsWindow(QWidget* parent, const QString& location, Message
     m_from = addField(QStringLiteral("&From"), TIME_HINT, 1, 0);
     m_to = addField(QStringLiteral("&To"), TIME_HINT, 1, 2);
     m_at = addField(QStringLiteral("A&t"), TIME_HINT, 1, 4);
+    m_user->setToolTip(QStringLiteral("The whole user name, as the firewall sends it"));
     for (QLineEdit* time : {m_from, m_to, m_at})
         time->setToolTip(QStringLiteral("Local time, %1; empty for no bound").arg(TIME_HINT));
     m_at->setToolTip(QStringLiteral("Who was online at that moment (local time, %1)").arg(TIME_HINT));
@@ -63,22 +66,26 @@ SessionsWindow::SessionsWindow(QWidget* parent, const QString& location, Message
     m_results = new QComboBox(this);
     m_results->setObjectName(QStringLiteral("Results"));
     m_results->setAccessibleName(QStringLiteral("Results"));
-    m_results->addItems({QStringLiteral("Sessions"), QStringLiteral("Events"), QStringLiteral("Totals per user")});
+    m_results->addItems(
+        {QStringLiteral("Sessions"), QStringLiteral("Events"), QStringLiteral("Totals per user")});
     auto* show = new QLabel(QStringLiteral("&Results"), this);
     show->setBuddy(m_results);
     grid->addWidget(show, 2, 0);
     grid->addWidget(m_results, 2, 1);
+    auto* run = new QHBoxLayout;
     m_search = makeButton(this, QStringLiteral("&Search"), {});
     m_search->setDefault(true);
-    grid->addWidget(m_search, 2, 2);
+    run->addWidget(m_search);
     m_cancel = makeButton(this, QStringLiteral("&Cancel"), {});
-    grid->addWidget(m_cancel, 2, 3);
+    run->addWidget(m_cancel);
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("Progress"));
     m_progress->setAccessibleName(QStringLiteral("Searching"));
     m_progress->setRange(0, 0); // busy: how many rows will come is not known
     m_progress->setTextVisible(false);
-    grid->addWidget(m_progress, 2, 4, 1, 2);
+    run->addWidget(m_progress, 1);
+    run->addStretch();
+    grid->addLayout(run, 2, 2, 1, 4);
 
     m_filter = new FilterField(QStringLiteral("Filter rows"), this);
     m_filter->setObjectName(QStringLiteral("SessionsFilter"));
@@ -91,10 +98,12 @@ SessionsWindow::SessionsWindow(QWidget* parent, const QString& location, Message
     m_status->setObjectName(QStringLiteral("SessionsStatus"));
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_status->setWordWrap(true);
-    grid->addWidget(m_status, 5, 0, 1, 5);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(m_status, 1);
     QPushButton* close = makeButton(this, QStringLiteral("Close"), {});
     close->setAutoDefault(false);
-    grid->addWidget(close, 5, 5);
+    bottom->addWidget(close);
+    grid->addLayout(bottom, 5, 0, 1, 6);
 
     auto* commands = new ListCommands(m_list, QStringLiteral("&Export..."), [this] { exportRows(false); });
     connect(commands->menu()->addAction(QStringLiteral("Export to &CSV...")), &QAction::triggered, this,
@@ -224,7 +233,8 @@ void SessionsWindow::ended(const QString& error)
     m_run->deleteLater();
     m_run = nullptr;
     setRunning(false);
-    setStatus(error.isEmpty() ? rowsText() : QStringLiteral("Could not ask the store %1: %2").arg(m_location, error));
+    setStatus(error.isEmpty() ? rowsText()
+                              : QStringLiteral("Could not ask the store %1: %2").arg(m_location, error));
 }
 
 void SessionsWindow::setRunning(bool running)
@@ -260,10 +270,10 @@ void SessionsWindow::filterRows()
 void SessionsWindow::exportRows(bool csv)
 {
     static const char* const names[] = {"sessions", "events", "totals"};
-    const QString name = QStringLiteral("sorvane-%1.%2").arg(QLatin1String(names[int(m_kind)]),
-                                                             QLatin1String(csv ? "csv" : "txt"));
-    saveWithChooser(this, m_boxes, chooseExportPath, csv ? QStringLiteral("Export to CSV") : QStringLiteral("Export"),
-                    name,
+    const QString name = QStringLiteral("sorvane-%1.%2")
+                             .arg(QLatin1String(names[int(m_kind)]), QLatin1String(csv ? "csv" : "txt"));
+    saveWithChooser(this, m_boxes, chooseExportPath,
+                    csv ? QStringLiteral("Export to CSV") : QStringLiteral("Export"), name,
                     csv ? QStringLiteral("CSV files (*.csv);;All files (*)")
                         : QStringLiteral("Text files (*.txt);;All files (*)"),
                     [this, csv](const QString& path) {
