@@ -68,8 +68,8 @@ public:
         if (at / 1000000 != m_second) { // several events share a second: its texts are made once
             m_second = at / 1000000;
             const QDateTime local = QDateTime::fromSecsSinceEpoch(m_second);
-            m_date = local.toString("MM/dd/yyyy").toLatin1();
-            m_time = local.toString("HH:mm:ss").toLatin1();
+            m_date = local.toString(QStringLiteral("MM/dd/yyyy")).toLatin1();
+            m_time = local.toString(QStringLiteral("HH:mm:ss")).toLatin1();
         }
         setField(record.Date, DATE_WIDTH, m_date);
         setField(record.EventTime, EVENTTIME_WIDTH, m_time);
@@ -113,7 +113,8 @@ double grepMs(const QString& log, const QByteArray& user, qint64& lines)
     QElapsedTimer timer;
     timer.start();
     QProcess grep;
-    grep.start("grep", {"-c", "-F", QString::fromLatin1(user), log});
+    grep.start(QStringLiteral("grep"),
+               {QStringLiteral("-c"), QStringLiteral("-F"), QString::fromLatin1(user), log});
     grep.waitForFinished(-1);
     lines = grep.readAllStandardOutput().trimmed().toLongLong();
     return double(timer.nsecsElapsed()) / 1e6;
@@ -129,13 +130,14 @@ int main(int argc, char* argv[])
         const qsizetype at = args.indexOf(name);
         return at > 0 && at + 1 < args.size() ? args[at + 1] : fallback;
     };
-    const qint64 total = option("--events", "10000000").toLongLong();
-    const qint64 rate = option("--rate", "100000").toLongLong();
-    const QString dir = option("--dir", QDir::tempPath() + "/sorvane-bench-store");
+    const qint64 total = option(QStringLiteral("--events"), QStringLiteral("10000000")).toLongLong();
+    const qint64 rate = option(QStringLiteral("--rate"), QStringLiteral("100000")).toLongLong();
+    const QString dir =
+        option(QStringLiteral("--dir"), QDir::tempPath() + QStringLiteral("/sorvane-bench-store"));
     QDir().mkpath(dir);
-    const QString storePath = dir + "/store.db", logPath = dir + "/log";
+    const QString storePath = dir + QStringLiteral("/store.db"), logPath = dir + QStringLiteral("/log");
     QFile::remove(storePath);
-    QFile::remove(storePath + "-wal");
+    QFile::remove(storePath + QStringLiteral("-wal"));
     QFile::remove(logPath);
 
     // A year of events, stored at `rate` a second; the log gets the same events' lines.
@@ -187,7 +189,7 @@ int main(int argc, char* argv[])
                 "stored\n",
                 total, rate, fedSeconds, storedSeconds, static_cast<unsigned long long>(lost));
     std::printf("disk: %.1f bytes an event in the store, %.1f in the log\n",
-                double(fileSize(storePath) + fileSize(storePath + "-wal")) / double(total),
+                double(fileSize(storePath) + fileSize(storePath + QStringLiteral("-wal"))) / double(total),
                 double(fileSize(logPath)) / double(total));
 
     StoreReader reader;

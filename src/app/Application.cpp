@@ -86,6 +86,7 @@ void Application::run()
     DiscoveryEndpoint discovery(m_settings.endpoints, hostLookup);
     DialogOptions dialogOptions = m_settings.dialog;
     dialogOptions.inForce = inForceText(m_settings);
+    dialogOptions.storeLocation = m_settings.store.path;
     MainWindow dialog(dialogOptions, monitor, discovery, m_boxes);
     OperatorAlerts alerts(dialog, monitor.rules(), m_settings.settingsPath);
     dialog.extraStatus = [&alerts](StatusReport& report) { alerts.addConditions(report); };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/Application.h"
 #include "app/Headless.h"
+#include "app/StoreCommands.h"
 #include "widgets/MessageBoxWindow.h"
 
 #include "SorvaneVersion.h"
@@ -87,6 +88,8 @@ int main(int argc, char* argv[])
     {
         // The options first, with no display: --help and --version work anywhere.
         QCoreApplication core(argc, argv);
+        if (const int code = runStoreCommand(QCoreApplication::arguments()); code >= 0)
+            return code;
         const int exitCode = parseCommandLine(withoutDisplayOptions(QCoreApplication::arguments()), settings);
         if (exitCode >= 0)
             return exitCode;

@@ -163,6 +163,7 @@ HistoryWindow::HistoryWindow(QWidget* parent, const QByteArray& userFilePath, Me
     m_chart->setGeometry(du.rect(20, 54, 285, 100));
     HistoryList = new QListView(this);
     m_ok = makeButton(this, QStringLiteral("OK"), du.rect(134, 277, 50, 14));
+    m_sessions = makeButton(this, QStringLiteral("&Sessions..."), du.rect(20, 277, 60, 14));
 
     const std::pair<QComboBox*, QRect> boxes3[] = {{DayList, du.rect(34, 16, 48, 48)},
                                                    {MonthList, du.rect(111, 16, 48, 44)},
@@ -212,6 +213,10 @@ HistoryWindow::HistoryWindow(QWidget* parent, const QByteArray& userFilePath, Me
     connect(MonthList, &QComboBox::activated, this, &HistoryWindow::showSelectedMonth);
     connect(m_refresh, &QPushButton::clicked, this, &HistoryWindow::refreshHistory);
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_sessions, &QPushButton::clicked, this, [this] {
+        if (openSessions)
+            openSessions(chosenDate());
+    });
 
     const QDate now = m_today();
     FillDateLists(now.day(), now.month(), twoDigitYearOf(now));
@@ -315,10 +320,15 @@ void HistoryWindow::filterLines()
     m_model->setFilter(m_filter->text());
 }
 
+QDate HistoryWindow::chosenDate() const
+{
+    return QDate(chosenYear().toInt(), MonthList->currentIndex() + 1, DayList->currentText().toInt());
+}
+
 QString HistoryWindow::exportName(const char* extension) const
 {
-    const QDate date(chosenYear().toInt(), MonthList->currentIndex() + 1, DayList->currentText().toInt());
-    return QStringLiteral("sorvane-history-%1.%2").arg(date.toString(dateFormat()), QLatin1String(extension));
+    return QStringLiteral("sorvane-history-%1.%2")
+        .arg(chosenDate().toString(dateFormat()), QLatin1String(extension));
 }
 
 void HistoryWindow::exportLines()
@@ -351,6 +361,7 @@ void HistoryWindow::layOut()
     m_chart->setGeometry(wider(du.rect(20, 54, 285, 100)));
     HistoryList->setGeometry(wider(du.rect(20, 158, 285, 112)).adjusted(0, 0, 0, dy));
     m_ok->setGeometry(du.rect(134, 277, 50, 14).translated(dx / 2, dy));
+    m_sessions->setGeometry(du.rect(20, 277, 60, 14).translated(0, dy));
 }
 
 void HistoryWindow::centreOnOwner()

@@ -39,6 +39,8 @@ public:
 
     // Where the exports ask for the file; tests put their own chooser here.
     SavePathChooser chooseExportPath = standardSavePathChooser();
+    // Opens the Sessions window over the chosen date (invalid when none is chosen).
+    std::function<void(const QDate& day)> openSessions;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -47,6 +49,7 @@ private:
     void FillDateLists(int day, int month, int twoDigitYear);
     QByteArray DateKey() const;
     QString chosenYear() const;
+    QDate chosenDate() const;
     void refreshHistory();
     void showSelectedMonth();
     void filterLines();
@@ -64,6 +67,7 @@ private:
     QComboBox* DayList;
     QPushButton* m_refresh;
     QPushButton* m_ok;
+    QPushButton* m_sessions;
     FilterField* m_filter;
     HourlyChart* m_chart;
     ListCommands* m_commands;

@@ -8,6 +8,7 @@
 #include "mainwindow/RowFilterModel.h"
 #include "mainwindow/ServerListBox.h"
 #include "net/Endpoint.h"
+#include "sessionswindow/SessionsWindow.h"
 #include "widgets/Controls.h"
 #include "widgets/DialogUnits.h"
 #include "widgets/ElidedLabel.h"
@@ -325,6 +326,18 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event)
 void MainWindow::openHistory()
 {
     HistoryWindow dialog(this, m_options.userFilePath, m_boxes);
+    dialog.chooseExportPath = chooseExportPath;
+    dialog.openSessions = [this, &dialog](const QDate& day) {
+        SessionsWindow sessions(&dialog, m_options.storeLocation, m_boxes, day);
+        sessions.chooseExportPath = chooseExportPath;
+        sessions.exec();
+    };
+    dialog.exec();
+}
+
+void MainWindow::openSessions(const QDate& day)
+{
+    SessionsWindow dialog(this, m_options.storeLocation, m_boxes, day);
     dialog.chooseExportPath = chooseExportPath;
     dialog.exec();
 }

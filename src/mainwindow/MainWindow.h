@@ -52,6 +52,7 @@ struct WindowLayout {
 
 struct DialogOptions {
     QByteArray userFilePath;         // absolute path of the one log file, for History
+    QString storeLocation;           // the event store the monitor writes, for Sessions; empty: none
     int selectServerPeriod = 3000;   // ms; shorter only in tests
     quint64 maxEventRows = 20000000; // the event list's cap; 0 for none
     WindowLayout layout;             // as the last run left it
@@ -93,6 +94,8 @@ public:
 
     void runWindowCommand(WindowCommand command);
     void openHistory();
+    // The Sessions window; with a valid `day`, over that date.
+    void openSessions(const QDate& day = QDate());
     void openHelp();
     void closeHelp();
 

@@ -33,6 +33,8 @@ void MainWindow::createMenus()
     QMenu* view = m_menuBar->addMenu(QStringLiteral("&View"));
     connect(addCommand(view, QStringLiteral("&History..."), Qt::CTRL | Qt::Key_H), &QAction::triggered, this,
             &MainWindow::openHistory);
+    connect(addCommand(view, QStringLiteral("&Sessions..."), Qt::CTRL | Qt::SHIFT | Qt::Key_H),
+            &QAction::triggered, this, [this] { openSessions(); });
     connect(addCommand(view, QStringLiteral("&Alerts"), Qt::CTRL | Qt::Key_L), &QAction::triggered, this,
             &MainWindow::alertsRequested);
     connect(addCommand(view, QStringLiteral("&Refresh Server List"), Qt::Key_F5), &QAction::triggered, this,

@@ -39,11 +39,12 @@ const char* const MIGRATIONS[][8] = {
      "CREATE INDEX sessions_address ON sessions(address, started_us)",
      "CREATE INDEX sessions_user ON sessions(user_name, started_us)", nullptr},
     // Lines brought in from logs; retention by time, as imported rows come with old times and new ids;
-    // the log line's fields to find it again; "who had the address then" read from the index alone.
+    // the log line's fields, to find a line again; sessions by address or user answered from the index.
     {"ALTER TABLE events ADD COLUMN imported INTEGER NOT NULL DEFAULT 0",
      "CREATE INDEX events_arrival ON events(arrival_us)",
      "CREATE INDEX events_line ON events(date, time, user_name)", "DROP INDEX sessions_address",
-     "CREATE INDEX sessions_address ON sessions(address, started_us, ended_us)", nullptr},
+     "CREATE INDEX sessions_address ON sessions(address, started_us, ended_us)", "DROP INDEX sessions_user",
+     "CREATE INDEX sessions_user ON sessions(user_name, started_us, ended_us)", nullptr},
 };
 static_assert(std::size(MIGRATIONS) == STORE_SCHEMA_VERSION);
 

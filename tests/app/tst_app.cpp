@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
@@ -52,6 +53,7 @@ private slots:
             *parseForwardUrl(QStringLiteral("udp://127.0.0.1:%1").arg(collector.port())));
         settings.settingsPath = m_dir.filePath("alerts.conf");
         settings.alerts.notifications = false;
+        settings.store.path = m_dir.filePath("userfile.db");
         RecordingBoxes boxes;
         Application app(settings, boxes);
         app.runWindow = [&](MainWindow& dialog) {
@@ -75,6 +77,33 @@ private slots:
                                           "\xEF\xBB\xBF"
                                           "account locked: server 10.0.0.1, user alice"),
                      message.constData());
+
+            // Sessions, from the menu and from History over its date, asks the monitor's own store.
+            QString seen;
+            QTimer::singleShot(0, [&] {
+                QWidget* sessions = QApplication::activeModalWidget();
+                sessions->findChild<QLineEdit*>("User")->setText("bob");
+                const QAbstractItemModel* found = sessions->findChild<QTableView*>("SessionsList")->model();
+                auto* search = sessions->findChild<QPushButton*>("&Search");
+                // Asked again until the store's writer has it; compared once the window is closed.
+                if (QTest::qWaitFor([&] {
+                        return found->rowCount() == 1 || (search->isEnabled() && (search->click(), false));
+                    }))
+                    seen = found->index(0, 2).data().toString() + ' ' + found->index(0, 5).data().toString();
+                QTest::keyClick(sessions, Qt::Key_Escape);
+            });
+            dialog.findChild<QMenuBar*>()->findChildren<QMenu*>().at(1)->actions().at(1)->trigger();
+            QTimer::singleShot(0, [&] {
+                QWidget* history = QApplication::activeModalWidget();
+                QTimer::singleShot(0, [&] {
+                    seen += ' ' + QApplication::activeModalWidget()->findChild<QLineEdit*>("From")->text();
+                    QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape);
+                });
+                history->findChild<QPushButton*>("&Sessions...")->click();
+                QTest::keyClick(history, Qt::Key_Escape);
+            });
+            dialog.findChild<QPushButton*>("History")->click();
+            QCOMPARE(seen, "192.168.1.6 online " + QDate::currentDate().toString("yyyy-MM-dd"));
 
             button->click();
             QCOMPARE(button->text(), QString("Alerts"));

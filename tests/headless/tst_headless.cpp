@@ -4,14 +4,20 @@
 #include "common/Datagrams.h"
 #include "common/Files.h"
 #include "common/LoopbackPeer.h"
+#include "store/StoreFile.h"
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 namespace
 {
@@ -39,6 +45,21 @@ QStringList storeRows(const QString& path, const QString& sql)
     }
     QSqlDatabase::removeDatabase("check");
     return rows;
+}
+
+// The real binary's exit code, then what it printed on standard output and error.
+QByteArray sorvane(const QStringList& arguments, const QString& folder = QDir::currentPath())
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TZ", "UTC");
+    environment.insert("XDG_CONFIG_HOME", "/nonexistent");
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder);
+    process.start(SORVANE_BINARY, arguments);
+    process.waitForFinished(30000);
+    return QByteArray::number(process.exitCode()) + '\n' + process.readAllStandardOutput() +
+           process.readAllStandardError();
 }
 
 } // namespace
@@ -180,7 +201,87 @@ private slots:
         while (collector.receive(datagram, 2000))
             ++forwarded;
         QCOMPARE(forwarded, 100);
+
+        // What it stored answers without a display; its log, imported, adds nothing.
+        const QStringList store{"--store", settings.store.path};
+        QCOMPARE(sorvane(QStringList{"import", log} + store),
+                 "0\n100 lines read, 0 added, 100 already there, 0 not understood\n");
+        const QList<QByteArray> json =
+            sorvane(QStringList{"sessions", "--user", "u99", "--format", "json"} + store).split('\n');
+        QCOMPARE(json.size(), 3);
+        const QJsonObject session = QJsonDocument::fromJson(json[1]).object();
+        QCOMPARE(session.value("how"), "monitor stopped");
+        QCOMPARE(session.value("address"), "0.0.0.0");
+        QVERIFY(session.value("seconds").isDouble() && session.value("end").toString().endsWith('Z'));
+        const QList<QByteArray> text = sorvane(QStringList{"sessions", "--user", "u99"} + store).split('\n');
+        QCOMPARE(text[1].simplified(), "USER ADDRESS SERVER START END DURATION HOW GROUP SITE");
+        QCOMPARE(text[2].indexOf("0.0.0.0"), text[1].indexOf("ADDRESS"));
+        QVERIFY(text[2].contains(" monitor stopped "));
+        QCOMPARE(sorvane(QStringList{"events", "--user", "u99", "--format", "csv"} + store).split(',').mid(8),
+                 QByteArrayList({"u99", "0.0.0.0", "0.0.0.0", "LoggedOn", "Staff", "",
+                                 QSysInfo::machineHostName().toUtf8() + "\r\n"}));
     }
+
+    void importsLogsOnceAndRefusesBadArguments()
+    {
+        const QString folder = m_dir.filePath("import"), log = folder + "/userfile", path = log + ".db";
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(writeFileBytes(log, "10:00:00  12/01/2026  10.0.0.1  =alice  LoggedOn\r\n"
+                                    "10:00:00  12/01/2026  10.0.0.1  =alice  LoggedOn\r\n"
+                                    "not a log line\r\n"
+                                    "10:05:00  12/01/2026  10.0.0.1  bob  smith  LoggedOff\n"));
+        // logrotate's compressed copy of the same lines is read first: the log itself adds nothing then.
+        QProcess gzip;
+        gzip.setStandardOutputFile(log + ".1.gz");
+        gzip.start("gzip", {"-c", log});
+        QVERIFY(gzip.waitForFinished(10000));
+        // Without --store, the monitor's: the log's path and .db.
+        QCOMPARE(sorvane({"import", "userfile"}, folder),
+                 "0\n8 lines read, 3 added, 3 already there, 2 not understood\n");
+        QCOMPARE(sorvane({"import", log}, folder),
+                 "0\n8 lines read, 0 added, 6 already there, 2 not understood\n");
+        const QStringList store{"--store", path};
+        const QByteArray alice = "2026-12-01 10:00:00,'=alice,0.0.0.0,10.0.0.1,LoggedOn,,imported," +
+                                 QSysInfo::machineHostName().toUtf8() + "\r\n";
+        QCOMPARE(sorvane(QStringList{"events", "--to", "2026-12-01T10:05", "--format", "csv"} + store),
+                 "0\nTIME,USER,ADDRESS,SERVER,EVENT,GROUP,IMPORTED,SITE\r\n" + alice + alice);
+
+        const struct {
+            QStringList arguments;
+            const char* said;
+        } bad[] = {
+            {{"events", "--at", "2026-12-01"}, "--at is for sessions, not events"},
+            {{"sessions", "--from", "yesterday"},
+             "--from needs a local time such as 2026-12-01T14:05, not \"yesterday\""},
+            {{"sessions", "--address", "10.0.0"}, "--address needs an IPv4 address a.b.c.d, not \"10.0.0\""},
+            {{"sessions", "--format", "xml"}, "--format needs text, csv or json, not \"xml\""},
+            {{"sessions", "--at", "2026-12-01", "--to", "2026-12-02"},
+             "--at is a moment: give it without --from and --to"},
+            {{"sessions", "--from", "2026-12-02 10:00:00", "--to", "2026-12-01"},
+             "--from must come before --to"},
+            {{"import"}, "import needs at least one log FILE"},
+        };
+        for (const auto& b : bad)
+            QCOMPARE(sorvane(b.arguments + store), "2\nsorvane: " + QByteArray(b.said) + "\n");
+        const QString missing = m_dir.filePath("missing.db");
+        QCOMPARE(sorvane({"sessions", "--store", missing}),
+                 "1\nsorvane: store " + missing.toUtf8() + ": no such file\n");
+        {
+            StoreLock monitor;
+            QCOMPARE(monitor.take(path), QString());
+            QCOMPARE(sorvane(QStringList{"import", log} + store),
+                     "1\nsorvane: store " + path.toUtf8() + ": locked by another running monitor\n");
+        }
+        if (::geteuid() != 0)
+            QSKIP("only root can give the store to another user");
+        // A child, as this process gave up its capabilities with the monitors it ran.
+        QCOMPARE(QProcess::execute("chown", {"65534:65534", path}), 0);
+        QCOMPARE(
+            sorvane(QStringList{"import", log} + store),
+            "1\nsorvane: store " + path.toUtf8() +
+                ": it belongs to nobody: run the import as nobody, so that the monitor can still write it\n");
+    }
+
     void theStoreOutlivesAKillAndGivesWayToTheLog()
     {
         // Killed: what was committed stays, the file opens cleanly, and the next start ends the

@@ -122,12 +122,23 @@ private slots:
         store->storeEvents(batchAt(recent - 2 * DAY_US));
         store->storeEvents(batchAt(recent));
         QVERIFY(store->finish(QDeadlineTimer(10000)));
+        // An old imported row comes after more than a step of recent ones: it goes all the same, and it
+        // is not the monitor's last event.
+        rows(path,
+             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) INSERT INTO "
+             "events(arrival_us, site, header, code, user_name, group_name, address, server, login_time, "
+             "date, time) SELECT arrival_us, site, 0, 0, '', '', 0, 0, '', '', '' FROM events, n WHERE "
+             "arrival_us = " +
+                 QString::number(recent));
+        rows(
+            path,
+            "INSERT INTO events SELECT NULL, 1, site, 0, 0, '', '', 0, 0, '', '', '', 1 FROM events LIMIT 1");
         rows(path,
              "INSERT INTO sessions(site, user_name, group_name, address, server, login_time, started_us, "
              "ended_us) VALUES('site-a', 'carl', '', 1, 2, '', 5, NULL), ('site-a', 'dora', '', 1, 2, '', 5, "
              "6)");
         store = std::make_unique<EventStore>(options);
-        QTRY_COMPARE(rows(path, "SELECT count(*) FROM events"), QStringList{"1"}); // its thread prunes
+        QTRY_COMPARE(rows(path, "SELECT count(*) FROM events"), QStringList{"2001"}); // its thread prunes
         QTRY_COMPARE(rows(path, "SELECT user_name, ended_us, how FROM sessions WHERE started_us = 5"),
                      QStringList("carl|" + QString::number(recent) + "|monitor ended unexpectedly"));
         QCOMPARE(rows(path, "SELECT count(*) FROM monitor_runs WHERE stopped_us IS NULL"), QStringList{"1"});
