@@ -325,11 +325,13 @@ void EventStore::endOpenSessions(QSqlDatabase& db, bool stopped)
     // A stop ends them now; a killed monitor's end at its last stored event.
     QSqlQuery query(db);
     query.prepare(
-        stopped ? QStringLiteral("UPDATE sessions SET ended_us = ?, how = 'monitor stopped' WHERE site = ? "
-                                 "AND ended_us IS NULL")
-                : QStringLiteral("UPDATE sessions SET ended_us = coalesce((SELECT arrival_us FROM events "
-                                 "WHERE site = ? ORDER BY id DESC LIMIT 1), started_us), how = 'monitor "
-                                 "ended unexpectedly' WHERE site = ? AND ended_us IS NULL"));
+        stopped
+            ? QStringLiteral("UPDATE sessions SET ended_us = ?, how = 'monitor stopped' WHERE site = ? "
+                             "AND ended_us IS NULL")
+            : QStringLiteral(
+                  "UPDATE sessions SET ended_us = coalesce((SELECT arrival_us FROM events "
+                  "WHERE site = ? AND imported = 0 ORDER BY id DESC LIMIT 1), started_us), how = 'monitor "
+                  "ended unexpectedly' WHERE site = ? AND ended_us IS NULL"));
     query.addBindValue(stopped ? QVariant(nowMicros()) : QVariant(m_options.site));
     query.addBindValue(m_options.site);
     query.exec();
@@ -361,17 +363,18 @@ void EventStore::prune(QSqlDatabase& db)
     if (m_options.keepDays <= 0 || now < m_nextPrune)
         return;
     const qint64 before = nowMicros() - m_options.keepDays * MICROS_PER_DAY;
-    // The oldest rows by id only: a bounded step however large the table, and rows come in time order.
+    // Events by their time (imported ones come late with old times); alerts by id, as they come in
+    // time order; a session by its end, and an open one stays. A bounded step however large the table.
     int deleted = 0;
-    // A session goes by its end; an open one stays.
-    for (const auto& [table, time] :
-         {std::pair{"events", "arrival_us"}, {"alerts", "arrival_us"}, {"sessions", "ended_us"}}) {
+    for (const char* sql :
+         {"DELETE FROM events WHERE id IN (SELECT id FROM events WHERE arrival_us < ? ORDER "
+          "BY arrival_us LIMIT %1)",
+          "DELETE FROM alerts WHERE id IN (SELECT id FROM (SELECT id, arrival_us FROM alerts "
+          "ORDER BY id LIMIT %1) AS oldest WHERE arrival_us < ?)",
+          "DELETE FROM sessions WHERE id IN (SELECT id FROM (SELECT id, ended_us FROM sessions "
+          "ORDER BY id LIMIT %1) AS oldest WHERE ended_us < ?)"}) {
         QSqlQuery query(db);
-        query.prepare(QStringLiteral("DELETE FROM %1 WHERE id IN (SELECT id FROM (SELECT id, %3 FROM %1 "
-                                     "ORDER BY id LIMIT %2) AS oldest WHERE %3 < ?)")
-                          .arg(QLatin1String(table))
-                          .arg(PRUNE_STEP_ROWS)
-                          .arg(QLatin1String(time)));
+        query.prepare(QString::fromLatin1(sql).arg(PRUNE_STEP_ROWS));
         query.addBindValue(before);
         if (query.exec())
             deleted = std::max(deleted, query.numRowsAffected());

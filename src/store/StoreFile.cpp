@@ -44,6 +44,12 @@ const char* const MIGRATIONS[][8] = {
      "started_us INTEGER NOT NULL, ended_us INTEGER, how TEXT)",
      "CREATE INDEX sessions_address ON sessions(address, started_us)",
      "CREATE INDEX sessions_user ON sessions(user_name, started_us)", nullptr},
+    // Lines brought in from logs; retention by time, as imported rows come with old times and new ids;
+    // the log line's fields to find it again; "who had the address then" read from the index alone.
+    {"ALTER TABLE events ADD COLUMN imported INTEGER NOT NULL DEFAULT 0",
+     "CREATE INDEX events_arrival ON events(arrival_us)",
+     "CREATE INDEX events_line ON events(date, time, user_name)", "DROP INDEX sessions_address",
+     "CREATE INDEX sessions_address ON sessions(address, started_us, ended_us)", nullptr},
 };
 static_assert(std::size(MIGRATIONS) == STORE_SCHEMA_VERSION);
 
@@ -122,16 +128,17 @@ QString openServerForWriting(QSqlDatabase& db, const QString& location, const QS
         return QStringLiteral("site %1 is locked by another running monitor").arg(site);
     // Monitors of other sites may start at the same moment: one brings the schema up, the others wait.
     bool ok = db.transaction() &&
-              query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(STORE_APPLICATION_ID)) &&
-              query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS sorvane_schema(version INTEGER NOT NULL)")) &&
-              query.exec(QStringLiteral("SELECT coalesce(max(version), 0) FROM sorvane_schema")) && query.next();
-    const qint64 version = ok ? query.value(0).toLongLong() : 0;
+              query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(STORE_APPLICATION_ID));
     QString why;
+    const qint64 version = ok ? schemaVersion(db, why) : 0;
+    ok = ok && why.isEmpty();
     if (version > STORE_SCHEMA_VERSION) {
         why = newerSchema(version);
         ok = false;
     } else if (ok && version < STORE_SCHEMA_VERSION) {
-        ok = migrate(query, version, true) && query.exec(QStringLiteral("DELETE FROM sorvane_schema")) &&
+        // PostgreSQL has no user_version: the schema's version has a table of its own.
+        ok = (version > 0 || query.exec(QStringLiteral("CREATE TABLE sorvane_schema(version INTEGER NOT NULL)"))) &&
+             migrate(query, version, true) && query.exec(QStringLiteral("DELETE FROM sorvane_schema")) &&
              query.exec(QStringLiteral("INSERT INTO sorvane_schema VALUES(%1)").arg(STORE_SCHEMA_VERSION));
     }
     ok = ok && db.commit();
@@ -283,4 +290,45 @@ QString openForWriting(QSqlDatabase& db, const QString& path, const QString& sit
             db.rollback();
     }
     return ok ? QString() : query.lastError().text();
+}
+
+qint64 schemaVersion(QSqlDatabase& db, QString& why)
+{
+    QSqlQuery query(db);
+    bool ok = true;
+    qint64 version = 0;
+    if (db.driverName() != QLatin1String("QPSQL"))
+        version = pragma(query, "user_version", ok);
+    else if ((ok = query.exec(QStringLiteral("SELECT to_regclass('sorvane_schema') IS NOT NULL")) &&
+                   query.next()) &&
+             query.value(0).toBool())
+        version = (ok = query.exec(QStringLiteral("SELECT max(version) FROM sorvane_schema")) && query.next())
+                      ? query.value(0).toLongLong()
+                      : 0;
+    why = ok ? QString() : query.lastError().databaseText();
+    return version;
+}
+
+QString openForReading(QSqlDatabase& db, const QString& location)
+{
+    QString why;
+    if (isServerLocation(location)) {
+        why = connectServer(db, location);
+        if (why.isEmpty())
+            QSqlQuery(QStringLiteral("SET default_transaction_read_only = on"), db);
+    } else {
+        why = refusalOf(location, db.connectionName() + QStringLiteral("-check"));
+        if (why.isEmpty() && !QFile::exists(location))
+            return QStringLiteral("no such file");
+        db.setDatabaseName(location);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (why.isEmpty() && !db.open())
+            why = db.lastError().text();
+    }
+    if (!why.isEmpty())
+        return why;
+    const qint64 version = schemaVersion(db, why);
+    if (version > STORE_SCHEMA_VERSION)
+        return newerSchema(version);
+    return !why.isEmpty() || version > 0 ? why : QStringLiteral("holds no store yet");
 }

@@ -7,7 +7,7 @@ class QSqlDatabase;
 
 // The store file's own number in SQLite's header ("Sorv"), and the schema this build writes.
 constexpr int STORE_APPLICATION_ID = 0x536f7276;
-constexpr int STORE_SCHEMA_VERSION = 2;
+constexpr int STORE_SCHEMA_VERSION = 3;
 
 // Holds PATH.lock with flock() while the store is open: one monitor per store, and the kernel lets go
 // when the process dies, however it dies. Readers of the store never take it.
@@ -41,3 +41,10 @@ QString storeDriver(const QString& location);
 // its schema: a file in WAL mode; in a server, only while no other monitor of `site` writes there.
 // Empty, or why not.
 QString openForWriting(QSqlDatabase& db, const QString& location, const QString& site);
+
+// The schema version of the open store `db`, 0 for none yet; `why` says why it could not be read.
+qint64 schemaVersion(QSqlDatabase& db, QString& why);
+
+// Opens `db` (named, not yet open, of `storeDriver`) on the store at `location` read-only, refusing what is not this
+// build's store. Empty, or why not.
+QString openForReading(QSqlDatabase& db, const QString& location);

@@ -79,4 +79,5 @@ public:
 
 private:
     QString m_connection;
+    int m_version = 0; // the store's schema
 };

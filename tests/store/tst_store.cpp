@@ -3,12 +3,14 @@
 #include "common/Files.h"
 #include "store/EventStore.h"
 #include "store/StoreFile.h"
+#include "store/StoreReader.h"
 
 #include <QDateTime>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -158,13 +160,68 @@ private slots:
             QCOMPARE(store.condition(), "store " + c.path + ": " + c.reason);
             QCOMPARE(store.notStored(), 1u);
             QCOMPARE(fileBytes(c.path), before);
+            // A reader refuses the same, but reads beside a running monitor.
+            QCOMPARE(StoreReader().open(c.path), c.path == held ? QString() : c.reason);
         }
+        QCOMPARE(StoreReader().open(m_dir.filePath("missing.db")), "no such file");
         // No room on its file system: it pauses, and what comes meanwhile is not stored.
         EventStore full(at(m_dir.filePath("full.db"), ~quint64(0)));
         full.storeEvents(batchAt(1));
         QTRY_COMPARE(full.notStored(), 1u);
         QCOMPARE(full.condition(), "store " + m_dir.filePath("full.db") +
                                        ": paused, less than 1 GiB or 5 % free on its file system");
+    }
+
+    void answersQuestions()
+    {
+        const QString path = m_dir.filePath("asked.db");
+        auto store = std::make_unique<EventStore>(at(path));
+        for (const qint64 arrival : {300, 100, 200})
+            store->storeEvents(batchAt(arrival, arrival == 200 ? "bob" : "alice"));
+        QVERIFY(store->finish(QDeadlineTimer(10000)));
+        store.reset();
+        rows(path, "UPDATE events SET imported = 1, site = 'b' WHERE arrival_us = 300");
+        rows(path,
+             "INSERT INTO sessions(site, user_name, group_name, address, server, login_time, started_us, "
+             "ended_us, how) VALUES('a', 'alice', 'g', 7, 9, 'L', 100, 200, 'LoggedOff'), ('a', 'bob', "
+             "'g', 7, 9, 'L', 200, NULL, NULL), ('b', 'carl', 'g', 8, 9, 'L', 50, 300, 'LoggedOff')");
+        StoreReader reader;
+        QCOMPARE(reader.open(path), QString());
+        const auto sessions = [&](StoreQuery q) {
+            QStringList found;
+            const QString why = reader.sessions(q, [&](const std::vector<StoredSession>& chunk) {
+                for (const StoredSession& s : chunk)
+                    found << QStringLiteral("%1 %2-%3 %4")
+                                 .arg(s.user)
+                                 .arg(s.startMicros)
+                                 .arg(s.endMicros ? QString::number(*s.endMicros) : "open", s.how);
+                return true;
+            });
+            return why.isEmpty() ? found : QStringList(why);
+        };
+        QCOMPARE(sessions({{}, 7, {}, {}, {}, 150, {}}), QStringList("alice 100-200 LoggedOff"));
+        QCOMPARE(sessions({{}, 7, {}, {}, {}, 200, {}}), QStringList("bob 200-open "));
+        QCOMPARE(sessions({{}, {}, 9, 250, 400, {}, {}}),
+                 QStringList({"carl 50-300 LoggedOff", "bob 200-open "}));
+        QCOMPARE(sessions({"carl", {}, {}, {}, 50, {}, {}}), QStringList());
+        QCOMPARE(sessions({{}, {}, {}, {}, {}, {}, "b"}), QStringList("carl 50-300 LoggedOff"));
+        std::vector<UserTotal> totals;
+        QCOMPARE(reader.totals({{}, {}, {}, 150, 400, {}, {}}, 500, totals), QString());
+        QStringList summed;
+        for (const UserTotal& t : totals)
+            summed << QStringLiteral("%1 %2 %3").arg(t.user).arg(t.sessions).arg(t.micros);
+        QCOMPARE(summed, QStringList({"alice 1 50", "bob 1 200", "carl 1 150"}));
+        QStringList events;
+        QCOMPARE(reader.events({{}, {}, {}, 100, 301, {}, {}},
+                               [&](const std::vector<StoredEvent>& chunk) {
+                                   for (const StoredEvent& e : chunk)
+                                       events << e.user + QString::number(e.arrivalMicros) + e.site +
+                                                     (e.imported ? "i" : "");
+                                   return false; // one chunk is all
+                               }),
+                 QString());
+        const QString site = QSysInfo::machineHostName();
+        QCOMPARE(events, QStringList({"alice100" + site, "bob200" + site, "alice300bi"}));
     }
 };
 
