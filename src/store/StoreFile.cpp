@@ -137,7 +137,8 @@ QString openServerForWriting(QSqlDatabase& db, const QString& location, const QS
         ok = false;
     } else if (ok && version < STORE_SCHEMA_VERSION) {
         // PostgreSQL has no user_version: the schema's version has a table of its own.
-        ok = (version > 0 || query.exec(QStringLiteral("CREATE TABLE sorvane_schema(version INTEGER NOT NULL)"))) &&
+        ok = (version > 0 ||
+              query.exec(QStringLiteral("CREATE TABLE sorvane_schema(version INTEGER NOT NULL)"))) &&
              migrate(query, version, true) && query.exec(QStringLiteral("DELETE FROM sorvane_schema")) &&
              query.exec(QStringLiteral("INSERT INTO sorvane_schema VALUES(%1)").arg(STORE_SCHEMA_VERSION));
     }
@@ -253,8 +254,8 @@ QString checkServerLocation(const QString& location)
             .arg(location);
     const QString host = url.host();
     quint32 address = 0;
-    const bool loopback = host.isEmpty() || host == QLatin1String("localhost") || host == QLatin1String("::1") ||
-                          (parseIPv4(host, address) && address >> 24 == 127);
+    const bool loopback = host.isEmpty() || host == QLatin1String("localhost") ||
+                          host == QLatin1String("::1") || (parseIPv4(host, address) && address >> 24 == 127);
     if (!loopback && mode != QLatin1String("verify-full"))
         return QStringLiteral("the store's server %1 is not on this machine: it needs sslmode=verify-full")
             .arg(host);
@@ -284,7 +285,8 @@ QString openForWriting(QSqlDatabase& db, const QString& path, const QString& sit
     ok = ok && query.exec(QStringLiteral("PRAGMA cache_size=-32768"));
     const qint64 version = pragma(query, "user_version", ok);
     if (ok && version < STORE_SCHEMA_VERSION) {
-        ok = db.transaction() && migrate(query, version, false) && query.exec(QStringLiteral("PRAGMA application_id=%1").arg(STORE_APPLICATION_ID)) &&
+        ok = db.transaction() && migrate(query, version, false) &&
+             query.exec(QStringLiteral("PRAGMA application_id=%1").arg(STORE_APPLICATION_ID)) &&
              query.exec(QStringLiteral("PRAGMA user_version=%1").arg(STORE_SCHEMA_VERSION)) && db.commit();
         if (!ok)
             db.rollback();

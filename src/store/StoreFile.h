@@ -45,6 +45,6 @@ QString openForWriting(QSqlDatabase& db, const QString& location, const QString&
 // The schema version of the open store `db`, 0 for none yet; `why` says why it could not be read.
 qint64 schemaVersion(QSqlDatabase& db, QString& why);
 
-// Opens `db` (named, not yet open, of `storeDriver`) on the store at `location` read-only, refusing what is not this
-// build's store. Empty, or why not.
+// Opens `db` (named, not yet open, of `storeDriver`) on the store at `location` read-only, refusing what is
+// not this build's store. Empty, or why not.
 QString openForReading(QSqlDatabase& db, const QString& location);
