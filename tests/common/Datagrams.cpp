@@ -38,3 +38,11 @@ QByteArray discoveryReply(quint32 server, int size)
     reply.resize(size, '\0');
     return reply;
 }
+
+QByteArray everyBytePart(int part)
+{
+    QByteArray bytes;
+    for (int b = 1 + 40 * part; b < std::min(256, 41 + 40 * part); ++b)
+        bytes += char(b);
+    return bytes;
+}
