@@ -39,10 +39,10 @@ QByteArray discoveryReply(quint32 server, int size)
     return reply;
 }
 
-QByteArray everyBytePart(int part)
+QByteArray everyByte()
 {
     QByteArray bytes;
-    for (int b = 1 + 40 * part; b < std::min(256, 41 + 40 * part); ++b)
+    for (int b = 1; b < 256; ++b)
         bytes += char(b);
     return bytes;
 }

@@ -15,8 +15,8 @@ QByteArray eventDatagram(quint8 code, const QByteArray& user, const QByteArray& 
                          const QByteArray& date = "12/06/2026", const QByteArray& time = "10:00:00",
                          const QByteArray& login = "09:59", quint8 header = 0);
 
-// Part `part` (0 to 6) of the bytes 1 to 255 in order, 40 at most: user names that hold every byte.
-QByteArray everyBytePart(int part);
+// The bytes 1 to 255 in order: fields that hold every byte but NUL, 40 at a time.
+QByteArray everyByte();
 
 // A 21-byte discovery reply naming `server` (datagram order), cut or padded to `size` bytes.
 QByteArray discoveryReply(quint32 server, int size = 21);
