@@ -35,6 +35,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # setcap, for the postinst; Qt's SQLite driver, a plugin that dpkg-shlibdeps cannot see.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, libqt6sql6-sqlite")
+# Qt's PostgreSQL driver, for a store in a PostgreSQL server only.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql")
 # After the summary line, which CPack takes from CPACK_PACKAGE_DESCRIPTION_SUMMARY.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Sorvane watches the firewall servers of the local network. Each firewall
 sends it one UDP datagram for every access event of one of its users: a

@@ -10,22 +10,35 @@ sorvane_packages=(cmake g++ make pkg-config qt6-base-dev qt6-charts-dev libqt6sq
     fonts-dejavu-core iproute2
     help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils appstream libcap2-bin systemd
     man-db groff-base logrotate
-    rsyslog rsyslog-gnutls openssl dbus-daemon dunst xvfb)
+    rsyslog rsyslog-gnutls openssl dbus-daemon dunst xvfb libqt6sql6-psql)
+# libqt6sql6-psql and postgresql: the store test runs a PostgreSQL server of its own in a scratch
+# folder (the package also starts a cluster of its own on port 5432, which no test uses); without
+# the package's recommendations.
+sorvane_bare_packages=(postgresql)
+
+sorvane_missing() {
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+    done
+}
 
 sorvane_install() {
-    local missing=()
-    for p in "${sorvane_packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installing: ${missing[*]}"
+    local missing bare
+    mapfile -t missing < <(sorvane_missing "${sorvane_packages[@]}")
+    mapfile -t bare < <(sorvane_missing "${sorvane_bare_packages[@]}")
+    [ ${#missing[@]} -eq 0 ] && [ ${#bare[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]} ${bare[*]}"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
     if ! ls /var/lib/apt/lists/*_Packages* >/dev/null 2>&1; then
         $sudo apt-get update
     fi
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}" ||
-        { $sudo apt-get update && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"; }
+    sorvane_apt() {
+        { [ ${#missing[@]} -eq 0 ] || DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"; } &&
+            { [ ${#bare[@]} -eq 0 ] ||
+                DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${bare[@]}"; }
+    }
+    sorvane_apt || { $sudo apt-get update && sorvane_apt; }
 }
 
 sorvane_build() {

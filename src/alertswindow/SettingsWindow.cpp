@@ -47,7 +47,8 @@ const OptionField OPTION_FIELDS[] = {
     {"forward-fingerprint", "Collector fingerprints", "none; or SHA256:HEX, ...", true, false},
     {"forward-cert", "Client certificate", "none", false, true},
     {"forward-key", "Client key", "none", false, true},
-    {"store", "Event store", "the log file's path and .db; or none", false, true},
+    {"store", "Event store", "the log file's path and .db; none; or postgresql://USER@HOST/DB", false, true},
+    {"site", "Site", "the host name", false, false},
     {"store-days", "Days the store keeps", "400; 0 keeps events for ever", false, false},
 };
 const QString ROWS_KEY = QStringLiteral("max-event-rows");

@@ -2,6 +2,7 @@
 #include "app/Application.h"
 #include "app/SettingsFile.h"
 #include "forward/ForwardCredentials.h"
+#include "store/StoreFile.h"
 
 #include "SorvaneVersion.h"
 
@@ -173,11 +174,21 @@ std::vector<Option> makeOptions(Parsed& parsed)
          [&](const QString& v) { return !(clientKey = v).isEmpty(); },
          "a file name"},
         {{QStringLiteral("store"),
-          QStringLiteral("Keep every event and alert in this SQLite file (default: the log file's path and "
-                         ".db; none for no store)."),
-          QStringLiteral("PATH")},
-         [&](const QString& v) { return !(parsed.store = v).isEmpty(); },
-         "a file name or none"},
+          QStringLiteral("Keep every event and alert in this SQLite file, or in the PostgreSQL database at "
+                         "postgresql://USER@HOST[:PORT]/DB[?sslmode=verify-full] (default: the log file's "
+                         "path and .db; none for no store)."),
+          QStringLiteral("PATH|URL")},
+         [&](const QString& v) {
+             if (isServerLocation(v))
+                 problem = checkServerLocation(v);
+             return !(parsed.store = v).isEmpty() && problem.isEmpty();
+         },
+         "a file name, none, or postgresql://USER@HOST[:PORT]/DB"},
+        {{QStringLiteral("site"),
+          QStringLiteral("This monitor's name on every row it stores (default: the host name)."),
+          QStringLiteral("NAME")},
+         [&](const QString& v) { return !(settings.store.site = v.trimmed()).isEmpty(); },
+         "a name"},
         {{QStringLiteral("store-days"),
           QStringLiteral("Days the store keeps an event (default 400, 0 for ever)."), QStringLiteral("N")},
          [&](const QString& v) {
@@ -334,7 +345,9 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
         return 2;
     }
     settings.dialog.userFilePath = QFile::encodeName(QFileInfo(parsed.logFile).absoluteFilePath());
-    if (parsed.store != QLatin1String("none"))
+    if (isServerLocation(parsed.store))
+        settings.store.path = parsed.store;
+    else if (parsed.store != QLatin1String("none"))
         settings.store.path =
             QFileInfo(parsed.store.isEmpty() ? parsed.logFile + QStringLiteral(".db") : parsed.store)
                 .absoluteFilePath();

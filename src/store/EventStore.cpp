@@ -63,7 +63,8 @@ EventStore::EventStore(const StoreOptions& options, QObject* parent) : QObject(p
 {
     if (m_options.site.isEmpty())
         m_options.site = QSysInfo::machineHostName();
-    m_options.path = QFileInfo(m_options.path).absoluteFilePath();
+    if (!isServerLocation(m_options.path))
+        m_options.path = QFileInfo(m_options.path).absoluteFilePath();
     m_thread = std::thread([this] { run(); });
     std::unique_lock lock(m_mutex);
     m_wake.wait(lock, [this] { return !m_opening; });
@@ -163,14 +164,16 @@ void EventStore::run()
     // it cannot keep, rather than the system dropping datagrams before they are logged.
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
     const QString name = QStringLiteral("sorvane-store-%1").arg(quintptr(this), 0, 16);
+    // A server keeps one monitor per site itself.
+    const bool file = !isServerLocation(m_options.path);
     StoreLock lock;
-    QString why = lock.take(m_options.path);
-    if (why.isEmpty())
+    QString why = file ? lock.take(m_options.path) : QString();
+    if (why.isEmpty() && file)
         why = refusalOf(m_options.path, name);
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        QSqlDatabase db = QSqlDatabase::addDatabase(storeDriver(m_options.path), name);
         if (why.isEmpty())
-            why = openForWriting(db, m_options.path);
+            why = openForWriting(db, m_options.path, m_options.site);
         if (why.isEmpty() && !recordRun(db, true))
             why = db.lastError().databaseText();
         setCondition(why);
@@ -338,7 +341,7 @@ void EventStore::endOpenSessions(QSqlDatabase& db, bool stopped)
 bool EventStore::hasRoom()
 {
     const qint64 now = monotonicMs();
-    if (now < m_nextRoomCheck)
+    if (now < m_nextRoomCheck || isServerLocation(m_options.path)) // a server minds its own disk
         return m_room;
     m_nextRoomCheck = now + ROOM_CHECK_MS;
     struct statvfs fs {

@@ -138,7 +138,7 @@ QString LogImport::open(const QString& path, const QString& site)
     if (!why.isEmpty())
         return why;
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    return openForWriting(db, path);
+    return openForWriting(db, path, m_site);
 }
 
 QString LogImport::importLog(const QByteArray& log)

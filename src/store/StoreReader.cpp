@@ -123,16 +123,13 @@ QString StoreReader::open(const QString& location)
 {
     QSqlDatabase::database(m_connection, false).close();
     QSqlDatabase::removeDatabase(m_connection);
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    const QString why = openForReading(db, location);
-    if (!why.isEmpty()) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(storeDriver(location), m_connection);
+    QString why = openForReading(db, location);
+    if (why.isEmpty())
+        m_version = int(schemaVersion(db, why));
+    if (!why.isEmpty())
         db.close();
-        return why;
-    }
-    QSqlQuery query(db);
-    m_version =
-        query.exec(QStringLiteral("PRAGMA user_version")) && query.next() ? query.value(0).toInt() : 0;
-    return {};
+    return why;
 }
 
 QString StoreReader::sessions(const StoreQuery& q, const SessionSink& take)

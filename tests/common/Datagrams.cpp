@@ -38,3 +38,11 @@ QByteArray discoveryReply(quint32 server, int size)
     reply.resize(size, '\0');
     return reply;
 }
+
+QByteArray everyByte()
+{
+    QByteArray bytes;
+    for (int b = 1; b < 256; ++b)
+        bytes += char(b);
+    return bytes;
+}

@@ -15,6 +15,9 @@ QByteArray eventDatagram(quint8 code, const QByteArray& user, const QByteArray& 
                          const QByteArray& date = "12/06/2026", const QByteArray& time = "10:00:00",
                          const QByteArray& login = "09:59", quint8 header = 0);
 
+// The bytes 1 to 255 in order: fields that hold every byte but NUL, 40 at a time.
+QByteArray everyByte();
+
 // A 21-byte discovery reply naming `server` (datagram order), cut or padded to `size` bytes.
 QByteArray discoveryReply(quint32 server, int size = 21);
 

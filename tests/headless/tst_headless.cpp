@@ -4,7 +4,9 @@
 #include "common/Datagrams.h"
 #include "common/Files.h"
 #include "common/LoopbackPeer.h"
+#include "store/EventStore.h"
 #include "store/StoreFile.h"
+#include "store/StoreReader.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -17,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <pwd.h>
 #include <unistd.h>
 
 namespace
@@ -71,6 +75,97 @@ class HeadlessTest : public QObject
     QTemporaryDir m_dir;
 
 private slots:
+    // Two sites' monitors write into one PostgreSQL server of the test's own (a scratch cluster on a
+    // free loopback port, never the system's), and their sessions are asked across both. First: the
+    // monitors run in this process below give up its privileges, and root's server runs as nobody.
+    void sitesShareAPostgresqlStore()
+    {
+        const QString bin = "/usr/lib/postgresql/15/bin/";
+        const passwd* nobody = ::getpwnam("nobody");
+        if (!QFile::exists(bin + "initdb") || !QSqlDatabase::isDriverAvailable("QPSQL") || !nobody)
+            QSKIP("needs PostgreSQL 15, Qt's QPSQL driver and the user nobody");
+        const QTemporaryDir cluster;
+        const QString data = cluster.filePath("data"), port = QString::number(freeTcpPort()),
+                      url = "postgresql://sorvane@127.0.0.1:" + port + "/postgres";
+        // The server refuses to run as root.
+        const QString as =
+            ::getuid() ? "exec " : "exec setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+        QVERIFY(::getuid() ||
+                ::chown(QFile::encodeName(cluster.path()), nobody->pw_uid, nobody->pw_gid) == 0);
+        QCOMPARE(QProcess::execute("sh",
+                                   {"-c", as + bin + "initdb -U sorvane --auth=trust -E UTF8 --locale=C -D " +
+                                              data + " >/dev/null"}),
+                 0);
+        QProcess server;
+        server.start(
+            "sh", {"-c", as + bin + "postgres -h 127.0.0.1 -k '' -c fsync=off -p " + port + " -D " + data});
+        const auto stopServer = qScopeGuard([&] {
+            ::kill(pid_t(server.processId()), SIGINT);
+            server.waitForFinished(20000);
+        });
+        const auto sql = [&](const QString& text) { // rows end in NUL: the names hold every other byte
+            QProcess psql;
+            psql.start(bin + "psql", {"-AtqX0", "-d", url, "-c", text});
+            psql.waitForFinished(20000);
+            return QString::fromUtf8(psql.readAllStandardOutput()).split(QChar(0), Qt::SkipEmptyParts);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(sql("SELECT 1"), QStringList("1"), 20000);
+
+        qputenv("XDG_CONFIG_HOME", "/nonexistent");
+        const QString sites[] = {"site-a", "site-b"};
+        QProcess monitors[2];
+        QStringList events, sessions;
+        for (int m = 0; m < 2; ++m) {
+            const quint16 eventPort = freeUdpPort();
+            monitors[m].start(SORVANE_BINARY,
+                              {"--headless", "--event-port", QString::number(eventPort), "--log-file",
+                               m_dir.filePath(sites[m]), "--store", url, "--site", sites[m]});
+            QByteArray said;
+            QTRY_VERIFY_WITH_TIMEOUT((said += monitors[m].readAllStandardError()).contains("Listening"),
+                                     20000);
+            // Every byte but NUL, as the fields' Latin-1 read into a UTF-8 database.
+            for (int i = 0; i < 7; ++i) {
+                const QByteArray user = everyByte().mid(40 * i, 40);
+                LoopbackPeer().sendTo(eventPort, eventDatagram(LoggedOn, user, "Gr\xfcn", ip(10, 0, m, i + 1),
+                                                               ip(192, 168, 1, 254), "12/06/2026", "10:00:00",
+                                                               "09:59", 7));
+                events << QString("%1|7|0|%2|Gr\u00fcn|%3|3232236030|09:59|12/06/2026|10:00:00")
+                              .arg(sites[m], QString::fromLatin1(user))
+                              .arg(0x0a000001 + (m << 8) + i);
+                sessions << sites[m] + '|' + QString::fromLatin1(user) + "|monitor stopped";
+            }
+        }
+        // A second monitor of a site that has one is refused.
+        const StoreOptions same{url, 0, sites[0]};
+        QCOMPARE(EventStore(same).condition(),
+                 "store " + url + ": site site-a is locked by another running monitor");
+        QTRY_COMPARE_WITH_TIMEOUT(sql("SELECT count(*) FROM events"), QStringList("14"), 20000);
+        for (QProcess& monitor : monitors) {
+            monitor.terminate();
+            QVERIFY(monitor.waitForFinished(20000) && monitor.exitCode() == 0);
+        }
+        QCOMPARE(sql("SELECT concat_ws('|', site, header, code, user_name, group_name, address, server, "
+                     "login_time, date, time) FROM events ORDER BY site, id"),
+                 events);
+        QCOMPARE(sql("SELECT site FROM monitor_runs WHERE stopped_us >= started_us ORDER BY site"),
+                 QStringList({"site-a", "site-b"}));
+        StoreReader reader;
+        QStringList read;
+        QCOMPARE(reader.open(url), QString());
+        QCOMPARE(reader.sessions({},
+                                 [&](const auto& chunk) {
+                                     for (const StoredSession& s : chunk)
+                                         read << s.site + '|' + s.user + '|' + s.how;
+                                     return true;
+                                 }),
+                 QString());
+        QCOMPARE(read, sessions);
+        // A schema from a later build: nothing is written into it.
+        sql("UPDATE sorvane_schema SET version = 99");
+        QCOMPARE(EventStore(same).condition(),
+                 "store " + url + ": written by a newer Sorvane (schema 99; this one knows up to 3)");
+    }
+
     void startsThatCannotWorkEndAtOnce()
     {
         // No display at all (a window would need one and fail), nor the user's settings file.

@@ -142,6 +142,18 @@ private slots:
         QTRY_COMPARE(rows(path, "SELECT user_name, ended_us, how FROM sessions WHERE started_us = 5"),
                      QStringList("carl|" + QString::number(recent) + "|monitor ended unexpectedly"));
         QCOMPARE(rows(path, "SELECT count(*) FROM monitor_runs WHERE stopped_us IS NULL"), QStringList{"1"});
+
+        // Every byte but NUL, read as Latin-1 into UTF-8.
+        EventBatch all{{}, 1, 0};
+        for (int part = 0; part < 7; ++part)
+            all.events.push_back(
+                decodeEvent(eventDatagram(LoggedOn, everyByte().mid(40 * part, 40)).constData(), 157));
+        EventStore bytes(at(m_dir.filePath("bytes.db")));
+        bytes.storeEvents(all);
+        QVERIFY(bytes.finish(QDeadlineTimer(10000)));
+        QCOMPARE(
+            rows(m_dir.filePath("bytes.db"), "SELECT user_name FROM events ORDER BY id").join("").toLatin1(),
+            everyByte());
     }
 
     void refusesWhatItMayNotWrite()
