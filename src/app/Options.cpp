@@ -272,7 +272,9 @@ int parseCommandLine(const QStringList& arguments, AppSettings& settings)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Monitors the user-access events of the firewall servers on the local network."));
+        QStringLiteral("Monitors the user-access events of the firewall servers on the local network.\n"
+                       "The event store's commands: sorvane sessions, sorvane events and sorvane import "
+                       "(each with --help)."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     Parsed parsed(settings);
