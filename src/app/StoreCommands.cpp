@@ -188,6 +188,8 @@ int runImport(const QStringList& arguments)
     StoreOptions store;
     if (const int code = storeOf(parser, common, store); code >= 0)
         return code;
+    if (isServerLocation(store.path))
+        return complain(QStringLiteral("import brings logs into a store file, not a server"), 2);
     LogImport import;
     if (const QString why = import.open(store.path, store.site); !why.isEmpty())
         return complain(QStringLiteral("store %1: %2").arg(store.path, why), 1);

@@ -356,6 +356,8 @@ private slots:
         };
         for (const auto& b : bad)
             QCOMPARE(sorvane(b.arguments + store), "2\nsorvane: " + QByteArray(b.said) + "\n");
+        QCOMPARE(sorvane({"import", log, "--store", "postgresql://a@127.0.0.1/b"}),
+                 "2\nsorvane: import brings logs into a store file, not a server\n");
         const QString missing = m_dir.filePath("missing.db");
         QCOMPARE(sorvane({"sessions", "--store", missing}),
                  "1\nsorvane: store " + missing.toUtf8() + ": no such file\n");
