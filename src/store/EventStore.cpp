@@ -102,9 +102,11 @@ void EventStore::storeAlert(const StoredAlert& alert)
 
 void EventStore::storeSessions(std::vector<SessionChange> changes)
 {
+    // Bounded with the events: a full queue has just turned away the batch these came from.
     const std::lock_guard lock(m_mutex);
-    if (m_refused || m_finishing)
+    if (m_refused || m_finishing || m_queuedEvents + changes.size() > m_options.queueCapacity)
         return;
+    m_queuedEvents += changes.size();
     m_queue.push_back({{}, {}, std::move(changes)});
     m_wake.notify_one();
 }
@@ -241,10 +243,9 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
         QStringLiteral("INSERT INTO sessions(site, user_name, group_name, address, server, login_time, "
                        "started_us) VALUES(?,?,?,?,?,?,?)"));
     QSqlQuery ends(db);
-    ends.prepare(
-        QStringLiteral("UPDATE sessions SET ended_us = ?, how = ? WHERE id = (SELECT id FROM sessions "
-                       "WHERE site = ? AND address = ? AND server = ? AND user_name = ? AND ended_us IS "
-                       "NULL ORDER BY id DESC LIMIT 1)"));
+    ends.prepare(QStringLiteral(
+        "UPDATE sessions SET ended_us = ?, how = ? WHERE site = ? AND address = ? AND server = ? "
+        "AND user_name = ? AND ended_us IS NULL"));
     const QVariant site(m_options.site);
     bool ok = db.transaction();
     quint64 inTransaction = 0;

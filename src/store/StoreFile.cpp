@@ -26,7 +26,7 @@ namespace
 constexpr mode_t STORE_MODE = 0640;
 
 // Schema version N+1 is reached by MIGRATIONS[N]; ids and times are integers, texts UTF-8.
-const char* const MIGRATIONS[][8] = {
+const char* const MIGRATIONS[][10] = {
     {"CREATE TABLE events(id INTEGER PRIMARY KEY, arrival_us INTEGER NOT NULL, site TEXT NOT NULL, "
      "header INTEGER NOT NULL, code INTEGER NOT NULL, user_name TEXT NOT NULL, group_name TEXT NOT NULL, "
      "address INTEGER NOT NULL, server INTEGER NOT NULL, login_time TEXT NOT NULL, date TEXT NOT NULL, "
@@ -45,12 +45,14 @@ const char* const MIGRATIONS[][8] = {
      "CREATE INDEX sessions_address ON sessions(address, started_us)",
      "CREATE INDEX sessions_user ON sessions(user_name, started_us)", nullptr},
     // Lines brought in from logs; retention by time, as imported rows come with old times and new ids;
-    // the log line's fields, to find a line again; sessions by address or user answered from the index.
+    // the log line's fields, to find a line again; sessions by address or user answered from the index;
+    // an address has one open session at most, which its end finds among the few open ones.
     {"ALTER TABLE events ADD COLUMN imported INTEGER NOT NULL DEFAULT 0",
      "CREATE INDEX events_arrival ON events(arrival_us)",
      "CREATE INDEX events_line ON events(date, time, user_name)", "DROP INDEX sessions_address",
      "CREATE INDEX sessions_address ON sessions(address, started_us, ended_us)", "DROP INDEX sessions_user",
-     "CREATE INDEX sessions_user ON sessions(user_name, started_us, ended_us)", nullptr},
+     "CREATE INDEX sessions_user ON sessions(user_name, started_us, ended_us)",
+     "CREATE INDEX sessions_open ON sessions(site, address) WHERE ended_us IS NULL", nullptr},
 };
 static_assert(std::size(MIGRATIONS) == STORE_SCHEMA_VERSION);
 
