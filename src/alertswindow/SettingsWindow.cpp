@@ -49,6 +49,7 @@ const OptionField OPTION_FIELDS[] = {
     {"forward-key", "Client key", "none", false, true},
     {"store", "Event store", "the log file's path and .db; or none", false, true},
     {"store-days", "Days the store keeps", "400; 0 keeps events for ever", false, false},
+    {"alert-command", "Alert command", "none; or a program run for each alert", false, true},
 };
 const QString ROWS_KEY = QStringLiteral("max-event-rows");
 
