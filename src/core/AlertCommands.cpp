@@ -93,9 +93,11 @@ void AlertCommands::start(const Run& run)
             ended(process, false);
     });
     QTimer::singleShot(m_options.killAfterMs, process, [process] { killGroup(*process); });
+    connect(process, &QProcess::started, process, [process, text] {
+        process->write(text.toUtf8() + '\n');
+        process->closeWriteChannel();
+    });
     process->start();
-    process->write(text.toUtf8() + '\n');
-    process->closeWriteChannel();
 }
 
 void AlertCommands::ended(QProcess* process, bool ok)
