@@ -7,10 +7,13 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QJsonDocument>
 #include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -237,6 +240,32 @@ private slots:
         QCOMPARE(seen.filter("COUNT=9999|").size(), 1);
         monitor.stop();
         QCOMPARE(fileBytes(log).count('\n'), 10009);
+    }
+
+    void theWebhookExamplePostsWhatTheNetworkSentAsData()
+    {
+        if (QStandardPaths::findExecutable("jq").isEmpty() ||
+            QStandardPaths::findExecutable("curl").isEmpty())
+            QSKIP("needs jq and curl");
+        QTcpServer chat;
+        QVERIFY(chat.listen(QHostAddress::LocalHost));
+        qputenv("SORVANE_WEBHOOK_URL", "http://127.0.0.1:" + QByteArray::number(chat.serverPort()) + "/hook");
+        AppSettings settings;
+        settings.alertCommand.path = SORVANE_EXAMPLES "/alert-webhook";
+        settings.endpoints.eventPort = freeUdpPort();
+        settings.dialog.userFilePath = QFile::encodeName(m_dir.filePath("posted"));
+        HeadlessMonitor monitor(settings, [](const QString&) {});
+        QVERIFY(monitor.start());
+        LoopbackPeer().sendTo(settings.endpoints.eventPort, eventDatagram(AccountLockedUp, "a\"}' $(b)\\"));
+        QTRY_VERIFY_WITH_TIMEOUT(chat.hasPendingConnections(), 20000);
+        QTcpSocket* post = chat.nextPendingConnection();
+        QByteArray request;
+        QTRY_VERIFY_WITH_TIMEOUT((request += post->readAll()).endsWith("}\n"), 20000);
+        QCOMPARE(QJsonDocument::fromJson(request.mid(request.indexOf("\r\n\r\n") + 4))["text"].toString(),
+                 "Sorvane: account locked: server 0.0.0.0, user a\"}' $(b)\\");
+        QVERIFY(post->write("HTTP/1.1 204 No Content\r\n\r\n") > 0 && post->flush());
+        monitor.stop();
+        QVERIFY(!monitor.statusText().contains("failed"));
     }
 
     void theStoreOutlivesAKillAndGivesWayToTheLog()
