@@ -15,6 +15,7 @@
 #include <QSqlQuery>
 #include <QSysInfo>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -375,6 +376,82 @@ private slots:
             sorvane(QStringList{"import", log} + store),
             "1\nsorvane: store " + path.toUtf8() +
                 ": it belongs to nobody: run the import as nobody, so that the monitor can still write it\n");
+    }
+
+    void alertCommandsRunBoundedBesideTheIntake()
+    {
+        // Each run leaves its environment, how many ran at once, and its input; "hang" hangs with a
+        // child in its group, "fail" fails.
+        const QString runs = m_dir.filePath("runs"), log = m_dir.filePath("alerted");
+        AppSettings settings;
+        settings.alertCommand = {runs + "/command", 1000};
+        const QByteArray script =
+            "#!/bin/sh\ncd \"${0%/*}\" || exit 1\n"
+            "[ \"$SORVANE_ALERT_USER\" = hang ] && { sleep 60 & echo $! > child; wait; }\n"
+            "touch live.$$\n{ env | grep ^SORVANE_ALERT_ | LC_ALL=C sort; ls live.* | wc -l; cat; } > "
+            "t.$$\n"
+            "mv t.$$ run.$$; sleep 0.3; rm live.$$\n[ \"$SORVANE_ALERT_USER\" != fail ]\n";
+        QVERIFY(QDir().mkdir(runs) && writeFileBytes(settings.alertCommand.path, script) &&
+                QFile::setPermissions(settings.alertCommand.path, QFile::ReadOwner | QFile::ExeOwner));
+        const quint16 port = settings.endpoints.eventPort = freeUdpPort();
+        settings.dialog.userFilePath = QFile::encodeName(log);
+        HeadlessMonitor monitor(settings, [](const QString&) {});
+        QVERIFY(monitor.start());
+        const LoopbackPeer firewall;
+        const auto send = [&](quint8 code, const QByteArray& user) {
+            firewall.sendTo(port, eventDatagram(code, user, "Staff", ip(192, 168, 1, 5), ip(10, 0, 0, 1)));
+        };
+        for (const char* user : {"hang", "p", "p", "p", "p", "p"})
+            send(user[0] == 'h' ? AccountMarkedForLockUp : TryingInvalidPasswords, user);
+        send(AccountIsDisabled, "fail");
+        send(FirewallRebooted, "");
+        send(AccessingFilteredSites, "jos\xE9 \"$(id)\"");
+        for (int i = 0; i < 10000; ++i) // within one folding interval: one run at once, one at its end
+            send(AccountLockedUp, "u" + QByteArray::number(i));
+        QTRY_COMPARE_WITH_TIMEOUT(QDir(runs).entryList({"run.*"}).size(), 6, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            monitor.statusText(),
+            QStringLiteral("Listening for events on UDP port %1, 2 alert commands failed").arg(port), 20000);
+        const QString child = QString::fromLatin1(fileBytes(runs + "/child").trimmed());
+        QVERIFY(child.toInt() > 0 && !fileBytes("/proc/" + child + "/stat").contains(") S "));
+        QStringList seen;
+        for (const QString& run : QDir(runs).entryList({"run.*"})) {
+            QStringList lines = QString::fromUtf8(fileBytes(runs + '/' + run)).split('\n');
+            QVERIFY2(lines.size() == 10 && lines[7].trimmed().toInt() <= 4, qPrintable(lines.join('|')));
+            QVERIFY(QDateTime::fromString(lines[5].section('=', 1), Qt::ISODateWithMs).isValid());
+            seen << (lines.mid(0, 5) + lines.mid(6, 1) + lines.mid(8)).join('|');
+        }
+        const QString text = "filtered site accessed: server 10.0.0.1, user jos\u00E9 \"$(id)\"";
+        QVERIFY2(seen.contains("SORVANE_ALERT_ADDRESS=192.168.1.5|SORVANE_ALERT_COUNT=1|SORVANE_ALERT_RULE="
+                               "filtered-site|SORVANE_ALERT_SERVER=10.0.0.1|SORVANE_ALERT_TEXT=" +
+                               text + "|SORVANE_ALERT_USER=jos\u00E9 \"$(id)\"|" + text + '|'),
+                 qPrintable(seen.join('\n')));
+        QCOMPARE(seen.filter("=account-locked").size(), 2);
+        QCOMPARE(seen.filter("COUNT=9999|").size(), 1);
+        monitor.stop();
+        QCOMPARE(fileBytes(log).count('\n'), 10009);
+    }
+
+    void theWebhookExamplePostsWhatTheNetworkSentAsData()
+    {
+        if (QProcess::execute("sh", {"-c", "command -v jq >/dev/null && command -v curl >/dev/null"}) != 0)
+            QSKIP("needs jq and curl");
+        QTcpServer chat;
+        QVERIFY(chat.listen(QHostAddress::LocalHost));
+        qputenv("SORVANE_WEBHOOK_URL", "http://127.0.0.1:" + QByteArray::number(chat.serverPort()) + "/hook");
+        AppSettings settings;
+        settings.alertCommand.path = SORVANE_EXAMPLES "/alert-webhook";
+        settings.endpoints.eventPort = freeUdpPort();
+        settings.dialog.userFilePath = QFile::encodeName(m_dir.filePath("posted"));
+        HeadlessMonitor monitor(settings, [](const QString&) {});
+        QVERIFY(monitor.start());
+        LoopbackPeer().sendTo(settings.endpoints.eventPort, eventDatagram(AccountLockedUp, "a\"}' $(b)\\"));
+        QTRY_VERIFY_WITH_TIMEOUT(chat.hasPendingConnections(), 20000);
+        QTcpSocket* post = chat.nextPendingConnection();
+        QByteArray request;
+        QTRY_VERIFY_WITH_TIMEOUT((request += post->readAll()).endsWith("}\n"), 20000);
+        QCOMPARE(QJsonDocument::fromJson(request.mid(request.indexOf("\r\n\r\n") + 4))["text"].toString(),
+                 "Sorvane: account locked: server 0.0.0.0, user a\"}' $(b)\\");
     }
 
     void theStoreOutlivesAKillAndGivesWayToTheLog()
