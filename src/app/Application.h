@@ -5,6 +5,7 @@
 #include "core/Monitor.h"
 #include "forward/ForwardTarget.h"
 #include "mainwindow/MainWindow.h"
+#include "metrics/MetricsServer.h"
 #include "net/Endpoint.h"
 #include "widgets/MessageBoxes.h"
 
@@ -23,6 +24,7 @@ struct AppSettings {
     ForwardOptions forward;   // the collectors every event goes on to
     StoreOptions store;       // the event store: by default beside the log, PATH.db
     bool headless = false;    // no window, no display, no discovery
+    QString metrics;          // ADDRESS:PORT that serves Prometheus metrics; empty: none
     AlertOptions alerts;      // the rules, thresholds and notifications
     // The settings file that keeps the window's layout when it closes; empty when there is none to
     // write (it could not be read, or held nonsense).
@@ -76,5 +78,6 @@ private:
     AppSettings m_settings;
     MessageBoxes& m_boxes;
     std::unique_ptr<Monitor> m_monitor;
-    MainWindow* m_window = nullptr; // while run() shows it
+    std::unique_ptr<MetricsServer> m_metrics; // gone before the monitor it reads
+    MainWindow* m_window = nullptr;           // while run() shows it
 };
