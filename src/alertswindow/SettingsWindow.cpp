@@ -49,6 +49,7 @@ const OptionField OPTION_FIELDS[] = {
     {"forward-key", "Client key", "none", false, true},
     {"store", "Event store", "the log file's path and .db; or none", false, true},
     {"store-days", "Days the store keeps", "400; 0 keeps events for ever", false, false},
+    {"metrics", "Prometheus metrics at", "none; or ADDRESS:PORT such as 127.0.0.1:9731", false, false},
 };
 const QString ROWS_KEY = QStringLiteral("max-event-rows");
 

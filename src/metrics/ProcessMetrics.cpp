@@ -7,6 +7,7 @@
 #include <QList>
 
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace
@@ -26,14 +27,13 @@ prometheus::MetricFamily family(const char* name, const char* help, prometheus::
     return {name, help, type, {metric}};
 }
 
-// The system's boot time, seconds since 1970: the start times in /proc count from it.
+// The system's boot time, seconds since 1970, from the clocks: a sandbox may hide /proc/stat.
 double bootTime()
 {
-    for (const QByteArray& line : fileText("/proc/stat").split('\n')) {
-        if (line.startsWith("btime "))
-            return line.mid(6).trimmed().toDouble();
-    }
-    return 0;
+    timespec now{}, sinceBoot{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    ::clock_gettime(CLOCK_BOOTTIME, &sinceBoot);
+    return double(now.tv_sec - sinceBoot.tv_sec) + double(now.tv_nsec - sinceBoot.tv_nsec) / 1e9;
 }
 
 } // namespace
