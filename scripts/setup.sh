@@ -12,6 +12,7 @@ sorvane_packages=(cmake g++ make pkg-config qt6-base-dev qt6-charts-dev libqt6sq
     fonts-dejavu-core iproute2
     help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils appstream libcap2-bin systemd
     man-db groff-base logrotate
+    jq curl
     rsyslog rsyslog-gnutls openssl dbus-daemon dunst xvfb prometheus-cpp-dev prometheus)
 sorvane_without_recommends=(prometheus)
 

@@ -64,6 +64,7 @@ MonitorOptions monitorOptions(const AppSettings& settings, bool besideWindow)
     options.forward = settings.forward;
     options.forward.yieldToWindow = besideWindow;
     options.alerts = settings.alerts;
+    options.alertCommand = settings.alertCommand;
     options.store = settings.store;
     return options;
 }

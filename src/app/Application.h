@@ -20,12 +20,13 @@
 struct AppSettings {
     EndpointSettings endpoints;
     DialogOptions dialog;
-    QByteArray dumpViewsPath; // diagnostic: the views as text, rewritten as they change
-    ForwardOptions forward;   // the collectors every event goes on to
-    StoreOptions store;       // the event store: by default beside the log, PATH.db
-    bool headless = false;    // no window, no display, no discovery
-    QString metrics;          // ADDRESS:PORT that serves Prometheus metrics; empty: none
-    AlertOptions alerts;      // the rules, thresholds and notifications
+    QByteArray dumpViewsPath;         // diagnostic: the views as text, rewritten as they change
+    ForwardOptions forward;           // the collectors every event goes on to
+    StoreOptions store;               // the event store: by default beside the log, PATH.db
+    bool headless = false;            // no window, no display, no discovery
+    AlertOptions alerts;              // the rules, thresholds and notifications
+    AlertCommandOptions alertCommand; // the command each alert runs, if any
+    QString metrics;                  // ADDRESS:PORT that serves Prometheus metrics; empty: none
     // The settings file that keeps the window's layout when it closes; empty when there is none to
     // write (it could not be read, or held nonsense).
     QString settingsPath;

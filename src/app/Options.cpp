@@ -207,6 +207,20 @@ std::vector<Option> makeOptions(Parsed& parsed)
              return port >= 1024;
          },
          "an IPv4 ADDRESS:PORT, the port from 1024 to 65535"},
+        {{QStringLiteral("alert-command"),
+          QStringLiteral("Run the program at PATH for each alert, with the alert in its environment "
+                         "(SORVANE_ALERT_*) and its text on standard input."),
+          QStringLiteral("PATH")},
+         [&](const QString& v) {
+             const QFileInfo program(v);
+             settings.alertCommand.path = v;
+             if (!program.isAbsolute())
+                 problem = QStringLiteral("\"%1\" is not an absolute path").arg(v);
+             else if (!program.isFile() || !program.isExecutable())
+                 problem = QStringLiteral("%1 is not an executable file").arg(v);
+             return problem.isEmpty();
+         },
+         "an absolute path of an executable file"},
         {{QStringLiteral("headless"),
           QStringLiteral("Run without a window or display: no discovery, status lines on standard error.")},
          [&](const QString& v) { return parseSwitch(v, settings.headless); },

@@ -45,6 +45,15 @@ void Monitor::startOutputs()
     connect(&m_intake, &EventIntake::eventsArrived, m_forwarder.get(), &Forwarder::forwardEvents);
     forwardAlerts(m_rules, *m_forwarder);
     connect(m_forwarder.get(), &Forwarder::statusChanged, this, &Monitor::statusChanged);
+    if (!m_options.alertCommand.path.isEmpty()) {
+        m_commands =
+            std::make_unique<AlertCommands>(m_options.alertCommand, m_options.alerts.notificationIntervalMs);
+        // Folded over the notifications' interval, which the Settings window may change.
+        connect(&m_rules, &AlertRules::alertsRaised, m_commands.get(), [this](const AlertBatch& alerts) {
+            m_commands->take(alerts, m_rules.options().notificationIntervalMs);
+        });
+        connect(m_commands.get(), &AlertCommands::failedChanged, this, &Monitor::statusChanged);
+    }
     if (m_options.store.path.isEmpty())
         return;
     m_store = std::make_unique<EventStore>(m_options.store);
@@ -76,6 +85,9 @@ QStringList Monitor::finish()
     if (m_store)
         m_store->beginFinish();
     m_forwarder->finish(FORWARD_FINISH_MS);
+    // The commands have run all the while: they end by the same time.
+    if (m_commands)
+        m_commands->finish(deadline);
     if (m_store)
         m_store->finish(deadline);
     return m_forwarder->notForwardedReport();
@@ -88,6 +100,8 @@ void Monitor::addStatus(StatusReport& report) const
         m_forwarder->addStatus(report);
     if (m_store)
         m_store->addStatus(report);
+    if (m_commands)
+        m_commands->addStatus(report);
 }
 
 void Monitor::readOnlineUsers(const std::function<void(const OnlineUserTable&)>& read) const

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "alerts/AlertRules.h"
+#include "core/AlertCommands.h"
 #include "events/OnlineUsers.h"
 #include "forward/Forwarder.h"
 #include "intake/EventIntake.h"
@@ -21,6 +22,7 @@ struct MonitorOptions {
     ForwardOptions forward;     // the collectors every event and alert goes on to
     StoreOptions store;         // the event store; no path, no store
     AlertOptions alerts;
+    AlertCommandOptions alertCommand;                    // the command each alert runs; no path, none
     int rebindPeriodMs = IntakeOptions().rebindPeriodMs; // shorter only in tests
 };
 
@@ -45,9 +47,9 @@ public:
     bool privilegesDropped() const { return m_privilegesDropped; }
     // Starts the outputs' threads; the intake's datagrams flow once intake().open() is called.
     void startOutputs();
-    // The end of a run: logs and hands on every datagram already taken, and gives the collectors and
-    // the store FORWARD_FINISH_MS to send and commit what waits. One line per collector that missed
-    // events.
+    // The end of a run: logs and hands on every datagram already taken, and gives the collectors, the
+    // store and the alert commands that run FORWARD_FINISH_MS to send, commit and end. One line per
+    // collector that missed events.
     QStringList finish();
 
     // The status line's counts and conditions, in its order: the intake's, then each output's.
@@ -56,6 +58,8 @@ public:
     QString statusLine(const StatusReport& report) const { return m_intake.statusLine(report); }
     // Each collector's condition, empty while it works.
     QStringList collectorConditions() const;
+    // Alert command runs dropped, failed or killed so far.
+    quint64 alertCommandsFailed() const { return m_commands ? m_commands->failed() : 0; }
 
     EventIntake& intake() { return m_intake; }
     const EventIntake& intake() const { return m_intake; }
@@ -80,6 +84,7 @@ private:
     AlertRules m_rules;
     std::unique_ptr<Forwarder> m_forwarder;      // made by startOutputs(): its thread starts then
     std::unique_ptr<EventStore> m_store;         // likewise, when there is one
+    std::unique_ptr<AlertCommands> m_commands;   // likewise, when there is a command
     qint64 m_batchMicros = 0;                    // the arrival of the batch being applied
     std::vector<SessionChange> m_sessionChanges; // its sessions, for the store
     bool m_privilegesDropped = false;

@@ -39,10 +39,16 @@ std::string kindName(std::size_t code)
 
 MonitorMetrics::MonitorMetrics(Monitor& monitor) : m_monitor(monitor), m_events(MAX_SERVER_LABELS + 1)
 {
+    m_labels.reserve(MAX_SERVER_LABELS);
     QObject::connect(&monitor.intake(), &EventIntake::eventsArrived, &m_listening,
                      [this](const EventBatch& batch) { countBatch(batch); });
     QObject::connect(&monitor.rules(), &AlertRules::alertsRaised, &m_listening,
                      [this](const AlertBatch& alerts) { countAlerts(alerts); });
+    // The count lives on the pipeline's thread: copied when it changes.
+    QObject::connect(&monitor, &Monitor::statusChanged, &m_listening, [this] {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_commandsFailed = m_monitor.alertCommandsFailed();
+    });
 }
 
 std::size_t MonitorMetrics::slotOf(quint32 server)
@@ -108,9 +114,16 @@ std::vector<MetricFamily> MonitorMetrics::pipelineFamilies() const
     }
     std::vector<double> online(servers + 1);
     m_monitor.readOnlineUsers([&](const OnlineUserTable& table) {
+        // The pipeline waits meanwhile: one lookup per run of users of the same server.
+        std::string_view server;
+        std::size_t slot = servers;
         for (const OnlineUser& user : table) {
-            const auto found = m_slotsByText.find(user.ServerIPAddress);
-            ++online[found == m_slotsByText.end() ? servers : found->second];
+            if (server != user.ServerIPAddress) {
+                server = user.ServerIPAddress;
+                const auto found = m_slotsByText.find(server);
+                slot = found == m_slotsByText.end() ? servers : found->second;
+            }
+            ++online[slot];
         }
     });
     MetricFamily onlineUsers{
@@ -138,7 +151,9 @@ std::vector<MetricFamily> MonitorMetrics::pipelineFamilies() const
                 "Datagrams the system dropped for want of buffer space before the monitor took them.",
                 MetricType::Counter, double(m_dropped)),
             std::move(refused),
-            std::move(alerts)};
+            std::move(alerts),
+            one("sorvane_alert_commands_failed_total", "Alert command runs dropped, failed or killed.",
+                MetricType::Counter, double(m_commandsFailed))};
 }
 
 std::vector<MetricFamily> MonitorMetrics::Collect() const
@@ -162,8 +177,6 @@ std::vector<MetricFamily> MonitorMetrics::Collect() const
     const EventStore* store = m_monitor.store();
     families.push_back(one("sorvane_events_not_stored_total", "Events that did not reach the event store.",
                            MetricType::Counter, store ? double(store->notStored()) : 0));
-    families.push_back(one("sorvane_alert_commands_failed_total",
-                           "Alert command runs dropped, failed or killed.", MetricType::Counter, 0));
     families.push_back({"sorvane_build_info",
                         "The monitor's version.",
                         MetricType::Gauge,

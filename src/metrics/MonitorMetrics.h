@@ -10,6 +10,7 @@
 #include <array>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -43,13 +44,14 @@ private:
     QObject m_listening; // ends the connections with the object
     mutable std::mutex m_mutex;
     std::unordered_map<quint32, std::size_t> m_slots;
-    std::unordered_map<std::string, std::size_t> m_slotsByText; // as who is online writes them
-    std::vector<std::string> m_labels;                          // by slot
-    std::vector<Kinds> m_events;                                // by slot, then OTHER
+    std::vector<std::string> m_labels; // by slot; never moved, so views of them stay
+    std::unordered_map<std::string_view, std::size_t> m_slotsByText; // as who is online writes them
+    std::vector<Kinds> m_events;                                     // by slot, then OTHER
     std::array<quint64, ALERT_RULE_COUNT> m_alerts{};
     // The intake's counts as the last batch left them.
     quint64 m_lostLines = 0;
     quint64 m_dropped = 0;
     quint64 m_refused = 0;
     quint64 m_tooShort = 0;
+    quint64 m_commandsFailed = 0; // as the monitor last told
 };

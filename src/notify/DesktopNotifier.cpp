@@ -42,14 +42,13 @@ QString shownBody(QString body, bool readsMarkup)
 } // namespace
 
 DesktopNotifier::DesktopNotifier(int intervalMs, QDBusConnection bus, QObject* parent)
-    : QObject(parent), m_bus(std::move(bus)), m_intervalMs(intervalMs), m_available(m_bus.isConnected())
+    : QObject(parent), m_bus(std::move(bus)), m_available(m_bus.isConnected()), m_folder(intervalMs)
 {
-    for (std::size_t r = 0; r < m_rules.size(); ++r) {
-        RuleState& state = m_rules[r];
-        state.interval.setSingleShot(true);
-        connect(&state.interval, &QTimer::timeout, this,
-                [this, &state, r] { endInterval(state, AlertRule(int(r))); });
-    }
+    connect(&m_folder, &AlertFolder::passed, this, [this](const Alert& alert, int folded) {
+        send(summaryOf(alert.rule),
+             folded == 0 ? bodyOf(alert)
+                         : QStringLiteral("and %1 more; the last: %2").arg(folded).arg(bodyOf(alert)));
+    });
     m_retry.setInterval(RETRY_MS);
     connect(&m_retry, &QTimer::timeout, this, &DesktopNotifier::probe);
     probe();
@@ -62,6 +61,8 @@ void DesktopNotifier::setEnabled(bool enabled)
     m_enabled = enabled;
     if (enabled)
         probe();
+    else
+        m_folder.clear();
     emit availabilityChanged();
 }
 
@@ -72,30 +73,8 @@ QString DesktopNotifier::condition() const
 
 void DesktopNotifier::notify(const AlertBatch& alerts)
 {
-    if (!m_enabled)
-        return;
-    for (const Alert& alert : alerts) {
-        RuleState& state = m_rules[static_cast<std::size_t>(alert.rule)];
-        if (state.interval.isActive()) {
-            ++state.folded;
-            state.last = alert;
-            continue;
-        }
-        send(summaryOf(alert.rule), bodyOf(alert));
-        state.interval.start(m_intervalMs);
-    }
-}
-
-void DesktopNotifier::endInterval(RuleState& state, AlertRule rule)
-{
-    if (state.folded == 0)
-        return;
-    if (m_enabled) {
-        send(summaryOf(rule),
-             QStringLiteral("and %1 more; the last: %2").arg(state.folded).arg(bodyOf(state.last)));
-        state.interval.start(m_intervalMs);
-    }
-    state.folded = 0;
+    if (m_enabled)
+        m_folder.take(alerts);
 }
 
 void DesktopNotifier::send(const QString& summary, const QString& body)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "alerts/Alert.h"
+#include "alerts/AlertFolder.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -10,7 +10,6 @@
 #include <QTimer>
 #include <QVariantList>
 
-#include <array>
 #include <functional>
 
 // Tells the desktop of alerts through the freedesktop notification service on the session bus: at
@@ -25,7 +24,7 @@ public:
                              QObject* parent = nullptr);
 
     void setEnabled(bool enabled);
-    void setInterval(int intervalMs) { m_intervalMs = intervalMs; }
+    void setInterval(int intervalMs) { m_folder.setInterval(intervalMs); }
     void notify(const AlertBatch& alerts);
 
     // False while there is no session bus or the service did not answer the last call.
@@ -37,23 +36,16 @@ signals:
     void availabilityChanged();
 
 private:
-    struct RuleState {
-        QTimer interval;
-        int folded = 0; // alerts since the last notification
-        Alert last;
-    };
     void send(const QString& summary, const QString& body);
     void probe();
     // An asynchronous call of the service; `then` takes a successful reply.
     void call(const QString& method, const QVariantList& arguments,
               std::function<void(const QDBusMessage&)> then);
-    void endInterval(RuleState& state, AlertRule rule);
     void setAvailable(bool available);
 
     QDBusConnection m_bus;
-    int m_intervalMs;
     bool m_available;
     bool m_enabled = true;
-    std::array<RuleState, ALERT_RULE_COUNT> m_rules;
+    AlertFolder m_folder;
     QTimer m_retry; // asks again while the service is missing
 };

@@ -253,7 +253,8 @@ cp id.key open.key && chmod 600 id.key other.key encrypted.key && chmod 644 open
             "--forward tcp://collector|--forward udp://127.0.0.010:5514|--allow-from 10.0.0.010|"
             "--discovery-target 127.0.0.010:1019|--settings <f>|--forward-ca <f>|<k>open.key|"
             "<k>encrypted.key|<k>other.key|--forward-cert <i>|--forward-fingerprint <p> --forward-ca "
-            "<i>|--forward-fingerprint <q>";
+            "<i>|--forward-fingerprint <q>|--alert-command sh|--alert-command <f>|--alert-command "
+            "/nonexistent";
         for (QString line : bad.split('|')) {
             line.replace("<k>", "--forward-cert <i> --forward-key " + m_dir.path() + '/')
                 .replace("<f>", file);

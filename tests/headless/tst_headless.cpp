@@ -5,6 +5,7 @@
 #include "common/Files.h"
 #include "common/LoopbackPeer.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,6 +13,7 @@
 #include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -146,9 +148,10 @@ private slots:
     {
         const quint16 port = freeUdpPort(), metrics = freeTcpPort(), server = freeTcpPort();
         QProcess monitor;
-        monitor.start(SORVANE_BINARY, {"--headless", "--event-port", QString::number(port), "--log-file",
-                                       m_dir.filePath("scraped"), "--store", "none", "--metrics",
-                                       QStringLiteral("127.0.0.1:%1").arg(metrics)});
+        monitor.start(SORVANE_BINARY,
+                      {"--headless", "--event-port", QString::number(port), "--log-file",
+                       m_dir.filePath("scraped"), "--store", "none", "--alert-command", "/bin/false",
+                       "--metrics", QStringLiteral("127.0.0.1:%1").arg(metrics)});
         QByteArray said;
         QTRY_VERIFY2_WITH_TIMEOUT((said += monitor.readAllStandardError()).contains("Listening"), said,
                                   20000);
@@ -164,30 +167,30 @@ private slots:
         prometheus.setWorkingDirectory(m_dir.filePath("prometheus"));
         prometheus.start("prometheus", {"--config.file=prometheus.yml", "--storage.tsdb.path=data",
                                         "--web.listen-address=127.0.0.1:" + QString::number(server)});
-        // Two servers: three log-ons and a log-off at one, a log-on and two unknown codes at the other.
+        // Two servers: three log-ons and a log-off at one; a log-on, two unknown codes and a lock-out
+        // (its alert's command fails) at the other.
         const LoopbackPeer firewall;
         firewall.sendTo(port, "ab");
-        for (const auto& [code, user, address, at] :
-             std::vector<std::tuple<quint8, int, int, int>>{{LoggedOn, 0, 1, 1},
-                                                            {LoggedOn, 1, 2, 1},
-                                                            {LoggedOn, 2, 3, 1},
-                                                            {LoggedOff, 1, 2, 1},
-                                                            {LoggedOn, 3, 4, 2},
-                                                            {12, 4, 5, 2},
-                                                            {13, 5, 5, 2}})
-            firewall.sendTo(port, eventDatagram(code, "u" + QByteArray::number(user), "Staff",
-                                                ip(10, 1, 0, quint8(address)), ip(10, 0, 0, quint8(at))));
-        QTRY_COMPARE_WITH_TIMEOUT(query(server, "sum(sorvane_events_total)"), QStringList("=7"), 25000);
+        const std::vector<std::array<quint8, 3>> sent{
+            {LoggedOn, 1, 1}, {LoggedOn, 2, 1}, {LoggedOn, 3, 1}, {LoggedOff, 2, 1},
+            {LoggedOn, 4, 2}, {12, 5, 2},       {13, 5, 2},       {AccountLockedUp, 6, 2}};
+        for (const auto& [code, address, at] : sent)
+            firewall.sendTo(port, eventDatagram(code, "u" + QByteArray::number(address), "Staff",
+                                                ip(10, 1, 0, address), ip(10, 0, 0, at)));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            query(server, "sum(sorvane_alert_commands_failed_total) + sum(sorvane_events_total)"),
+            QStringList("=9"), 25000);
         QCOMPARE(query(server, "sorvane_online_users"), QStringList({"10.0.0.1=2", "10.0.0.2=1"}));
         QCOMPARE(query(server, "sum by (kind) (sorvane_events_total)"),
-                 QStringList({"LoggedOff=1", "LoggedOn=4", "unknown=2"}));
+                 QStringList({"AccountLockedUp=1", "LoggedOff=1", "LoggedOn=4", "unknown=2"}));
+        QCOMPARE(query(server, "sorvane_alerts_total > 0"), QStringList("account-locked=1"));
         QCOMPARE(query(server, "sorvane_datagrams_refused_total"),
                  QStringList({"too_short=1", "unlisted_sender=0"}));
         // Each sender past the first thousand is summed under one server value.
         for (int i = 0; i < 5000; ++i)
             firewall.sendTo(port, eventDatagram(LoggedOn, "v", "Staff", ip(10, 2, quint8(i >> 8), quint8(i)),
                                                 ip(10, 3, quint8(i >> 8), quint8(i))));
-        QTRY_COMPARE_WITH_TIMEOUT(query(server, "sum(sorvane_events_total)"), QStringList("=5007"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(query(server, "sum(sorvane_events_total)"), QStringList("=5008"), 20000);
         QCOMPARE(query(server, "count(count by (server) (sorvane_events_total))"), QStringList("=1001"));
         QCOMPARE(query(server, "count(sorvane_online_users)"), QStringList("=1001"));
         QCOMPARE(query(server, "sorvane_online_users{server=\"other\"}"), QStringList("other=4002"));
@@ -281,6 +284,89 @@ private slots:
             ++forwarded;
         QCOMPARE(forwarded, 100);
     }
+    void alertCommandsRunBoundedBesideTheIntake()
+    {
+        // Each run leaves its environment, how many ran at once, and its input; "hang" hangs with a
+        // child in its group, "fail" fails.
+        const QString runs = m_dir.filePath("runs"), log = m_dir.filePath("alerted");
+        AppSettings settings;
+        settings.alertCommand = {runs + "/command", 1000};
+        const QByteArray script =
+            "#!/bin/sh\ncd \"${0%/*}\" || exit 1\n"
+            "[ \"$SORVANE_ALERT_USER\" = hang ] && { sleep 60 & echo $! > child; wait; }\n"
+            "touch live.$$\n{ env | grep ^SORVANE_ALERT_ | LC_ALL=C sort; ls live.* | wc -l; cat; } > t.$$\n"
+            "mv t.$$ run.$$; sleep 0.3; rm live.$$\n[ \"$SORVANE_ALERT_USER\" != fail ]\n";
+        QVERIFY(QDir().mkdir(runs) && writeFileBytes(settings.alertCommand.path, script) &&
+                QFile::setPermissions(settings.alertCommand.path, QFile::ReadOwner | QFile::ExeOwner));
+        const quint16 port = settings.endpoints.eventPort = freeUdpPort();
+        settings.dialog.userFilePath = QFile::encodeName(log);
+        HeadlessMonitor monitor(settings, [](const QString&) {});
+        QVERIFY(monitor.start());
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+        const LoopbackPeer firewall;
+        const auto send = [&](quint8 code, const QByteArray& user) {
+            firewall.sendTo(port, eventDatagram(code, user, "Staff", ip(192, 168, 1, 5), ip(10, 0, 0, 1)));
+        };
+        for (const char* user : {"hang", "p", "p", "p", "p", "p"})
+            send(user[0] == 'h' ? AccountMarkedForLockUp : TryingInvalidPasswords, user);
+        send(AccountIsDisabled, "fail");
+        send(FirewallRebooted, "");
+        send(AccessingFilteredSites, "jos\xE9 \"$(id)\"");
+        for (int i = 0; i < 10000; ++i) // within one folding interval: one run at once, one at its end
+            send(AccountLockedUp, "u" + QByteArray::number(i));
+        QTRY_COMPARE_WITH_TIMEOUT(QDir(runs).entryList({"run.*"}).size(), 6, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            monitor.statusText(),
+            QStringLiteral("Listening for events on UDP port %1, 2 alert commands failed").arg(port), 20000);
+        const QString child = QString::fromLatin1(fileBytes(runs + "/child").trimmed());
+        QVERIFY(child.toInt() > 0 && !fileBytes("/proc/" + child + "/stat").contains(") S "));
+        QStringList seen;
+        for (const QString& run : QDir(runs).entryList({"run.*"})) {
+            QStringList lines = QString::fromUtf8(fileBytes(runs + '/' + run)).split('\n');
+            QVERIFY2(lines.size() == 10 && lines[7].trimmed().toInt() <= 4, qPrintable(lines.join('|')));
+            const QDateTime time = QDateTime::fromString(lines[5].section('=', 1), Qt::ISODateWithMs);
+            QVERIFY(time >= before && time <= QDateTime::currentDateTime());
+            lines.removeAt(7);
+            lines.removeAt(5);
+            seen << lines.join('|');
+        }
+        const QString text = "filtered site accessed: server 10.0.0.1, user jos\u00E9 \"$(id)\"";
+        QVERIFY2(seen.contains("SORVANE_ALERT_ADDRESS=192.168.1.5|SORVANE_ALERT_COUNT=1|SORVANE_ALERT_RULE="
+                               "filtered-site|SORVANE_ALERT_SERVER=10.0.0.1|SORVANE_ALERT_TEXT=" +
+                               text + "|SORVANE_ALERT_USER=jos\u00E9 \"$(id)\"|" + text + '|'),
+                 qPrintable(seen.join('\n')));
+        QCOMPARE(seen.filter("=account-locked").size(), 2);
+        QCOMPARE(seen.filter("COUNT=9999|").size(), 1);
+        monitor.stop();
+        QCOMPARE(fileBytes(log).count('\n'), 10009);
+    }
+
+    void theWebhookExamplePostsWhatTheNetworkSentAsData()
+    {
+        if (QStandardPaths::findExecutable("jq").isEmpty() ||
+            QStandardPaths::findExecutable("curl").isEmpty())
+            QSKIP("needs jq and curl");
+        QTcpServer chat;
+        QVERIFY(chat.listen(QHostAddress::LocalHost));
+        qputenv("SORVANE_WEBHOOK_URL", "http://127.0.0.1:" + QByteArray::number(chat.serverPort()) + "/hook");
+        AppSettings settings;
+        settings.alertCommand.path = SORVANE_EXAMPLES "/alert-webhook";
+        settings.endpoints.eventPort = freeUdpPort();
+        settings.dialog.userFilePath = QFile::encodeName(m_dir.filePath("posted"));
+        HeadlessMonitor monitor(settings, [](const QString&) {});
+        QVERIFY(monitor.start());
+        LoopbackPeer().sendTo(settings.endpoints.eventPort, eventDatagram(AccountLockedUp, "a\"}' $(b)\\"));
+        QTRY_VERIFY_WITH_TIMEOUT(chat.hasPendingConnections(), 20000);
+        QTcpSocket* post = chat.nextPendingConnection();
+        QByteArray request;
+        QTRY_VERIFY_WITH_TIMEOUT((request += post->readAll()).endsWith("}\n"), 20000);
+        QCOMPARE(QJsonDocument::fromJson(request.mid(request.indexOf("\r\n\r\n") + 4))["text"].toString(),
+                 "Sorvane: account locked: server 0.0.0.0, user a\"}' $(b)\\");
+        QVERIFY(post->write("HTTP/1.1 204 No Content\r\n\r\n") > 0 && post->flush());
+        monitor.stop();
+        QVERIFY(!monitor.statusText().contains("failed"));
+    }
+
     void theStoreOutlivesAKillAndGivesWayToTheLog()
     {
         // Killed: what was committed stays, the file opens cleanly, and the next start ends the
