@@ -11,11 +11,11 @@ sorvane_packages=(cmake g++ make pkg-config qt6-base-dev qt6-charts-dev libqt6sq
     help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils appstream libcap2-bin systemd
     man-db groff-base logrotate
     jq curl
-    rsyslog rsyslog-gnutls openssl dbus-daemon dunst xvfb libqt6sql6-psql)
+    rsyslog rsyslog-gnutls openssl dbus-daemon dunst xvfb libqt6sql6-psql prometheus-cpp-dev)
 # libqt6sql6-psql and postgresql: the store test runs a PostgreSQL server of its own in a scratch
-# folder (the package also starts a cluster of its own on port 5432, which no test uses); without
-# the package's recommendations.
-sorvane_bare_packages=(postgresql)
+# folder (the package also starts a cluster of its own on port 5432, which no test uses);
+# prometheus: the metrics test runs a server of its own too. Both without their recommendations.
+sorvane_bare_packages=(postgresql prometheus)
 
 sorvane_missing() {
     for p in "$@"; do

@@ -50,6 +50,7 @@ const OptionField OPTION_FIELDS[] = {
     {"store", "Event store", "the log file's path and .db; none; or postgresql://USER@HOST/DB", false, true},
     {"site", "Site", "the host name", false, false},
     {"store-days", "Days the store keeps", "400; 0 keeps events for ever", false, false},
+    {"metrics", "Prometheus metrics at", "none; or ADDRESS:PORT such as 127.0.0.1:9731", false, false},
     {"alert-command", "Alert command", "none; or a program run for each alert", false, true},
 };
 const QString ROWS_KEY = QStringLiteral("max-event-rows");

@@ -84,13 +84,22 @@ void Application::run()
     Monitor& monitor = *m_monitor;
     // Started before the window, so the events are on their way while the window shows them.
     monitor.startOutputs();
+    QString metricsProblem;
+    if (!m_settings.metrics.isEmpty()) {
+        m_metrics = std::make_unique<MetricsServer>(monitor);
+        metricsProblem = m_metrics->listen(m_settings.metrics);
+    }
     DiscoveryEndpoint discovery(m_settings.endpoints, hostLookup);
     DialogOptions dialogOptions = m_settings.dialog;
     dialogOptions.inForce = inForceText(m_settings);
     dialogOptions.storeLocation = m_settings.store.path;
     MainWindow dialog(dialogOptions, monitor, discovery, m_boxes);
     OperatorAlerts alerts(dialog, monitor.rules(), m_settings.settingsPath);
-    dialog.extraStatus = [&alerts](StatusReport& report) { alerts.addConditions(report); };
+    dialog.extraStatus = [&alerts, metricsProblem](StatusReport& report) {
+        alerts.addConditions(report);
+        if (!metricsProblem.isEmpty())
+            report.addCondition(metricsProblem);
+    };
     QObject::connect(&monitor, &Monitor::statusChanged, &dialog, &MainWindow::refreshStatus);
     QObject::connect(&dialog, &MainWindow::aboutRequested, &dialog, [&dialog] {
         AboutWindow about(dialog.windowIcon(), &dialog);

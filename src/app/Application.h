@@ -5,6 +5,7 @@
 #include "core/Monitor.h"
 #include "forward/ForwardTarget.h"
 #include "mainwindow/MainWindow.h"
+#include "metrics/MetricsServer.h"
 #include "net/Endpoint.h"
 #include "widgets/MessageBoxes.h"
 
@@ -25,6 +26,7 @@ struct AppSettings {
     bool headless = false;            // no window, no display, no discovery
     AlertOptions alerts;              // the rules, thresholds and notifications
     AlertCommandOptions alertCommand; // the command each alert runs, if any
+    QString metrics;                  // ADDRESS:PORT that serves Prometheus metrics; empty: none
     // The settings file that keeps the window's layout when it closes; empty when there is none to
     // write (it could not be read, or held nonsense).
     QString settingsPath;
@@ -77,5 +79,6 @@ private:
     AppSettings m_settings;
     MessageBoxes& m_boxes;
     std::unique_ptr<Monitor> m_monitor;
-    MainWindow* m_window = nullptr; // while run() shows it
+    std::unique_ptr<MetricsServer> m_metrics; // gone before the monitor it reads
+    MainWindow* m_window = nullptr;           // while run() shows it
 };

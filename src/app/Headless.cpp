@@ -19,7 +19,7 @@ void printToStandardError(const QString& line)
 
 HeadlessMonitor::HeadlessMonitor(const AppSettings& settings, std::function<void(const QString&)> print)
     : m_print(print ? std::move(print) : printToStandardError), m_options(monitorOptions(settings)),
-      m_inForce(inForceText(settings))
+      m_inForce(inForceText(settings)), m_metricsAddress(settings.metrics)
 {
     connect(&m_tick, &QTimer::timeout, this, &HeadlessMonitor::onTick);
     m_tick.setInterval(STATUS_PERIOD_MS);
@@ -33,6 +33,14 @@ bool HeadlessMonitor::start()
     if (!m_monitor->privilegesDropped())
         m_print(QStringLiteral("could not give up the process's capabilities"));
     m_monitor->startOutputs();
+    if (!m_metricsAddress.isEmpty()) {
+        m_metrics = std::make_unique<MetricsServer>(*m_monitor);
+        const QString problem = m_metrics->listen(m_metricsAddress);
+        if (!problem.isEmpty()) {
+            m_print(problem);
+            return false;
+        }
+    }
     connect(m_monitor.get(), &Monitor::statusChanged, this, &HeadlessMonitor::onConditions);
     m_monitor->intake().open();
     m_print(m_inForce);

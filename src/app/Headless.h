@@ -3,6 +3,7 @@
 
 #include "app/Application.h"
 #include "core/Monitor.h"
+#include "metrics/MetricsServer.h"
 
 #include <QObject>
 #include <QStringList>
@@ -23,7 +24,7 @@ public:
     ~HeadlessMonitor() override;
 
     // Binds the event socket, gives up every privilege, then starts forwarding and taking events and
-    // prints the first status line; false when no event can arrive.
+    // prints the first status line; false when no event can arrive or the metrics cannot be served.
     bool start();
     // Writes and forwards what has arrived, gives the forwarder FORWARD_FINISH_MS to send what
     // waits, prints the status if anything went missing, and ends the event loop with 0.
@@ -44,6 +45,8 @@ private:
     MonitorOptions m_options;
     QString m_inForce;                  // printed at start
     std::unique_ptr<Monitor> m_monitor; // made by start()
+    QString m_metricsAddress;
+    std::unique_ptr<MetricsServer> m_metrics; // gone before the monitor it reads
     QTimer m_tick;
     QStringList m_shownConditions;
     QStringList m_shownCollectors; // each collector's condition as last told

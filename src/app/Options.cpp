@@ -199,6 +199,25 @@ std::vector<Option> makeOptions(Parsed& parsed)
              return ok;
          },
          "a whole number from 0 to 36500"},
+        {{QStringLiteral("metrics"),
+          QStringLiteral("Serve Prometheus metrics at http://ADDRESS:PORT/metrics (default: none)."),
+          QStringLiteral("ADDRESS:PORT")},
+         [&](const QString& v) {
+             quint32 address = 0;
+             quint16 port = 0;
+             if (!parseAddressPort(v, address, port, 0, &problem))
+                 return false;
+             if (port < 1024)
+                 problem = QStringLiteral("port %1 is below 1024, which the monitor cannot use once it has "
+                                          "given up its privileges")
+                               .arg(port);
+             else
+                 settings.metrics = QStringLiteral("%1:%2")
+                                        .arg(QString::fromLatin1(FormatIPAddress(datagramOrder(address))))
+                                        .arg(port);
+             return port >= 1024;
+         },
+         "an IPv4 ADDRESS:PORT, the port from 1024 to 65535"},
         {{QStringLiteral("alert-command"),
           QStringLiteral("Run the program at PATH for each alert, with the alert in its environment "
                          "(SORVANE_ALERT_*) and its text on standard input."),

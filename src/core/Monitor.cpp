@@ -28,6 +28,7 @@ Monitor::Monitor(const MonitorOptions& options)
     // Who is online first: a listener of the batch finds the table as the batch left it.
     connect(&m_intake, &EventIntake::eventsArrived, this, [this](const EventBatch& batch) {
         m_batchMicros = batch.arrivalMicros;
+        const std::lock_guard<std::mutex> lock(m_onlineMutex);
         m_onlineUsers.apply(batch);
     });
     connect(&m_intake, &EventIntake::eventsArrived, &m_rules, &AlertRules::takeBatch);
@@ -101,6 +102,12 @@ void Monitor::addStatus(StatusReport& report) const
         m_store->addStatus(report);
     if (m_commands)
         m_commands->addStatus(report);
+}
+
+void Monitor::readOnlineUsers(const std::function<void(const OnlineUserTable&)>& read) const
+{
+    const std::lock_guard<std::mutex> lock(m_onlineMutex);
+    read(m_onlineUsers.table());
 }
 
 QStringList Monitor::collectorConditions() const

@@ -11,7 +11,9 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
+#include <mutex>
 
 // What the pipeline is built from; no window types.
 struct MonitorOptions {
@@ -64,6 +66,11 @@ public:
     AlertRules& rules() { return m_rules; }
     // Who is online, from every event taken; its listener hears each change.
     OnlineUsers& onlineUsers() { return m_onlineUsers; }
+    // Any thread: `read` sees who is online between two batches; the pipeline waits meanwhile.
+    void readOnlineUsers(const std::function<void(const OnlineUserTable&)>& read) const;
+    // The outputs once startOutputs() made them; they live as long as the monitor.
+    const Forwarder* forwarder() const { return m_forwarder.get(); }
+    const EventStore* store() const { return m_store.get(); }
 
 signals:
     // A condition of the log or a count or condition of the outputs changed.
@@ -73,6 +80,7 @@ private:
     MonitorOptions m_options;
     EventIntake m_intake;
     OnlineUsers m_onlineUsers;
+    mutable std::mutex m_onlineMutex; // held while a batch changes who is online
     AlertRules m_rules;
     std::unique_ptr<Forwarder> m_forwarder;      // made by startOutputs(): its thread starts then
     std::unique_ptr<EventStore> m_store;         // likewise, when there is one

@@ -149,6 +149,14 @@ QStringList Forwarder::notForwardedReport() const
     return lines;
 }
 
+std::vector<Forwarder::CollectorCounts> Forwarder::collectorCounts() const
+{
+    std::vector<CollectorCounts> counts;
+    for (const auto& link : m_links)
+        counts.push_back({link->target().url(), link->notForwarded(), link->queued()});
+    return counts;
+}
+
 void Forwarder::addStatus(StatusReport& report) const
 {
     report.addCount(notForwarded(), {"event not forwarded", "events not forwarded"});

@@ -43,6 +43,13 @@ public:
     QStringList collectorConditions() const;
     // "N events not forwarded to URL" for each collector that missed any, for the end of the run.
     QStringList notForwardedReport() const;
+    // One collector's figures, from any thread.
+    struct CollectorCounts {
+        QString url;
+        quint64 notForwarded;
+        std::size_t queued;
+    };
+    std::vector<CollectorCounts> collectorCounts() const;
     // Adds both to what the status line shows.
     void addStatus(StatusReport& report) const;
 

@@ -10,14 +10,25 @@ TargetLink::TargetLink(const ForwardTarget& target, std::size_t capacity)
 
 TargetLink::~TargetLink() = default;
 
+std::size_t TargetLink::queuedLocked() const
+{
+    return m_queue.size() + m_takenCount.load(std::memory_order_relaxed) +
+           m_inFlight.load(std::memory_order_relaxed);
+}
+
+std::size_t TargetLink::queued() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return queuedLocked();
+}
+
 std::size_t TargetLink::post(const std::vector<QByteArray>& messages)
 {
     std::size_t refused = 0;
     bool wake = false;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        const std::size_t queued = m_queue.size() + m_takenCount.load(std::memory_order_relaxed) +
-                                   m_inFlight.load(std::memory_order_relaxed);
+        const std::size_t queued = queuedLocked();
         const std::size_t room = queued < m_capacity ? m_capacity - queued : 0;
         const std::size_t taken = std::min(room, messages.size());
         m_queue.insert(m_queue.end(), messages.begin(), messages.begin() + std::ptrdiff_t(taken));

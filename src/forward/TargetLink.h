@@ -31,6 +31,8 @@ public:
 
     const ForwardTarget& target() const { return m_target; }
     quint64 notForwarded() const { return m_notForwarded.load(std::memory_order_relaxed); }
+    // Any thread: messages waiting to go, or on their way.
+    std::size_t queued() const;
     // "forwarding to URL failed: REASON" while the failure lasts, else empty.
     QString condition() const;
     // Everything queued went out (after finish() was asked for).
@@ -79,6 +81,7 @@ protected:
 private:
     void onWake();
     void checkDrained();
+    std::size_t queuedLocked() const;
 
     ForwardTarget m_target;
     const QString m_url;

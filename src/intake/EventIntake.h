@@ -58,6 +58,9 @@ public:
     // The status line: whether events arrive and on which port, or why not; then `report`.
     QString statusLine(const StatusReport& report) const;
     quint64 droppedBySystem() const;
+    quint64 lostLogLines() const { return m_lostLogLines; }
+    quint64 refusedSenders() const { return m_refused; }
+    quint64 tooShort() const { return m_tooShort; }
 
 signals:
     // One batch, in arrival order, after its log lines were written.

@@ -8,6 +8,7 @@
 #include "store/StoreFile.h"
 
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
@@ -64,6 +65,38 @@ QByteArray sorvane(const QStringList& arguments, const QString& folder = QDir::c
     process.waitForFinished(30000);
     return QByteArray::number(process.exitCode()) + '\n' + process.readAllStandardOutput() +
            process.readAllStandardError();
+}
+
+// The whole answer to one HTTP/1.0 request on loopback.
+QByteArray httpAnswer(quint16 port, const QByteArray& request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write(request + " HTTP/1.0\r\n\r\n");
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000)) {
+    }
+    return socket.readAll();
+}
+
+// A Prometheus query's samples, each as its labels' values (but the scrape's own) and "=value", sorted.
+QStringList query(quint16 port, const QByteArray& expression)
+{
+    const QByteArray answer = httpAnswer(port, "GET /api/v1/query?query=" + expression.toPercentEncoding());
+    QStringList samples;
+    for (const QJsonValue result :
+         QJsonDocument::fromJson(answer.mid(answer.indexOf("\r\n\r\n") + 4))["data"]["result"].toArray()) {
+        QJsonObject labels = result["metric"].toObject();
+        for (const char* scrape : {"__name__", "job", "instance"})
+            labels.remove(scrape);
+        QStringList values;
+        for (const QJsonValue value : labels)
+            values << value.toString();
+        samples << values.join(',') + '=' + result["value"][1].toString();
+    }
+    samples.sort();
+    return samples;
 }
 
 } // namespace
@@ -219,6 +252,71 @@ private slots:
         monitor.terminate();
         QVERIFY(monitor.waitForFinished(20000));
         QCOMPARE(monitor.exitCode(), 0);
+    }
+
+    void prometheusScrapesTheMetrics()
+    {
+        const quint16 port = freeUdpPort(), metrics = freeTcpPort(), server = freeTcpPort();
+        QProcess monitor;
+        monitor.start(SORVANE_BINARY,
+                      {"--headless", "--event-port", QString::number(port), "--log-file",
+                       m_dir.filePath("scraped"), "--store", "none", "--alert-command", "/bin/false",
+                       "--metrics", QStringLiteral("127.0.0.1:%1").arg(metrics)});
+        QByteArray said;
+        QTRY_VERIFY2_WITH_TIMEOUT((said += monitor.readAllStandardError()).contains("Listening"), said,
+                                  20000);
+        // Only GET of the one path is answered.
+        QCOMPARE(httpAnswer(metrics, "POST /metrics").mid(8, 5), " 405 ");
+        QCOMPARE(httpAnswer(metrics, "GET /metrics/x").mid(8, 5), " 404 ");
+        QDir().mkdir(m_dir.filePath("prometheus"));
+        QVERIFY(writeFileBytes(m_dir.filePath("prometheus/prometheus.yml"),
+                               "global: {scrape_interval: 1s}\nscrape_configs: [{job_name: sorvane, "
+                               "static_configs: [{targets: ['127.0.0.1:" +
+                                   QByteArray::number(metrics) + "']}]}]\n"));
+        QProcess prometheus;
+        prometheus.setWorkingDirectory(m_dir.filePath("prometheus"));
+        prometheus.start("prometheus", {"--config.file=prometheus.yml", "--storage.tsdb.path=data",
+                                        "--web.listen-address=127.0.0.1:" + QString::number(server)});
+        // Two servers: three log-ons and a log-off at one; a log-on, two unknown codes and a lock-out
+        // (its alert's command fails) at the other.
+        const LoopbackPeer firewall;
+        firewall.sendTo(port, "ab");
+        const std::vector<std::array<quint8, 3>> sent{
+            {LoggedOn, 1, 1}, {LoggedOn, 2, 1}, {LoggedOn, 3, 1}, {LoggedOff, 2, 1},
+            {LoggedOn, 4, 2}, {12, 5, 2},       {13, 5, 2},       {AccountLockedUp, 6, 2}};
+        for (const auto& [code, address, at] : sent)
+            firewall.sendTo(port, eventDatagram(code, "u" + QByteArray::number(address), "Staff",
+                                                ip(10, 1, 0, address), ip(10, 0, 0, at)));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            query(server, "sum(sorvane_alert_commands_failed_total) + sum(sorvane_events_total)"),
+            QStringList("=9"), 25000);
+        QCOMPARE(query(server, "sorvane_online_users"), QStringList({"10.0.0.1=2", "10.0.0.2=1"}));
+        QCOMPARE(query(server, "sum by (kind) (sorvane_events_total)"),
+                 QStringList({"AccountLockedUp=1", "LoggedOff=1", "LoggedOn=4", "unknown=2"}));
+        QCOMPARE(query(server, "sorvane_alerts_total > 0"), QStringList("account-locked=1"));
+        QCOMPARE(query(server, "sorvane_datagrams_refused_total"),
+                 QStringList({"too_short=1", "unlisted_sender=0"}));
+        // Each sender past the first thousand is summed under one server value.
+        for (int i = 0; i < 5000; ++i)
+            firewall.sendTo(port, eventDatagram(LoggedOn, "v", "Staff", ip(10, 2, quint8(i >> 8), quint8(i)),
+                                                ip(10, 3, quint8(i >> 8), quint8(i))));
+        QTRY_COMPARE_WITH_TIMEOUT(query(server, "sum(sorvane_events_total)"), QStringList("=5008"), 20000);
+        QCOMPARE(query(server, "count(count by (server) (sorvane_events_total))"), QStringList("=1001"));
+        QCOMPARE(query(server, "count(sorvane_online_users)"), QStringList("=1001"));
+        QCOMPARE(query(server, "sorvane_online_users{server=\"other\"}"), QStringList("other=4002"));
+        // The scrape as the library wrote it passes Prometheus's own check.
+        const QByteArray scrape = httpAnswer(metrics, "GET /metrics");
+        QVERIFY(writeFileBytes(m_dir.filePath("scrape"), scrape.mid(scrape.indexOf("\r\n\r\n") + 4)));
+        QProcess check;
+        check.setStandardInputFile(m_dir.filePath("scrape"));
+        check.start("promtool", {"check", "metrics"});
+        QVERIFY(check.waitForFinished(20000));
+        QVERIFY2(check.exitCode() == 0, check.readAllStandardOutput() + check.readAllStandardError());
+        QVERIFY(scrape.contains("\nprocess_resident_memory_bytes ") &&
+                scrape.contains("sorvane_build_info{"));
+        prometheus.terminate();
+        monitor.terminate();
+        QVERIFY(prometheus.waitForFinished(20000) && monitor.waitForFinished(20000));
     }
 
     void statusLinesWhileSomethingIsMissing()
