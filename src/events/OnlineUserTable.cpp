@@ -23,6 +23,7 @@ void OnlineUserTable::AddOrUpdateUser(const OnlineUser& user)
     m_entries.push_back(user);
     auto last = std::prev(m_entries.end());
     m_index.emplace(std::string_view(last->IPAddress), last);
+    ++m_perServer[last->ServerIPAddress];
 }
 
 void OnlineUserTable::RemoveUser(std::string_view address)
@@ -31,12 +32,17 @@ void OnlineUserTable::RemoveUser(std::string_view address)
     if (found == m_index.end())
         return;
     const auto entry = found->second;
+    const auto server = m_perServer.find(entry->ServerIPAddress);
+    if (--server->second == 0)
+        m_perServer.erase(server);
     m_index.erase(found);
     m_entries.erase(entry);
 }
 
 void OnlineUserTable::removeServerUsers(std::string_view server)
 {
+    if (m_perServer.erase(std::string(server)) == 0)
+        return; // none online there: no walk
     for (auto it = m_entries.begin(); it != m_entries.end();) {
         if (server == it->ServerIPAddress) {
             m_index.erase(std::string_view(it->IPAddress));

@@ -4,6 +4,7 @@
 #include "events/EventRecord.h"
 
 #include <list>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 
@@ -45,6 +46,8 @@ public:
     void removeServerUsers(std::string_view server);
 
     const OnlineUser* find(std::string_view address) const;
+    // How many users each server has online, kept as they come and go: a reader need not walk them.
+    const std::unordered_map<std::string, std::size_t>& usersPerServer() const { return m_perServer; }
     std::size_t size() const { return m_entries.size(); }
     bool empty() const { return m_entries.empty(); }
     const_iterator begin() const { return m_entries.begin(); }
@@ -54,4 +57,5 @@ private:
     std::list<OnlineUser> m_entries;
     // Keys view the IPAddress text of the list node, which never moves.
     std::unordered_map<std::string_view, std::list<OnlineUser>::iterator> m_index;
+    std::unordered_map<std::string, std::size_t> m_perServer;
 };

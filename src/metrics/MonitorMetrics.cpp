@@ -114,16 +114,10 @@ std::vector<MetricFamily> MonitorMetrics::pipelineFamilies() const
     }
     std::vector<double> online(servers + 1);
     m_monitor.readOnlineUsers([&](const OnlineUserTable& table) {
-        // The pipeline waits meanwhile: one lookup per run of users of the same server.
-        std::string_view server;
-        std::size_t slot = servers;
-        for (const OnlineUser& user : table) {
-            if (server != user.ServerIPAddress) {
-                server = user.ServerIPAddress;
-                const auto found = m_slotsByText.find(server);
-                slot = found == m_slotsByText.end() ? servers : found->second;
-            }
-            ++online[slot];
+        // The pipeline waits meanwhile: one lookup per server, however many users are online.
+        for (const auto& [server, users] : table.usersPerServer()) {
+            const auto found = m_slotsByText.find(server);
+            online[found == m_slotsByText.end() ? servers : found->second] += double(users);
         }
     });
     MetricFamily onlineUsers{
