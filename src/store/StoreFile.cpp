@@ -200,6 +200,29 @@ QString StoreLock::take(const QString& storePath)
     return why;
 }
 
+namespace
+{
+
+// Opens a store file read-only. A running monitor keeps the -shm file that readers share; with none
+// running there is none, and a reader reads the quiet file as immutable rather than leave files of
+// its own (root's, perhaps) that the monitor could not write.
+QString openFileReadOnly(QSqlDatabase& db, const QString& path)
+{
+    QString name = path;
+    QString options = QStringLiteral("QSQLITE_OPEN_READONLY");
+    if (!QFile::exists(path + QStringLiteral("-shm"))) {
+        QUrl url = QUrl::fromLocalFile(path);
+        url.setQuery(QStringLiteral("immutable=1"));
+        name = url.toString(QUrl::FullyEncoded);
+        options += QStringLiteral(";QSQLITE_OPEN_URI");
+    }
+    db.setDatabaseName(name);
+    db.setConnectOptions(options);
+    return db.open() ? QString() : db.lastError().databaseText();
+}
+
+} // namespace
+
 QString refusalOf(const QString& path, const QString& connectionName)
 {
     QByteArray head;
@@ -212,10 +235,8 @@ QString refusalOf(const QString& path, const QString& connectionName)
     QString why;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (!db.open()) {
-            why = QStringLiteral("cannot be read: ") + db.lastError().databaseText();
+        if (const QString failed = openFileReadOnly(db, path); !failed.isEmpty()) {
+            why = QStringLiteral("cannot be read: ") + failed;
         } else {
             QSqlQuery query(db);
             bool ok = true;
@@ -325,10 +346,8 @@ QString openForReading(QSqlDatabase& db, const QString& location)
         why = refusalOf(location, db.connectionName() + QStringLiteral("-check"));
         if (why.isEmpty() && !QFile::exists(location))
             return QStringLiteral("no such file");
-        db.setDatabaseName(location);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (why.isEmpty() && !db.open())
-            why = db.lastError().text();
+        if (why.isEmpty())
+            why = openFileReadOnly(db, location);
     }
     if (!why.isEmpty())
         return why;

@@ -474,6 +474,13 @@ private slots:
             sorvane(QStringList{"import", log} + store),
             "1\nsorvane: store " + path.toUtf8() +
                 ": it belongs to nobody: run the import as nobody, so that the monitor can still write it\n");
+        // Its owner may read it where he may not write, with no monitor running to share its index.
+        QVERIFY(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                        QFile::ExeGroup | QFile::ExeOther));
+        QCOMPARE(
+            QProcess::execute("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                          SORVANE_BINARY, "events", "--store", path, "--format", "json"}),
+            0);
     }
 
     void alertCommandsRunBoundedBesideTheIntake()
