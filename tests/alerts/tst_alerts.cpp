@@ -94,6 +94,15 @@ private slots:
             << tries("ann", 3, 0, 10) + tries("bo", 4, 100, 10) + tries("ann", 1, 200, 0) +
                    tries("cy", 1, 300, 0) + tries("ann", 1, 400, 0) + tries("bo", 1, 500, 0)
             << QStringList{"400 password-guessing 1/ann"};
+        Steps churn; // each stranger forgets the one before, bo forgets ann: removals from a crowded index
+        for (int i = 0; i < 60; ++i)
+            churn = churn + tries(i % 12 ? "ann" : "bo", 1, i * 100, 0) +
+                    tries("x" + QByteArray::number(i), 1, i * 100 + 50, 0);
+        QTest::newRow("past the bound, a key seen often is kept while strangers come and go")
+            << churn
+            << QStringList{"500 password-guessing 1/ann", "1700 password-guessing 1/ann",
+                           "2900 password-guessing 1/ann", "4100 password-guessing 1/ann",
+                           "5300 password-guessing 1/ann"};
         QTest::newRow("account-locked and password-guessing turned off")
             << Steps{{0, AccountLockedUp, 1, "ann"}, {1, AccountIsDisabled, 1, "ann"}} + tries("bo", 5, 2, 1)
             << QStringList{"1 account-disabled 1/ann"};
