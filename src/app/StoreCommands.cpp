@@ -92,11 +92,7 @@ Cell number(qint64 value)
 
 Cell dotted(quint32 hostOrder)
 {
-    return text(QStringLiteral("%1.%2.%3.%4")
-                    .arg(hostOrder >> 24)
-                    .arg((hostOrder >> 16) & 0xff)
-                    .arg((hostOrder >> 8) & 0xff)
-                    .arg(hostOrder & 0xff));
+    return text(QString::fromLatin1(FormatIPAddress(datagramOrder(hostOrder))));
 }
 
 // Local time, to the second; JSON has it in ISO 8601 with the offset from UTC.
