@@ -6,7 +6,7 @@
 # dbus-daemon and dunst: the notification test runs a real notification service on a private session
 # bus (dbus-run-session); xvfb: that test and the end-to-end test need a real X server; libssl-dev:
 # a client key is checked against its certificate; zlib1g-dev: History reads the rotated, compressed logs.
-sorvane_packages=(cmake g++ make pkg-config qt6-base-dev qt6-charts-dev libqt6sql6-sqlite libcap-ng-dev libssl-dev zlib1g-dev
+sorvane_packages=(cmake g++ make pkg-config qt6-base-dev qt6-charts-dev libqt6sql6-sqlite libsqlite3-dev libcap-ng-dev libssl-dev zlib1g-dev
     fonts-dejavu-core iproute2
     help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils appstream libcap2-bin systemd
     man-db groff-base logrotate

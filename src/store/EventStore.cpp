@@ -2,6 +2,7 @@
 #include "store/EventStore.h"
 
 #include "store/StoreFile.h"
+#include "store/WriteStatement.h"
 
 #include "events/Address.h"
 
@@ -15,6 +16,8 @@
 #include <QSysInfo>
 #include <QVariant>
 
+#include <arpa/inet.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -23,15 +26,29 @@ namespace
 {
 
 constexpr std::chrono::seconds IDLE_WAKE{1};
+constexpr std::chrono::milliseconds GATHER_TIME{1000};
 constexpr qint64 ROOM_CHECK_MS = 1000;
 constexpr qint64 PRUNE_PERIOD_MS = 60000;
 constexpr int PRUNE_STEP_ROWS = 2000;
-constexpr std::size_t EVENTS_PER_TRANSACTION = 20000; // a finish that runs out of time stops between
+constexpr std::size_t EVENTS_PER_TRANSACTION = 100000; // a finish that runs out of time stops between
 constexpr qint64 MICROS_PER_DAY = qint64(86400) * 1000000;
 
 qint64 nowMicros()
 {
     return QDateTime::currentMSecsSinceEpoch() * 1000;
+}
+
+constexpr std::size_t ROWS_PER_INSERT = 64;
+
+QString insertEvents(std::size_t rows)
+{
+    QStringList values;
+    for (std::size_t i = 0; i < rows; ++i)
+        values << QStringLiteral("(?,?,?,?,?,?,?,?,?,?,?)");
+    return QStringLiteral(
+               "INSERT INTO events(arrival_us, site, header, code, user_name, group_name, address, "
+               "server, login_time, date, time) VALUES") +
+           values.join(QLatin1Char(','));
 }
 
 qint64 monotonicMs()
@@ -44,10 +61,10 @@ qint64 monotonicMs()
     return clock.elapsed();
 }
 
-// A fixed field of the datagram: Latin-1 up to its first NUL; the driver stores it as UTF-8.
-template <std::size_t N> QString text(const char (&field)[N])
+// A fixed field of the datagram: Latin-1 up to its first NUL.
+template <std::size_t N> void bindField(WriteStatement& statement, int index, const char (&field)[N])
 {
-    return QString::fromLatin1(field, qsizetype(qstrnlen(field, N)));
+    statement.bindLatin1(index, field, qstrnlen(field, N));
 }
 
 // The address as one number, a.b.c.d = a*2^24 + ...: ranges of addresses are ranges of numbers.
@@ -57,12 +74,20 @@ qint64 addressNumber(quint32 datagramOrder)
     return (qint64(b[0]) << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
 }
 
+// The online list's dotted address text, as addressNumber() gives it; 0 for none.
+qint64 dottedNumber(const char* text)
+{
+    in_addr address{};
+    return ::inet_pton(AF_INET, text, &address) == 1 ? addressNumber(address.s_addr) : 0;
+}
+
 } // namespace
 
 EventStore::EventStore(const StoreOptions& options, QObject* parent) : QObject(parent), m_options(options)
 {
     if (m_options.site.isEmpty())
         m_options.site = QSysInfo::machineHostName();
+    m_siteUtf8 = m_options.site.toUtf8();
     if (!isServerLocation(m_options.path))
         m_options.path = QFileInfo(m_options.path).absoluteFilePath();
     m_thread = std::thread([this] { run(); });
@@ -165,6 +190,7 @@ void EventStore::run()
     // The store yields the processor to the intake: under a flood it falls behind and counts what
     // it cannot keep, rather than the system dropping datagrams before they are logged.
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+    ::pthread_setname_np(::pthread_self(), "sorvane-store"); // for top -H, and the benchmark
     const QString name = QStringLiteral("sorvane-store-%1").arg(quintptr(this), 0, 16);
     // A server keeps one monitor per site itself.
     const bool file = !isServerLocation(m_options.path);
@@ -200,6 +226,9 @@ void EventStore::writeLoop(QSqlDatabase& db)
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait_for(lock, IDLE_WAKE, [this] { return m_finishing || !m_queue.empty(); });
+        // A transaction costs mostly its commit: gathering for a moment makes fewer, larger ones.
+        m_wake.wait_for(lock, GATHER_TIME,
+                        [this] { return m_finishing || m_queuedEvents >= EVENTS_PER_TRANSACTION; });
         std::deque<Pending> work;
         work.swap(m_queue);
         m_queuedEvents = 0;
@@ -232,53 +261,49 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
     }
     if (work.empty())
         return true;
-    QSqlQuery event(db);
-    event.prepare(QStringLiteral("INSERT INTO events(arrival_us, site, header, code, user_name, group_name, "
-                                 "address, server, login_time, date, time) VALUES(?,?,?,?,?,?,?,?,?,?,?)"));
-    QSqlQuery alert(db);
-    alert.prepare(QStringLiteral("INSERT INTO alerts(arrival_us, site, rule, server, user_name, address, "
-                                 "text) VALUES(?,?,?,?,?,?,?)"));
-    QSqlQuery starts(db);
-    starts.prepare(
-        QStringLiteral("INSERT INTO sessions(site, user_name, group_name, address, server, login_time, "
-                       "started_us) VALUES(?,?,?,?,?,?,?)"));
-    QSqlQuery ends(db);
-    ends.prepare(QStringLiteral(
-        "UPDATE sessions SET ended_us = ?, how = ? WHERE site = ? AND address = ? AND server = ? "
-        "AND user_name = ? AND ended_us IS NULL"));
-    const QVariant site(m_options.site);
+    WriteStatement events(db, insertEvents(ROWS_PER_INSERT));
+    WriteStatement event(db, insertEvents(1));
+    WriteStatement alert(db, QStringLiteral("INSERT INTO alerts(arrival_us, site, rule, server, user_name, "
+                                            "address, text) VALUES(?,?,?,?,?,?,?)"));
+    WriteStatement starts(db, QStringLiteral("INSERT INTO sessions(site, user_name, group_name, address, "
+                                             "server, login_time, started_us) VALUES(?,?,?,?,?,?,?)"));
+    WriteStatement ends(db,
+                        QStringLiteral("UPDATE sessions SET ended_us = ?, how = ? WHERE site = ? AND "
+                                       "address = ? AND server = ? AND user_name = ? AND ended_us IS NULL"));
     bool ok = db.transaction();
     quint64 inTransaction = 0;
+    WriteStatement* failed = &event;
     for (const Pending& pending : work) {
         if (m_abandon || !ok)
             break;
-        const QVariant arrival(pending.batch.arrivalMicros);
-        for (const EventRecord& record : pending.batch.events) {
-            event.bindValue(0, arrival);
-            event.bindValue(1, site);
-            event.bindValue(2, qint64(record.Header));
-            event.bindValue(3, qint64(record.EventCode));
-            event.bindValue(4, text(record.Username));
-            event.bindValue(5, text(record.Groupname));
-            event.bindValue(6, addressNumber(record.IPAddress));
-            event.bindValue(7, addressNumber(record.ServerIPAddress));
-            event.bindValue(8, text(record.LoginTime));
-            event.bindValue(9, text(record.Date));
-            event.bindValue(10, text(record.EventTime));
-            ok = ok && event.exec();
+        const std::vector<EventRecord>& records = pending.batch.events;
+        for (std::size_t first = 0; ok && first < records.size();) {
+            const bool many = records.size() - first >= ROWS_PER_INSERT;
+            WriteStatement& statement = many ? events : event;
+            for (std::size_t row = 0; row < (many ? ROWS_PER_INSERT : 1); ++row, ++first)
+                bindEvent(statement, int(row) * 11, pending.batch.arrivalMicros, records[first]);
+            ok = statement.exec();
+            failed = &statement;
         }
         for (const StoredAlert& stored : pending.alerts) {
-            alert.bindValue(0, stored.arrivalMicros);
-            alert.bindValue(1, site);
-            alert.bindValue(2, QString::fromLatin1(stored.rule));
-            alert.bindValue(3, addressNumber(stored.server));
-            alert.bindValue(4, QString::fromLatin1(stored.user));
-            alert.bindValue(5, addressNumber(stored.address));
-            alert.bindValue(6, QString::fromLatin1(stored.text));
-            ok = ok && alert.exec();
+            if (!ok)
+                break;
+            alert.bind(0, stored.arrivalMicros);
+            alert.bindUtf8(1, m_siteUtf8);
+            alert.bindLatin1(2, stored.rule.constData(), std::size_t(stored.rule.size()));
+            alert.bind(3, addressNumber(stored.server));
+            alert.bindLatin1(4, stored.user.constData(), std::size_t(stored.user.size()));
+            alert.bind(5, addressNumber(stored.address));
+            alert.bindLatin1(6, stored.text.constData(), std::size_t(stored.text.size()));
+            ok = alert.exec();
+            failed = &alert;
         }
-        for (const SessionChange& change : pending.sessions)
-            ok = ok && writeSession(starts, ends, change);
+        for (const SessionChange& change : pending.sessions) {
+            if (!ok)
+                break;
+            ok = writeSession(starts, ends, change);
+            failed = change.starts ? &starts : &ends;
+        }
         inTransaction += pending.batch.events.size();
         waiting -= pending.batch.events.size();
         // Long queues go in several transactions, so that a finish out of time loses only the rest.
@@ -289,7 +314,7 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
     }
     ok = ok && db.commit();
     if (!ok) {
-        const QString why = (event.lastError().isValid() ? event : alert).lastError().databaseText();
+        const QString why = failed->error();
         setCondition(why.isEmpty() ? db.lastError().databaseText() : why);
         db.rollback();
         countNotStored(inTransaction);
@@ -300,26 +325,42 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
     return ok;
 }
 
-bool EventStore::writeSession(QSqlQuery& starts, QSqlQuery& ends, const SessionChange& change)
+void EventStore::bindEvent(WriteStatement& statement, int f, qint64 arrivalMicros, const EventRecord& record)
 {
-    quint32 address = 0;
-    quint32 server = 0;
-    parseIPv4(QString::fromLatin1(change.user.IPAddress), address);
-    parseIPv4(QString::fromLatin1(change.user.ServerIPAddress), server);
-    QSqlQuery& query = change.starts ? starts : ends;
-    const QVariantList values = change.starts ? QVariantList{m_options.site,
-                                                             text(change.user.Username),
-                                                             text(change.user.Groupname),
-                                                             qint64(address),
-                                                             qint64(server),
-                                                             text(change.user.LoginTime),
-                                                             change.atMicros}
-                                              : QVariantList{change.atMicros, QString::fromLatin1(change.how),
-                                                             m_options.site,  qint64(address),
-                                                             qint64(server),  text(change.user.Username)};
-    for (int i = 0; i < values.size(); ++i)
-        query.bindValue(i, values[i]);
-    return query.exec();
+    statement.bind(f + 0, arrivalMicros);
+    statement.bindUtf8(f + 1, m_siteUtf8);
+    statement.bind(f + 2, qint64(record.Header));
+    statement.bind(f + 3, qint64(record.EventCode));
+    bindField(statement, f + 4, record.Username);
+    bindField(statement, f + 5, record.Groupname);
+    statement.bind(f + 6, addressNumber(record.IPAddress));
+    statement.bind(f + 7, addressNumber(record.ServerIPAddress));
+    bindField(statement, f + 8, record.LoginTime);
+    bindField(statement, f + 9, record.Date);
+    bindField(statement, f + 10, record.EventTime);
+}
+
+bool EventStore::writeSession(WriteStatement& starts, WriteStatement& ends, const SessionChange& change)
+{
+    const OnlineUser& user = change.user;
+    const qint64 address = dottedNumber(user.IPAddress), server = dottedNumber(user.ServerIPAddress);
+    if (change.starts) {
+        starts.bindUtf8(0, m_siteUtf8);
+        bindField(starts, 1, user.Username);
+        bindField(starts, 2, user.Groupname);
+        starts.bind(3, address);
+        starts.bind(4, server);
+        bindField(starts, 5, user.LoginTime);
+        starts.bind(6, change.atMicros);
+        return starts.exec();
+    }
+    ends.bind(0, change.atMicros);
+    ends.bindLatin1(1, change.how.constData(), std::size_t(change.how.size()));
+    ends.bindUtf8(2, m_siteUtf8);
+    ends.bind(3, address);
+    ends.bind(4, server);
+    bindField(ends, 5, user.Username);
+    return ends.exec();
 }
 
 void EventStore::endOpenSessions(QSqlDatabase& db, bool stopped)
@@ -365,12 +406,14 @@ void EventStore::prune(QSqlDatabase& db)
     if (m_options.keepDays <= 0 || now < m_nextPrune)
         return;
     const qint64 before = nowMicros() - m_options.keepDays * MICROS_PER_DAY;
-    // Events by their time (imported ones come late with old times); alerts by id, as they come in
-    // time order; a session by its end, and an open one stays. A bounded step however large the table.
+    // Rows by id, as they come in time order, and imported events (late, with old times) by their
+    // time; a session by its end, and an open one stays. A bounded step however large the table.
     int deleted = 0;
     for (const char* sql :
-         {"DELETE FROM events WHERE id IN (SELECT id FROM events WHERE arrival_us < ? ORDER "
-          "BY arrival_us LIMIT %1)",
+         {"DELETE FROM events WHERE id IN (SELECT id FROM (SELECT id, arrival_us FROM events "
+          "ORDER BY id LIMIT %1) AS oldest WHERE arrival_us < ?)",
+          "DELETE FROM events WHERE id IN (SELECT id FROM events WHERE imported = 1 AND arrival_us < ? "
+          "ORDER BY arrival_us LIMIT %1)",
           "DELETE FROM alerts WHERE id IN (SELECT id FROM (SELECT id, arrival_us FROM alerts "
           "ORDER BY id LIMIT %1) AS oldest WHERE arrival_us < ?)",
           "DELETE FROM sessions WHERE id IN (SELECT id FROM (SELECT id, ended_us FROM sessions "

@@ -17,6 +17,7 @@
 
 class QSqlDatabase;
 class QSqlQuery;
+class WriteStatement;
 
 struct StoreOptions {
     QString path;                            // the SQLite file; empty: no store
@@ -87,12 +88,14 @@ private:
     bool hasRoom();
     void prune(QSqlDatabase& db);
     bool recordRun(QSqlDatabase& db, bool start);
-    bool writeSession(QSqlQuery& starts, QSqlQuery& ends, const SessionChange& change);
+    void bindEvent(WriteStatement& statement, int f, qint64 arrivalMicros, const EventRecord& record);
+    bool writeSession(WriteStatement& starts, WriteStatement& ends, const SessionChange& change);
     void endOpenSessions(QSqlDatabase& db, bool stopped);
     void setCondition(const QString& reason);
     void countNotStored(quint64 count) { m_notStored.fetch_add(count, std::memory_order_relaxed); }
 
     StoreOptions m_options;
+    QByteArray m_siteUtf8;
     std::atomic<quint64> m_notStored{0};
     std::atomic<bool> m_abandon{false};
 

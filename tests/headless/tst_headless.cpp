@@ -195,7 +195,9 @@ private slots:
         // A schema from a later build: nothing is written into it.
         sql("UPDATE sorvane_schema SET version = 99");
         QCOMPARE(EventStore(same).condition(),
-                 "store " + url + ": written by a newer Sorvane (schema 99; this one knows up to 3)");
+                 "store " + url +
+                     QString(": written by a newer Sorvane (schema 99; this one knows up to %1)")
+                         .arg(STORE_SCHEMA_VERSION));
     }
 
     void startsThatCannotWorkEndAtOnce()
