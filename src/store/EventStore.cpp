@@ -27,10 +27,12 @@ namespace
 
 constexpr std::chrono::seconds IDLE_WAKE{1};
 constexpr std::chrono::milliseconds GATHER_TIME{1000};
+constexpr std::size_t GATHER_EVENTS = 50000;
 constexpr qint64 ROOM_CHECK_MS = 1000;
 constexpr qint64 PRUNE_PERIOD_MS = 60000;
 constexpr int PRUNE_STEP_ROWS = 2000;
-constexpr std::size_t EVENTS_PER_TRANSACTION = 100000; // a finish that runs out of time stops between
+constexpr qint64 COMMIT_PERIOD_MS = 10000;
+constexpr std::size_t EVENTS_PER_TRANSACTION = 1000000; // a finish that runs out of time stops between
 constexpr qint64 MICROS_PER_DAY = qint64(86400) * 1000000;
 
 qint64 nowMicros()
@@ -227,8 +229,7 @@ void EventStore::writeLoop(QSqlDatabase& db)
     for (;;) {
         m_wake.wait_for(lock, IDLE_WAKE, [this] { return m_finishing || !m_queue.empty(); });
         // A transaction costs mostly its commit: gathering for a moment makes fewer, larger ones.
-        m_wake.wait_for(lock, GATHER_TIME,
-                        [this] { return m_finishing || m_queuedEvents >= EVENTS_PER_TRANSACTION; });
+        m_wake.wait_for(lock, GATHER_TIME, [this] { return m_finishing || m_queuedEvents >= GATHER_EVENTS; });
         std::deque<Pending> work;
         work.swap(m_queue);
         m_queuedEvents = 0;
@@ -257,10 +258,11 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
     // Checked while idle too, so that a pause ends on the status line once room is back.
     if (!hasRoom()) {
         countNotStored(waiting);
+        commit(db);
         return false;
     }
     if (work.empty())
-        return true;
+        return commit(db);
     WriteStatement events(db, insertEvents(ROWS_PER_INSERT));
     WriteStatement event(db, insertEvents(1));
     WriteStatement alert(db, QStringLiteral("INSERT INTO alerts(arrival_us, site, rule, server, user_name, "
@@ -270,8 +272,7 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
     WriteStatement ends(db,
                         QStringLiteral("UPDATE sessions SET ended_us = ?, how = ? WHERE site = ? AND "
                                        "address = ? AND server = ? AND user_name = ? AND ended_us IS NULL"));
-    bool ok = db.transaction();
-    quint64 inTransaction = 0;
+    bool ok = m_transactionSince >= 0 || begin(db);
     WriteStatement* failed = &event;
     for (const Pending& pending : work) {
         if (m_abandon || !ok)
@@ -304,25 +305,59 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
             ok = writeSession(starts, ends, change);
             failed = change.starts ? &starts : &ends;
         }
-        inTransaction += pending.batch.events.size();
+        m_inTransaction += pending.batch.events.size();
         waiting -= pending.batch.events.size();
-        // Long queues go in several transactions, so that a finish out of time loses only the rest.
-        if (ok && inTransaction >= EVENTS_PER_TRANSACTION) {
-            ok = db.commit() && db.transaction();
-            inTransaction = ok ? 0 : inTransaction;
-        }
-    }
-    ok = ok && db.commit();
-    if (!ok) {
-        const QString why = failed->error();
-        setCondition(why.isEmpty() ? db.lastError().databaseText() : why);
-        db.rollback();
-        countNotStored(inTransaction);
-    } else {
-        setCondition({});
+        // A long queue goes in several transactions, so that a finish out of time loses only the rest.
+        if (ok && m_inTransaction >= EVENTS_PER_TRANSACTION)
+            ok = commit(db) && begin(db);
     }
     countNotStored(waiting);
-    return ok;
+    if (!ok) {
+        if (m_transactionSince >= 0) {
+            if (!failed->error().isEmpty())
+                setCondition(failed->error());
+            db.rollback();
+            countNotStored(std::exchange(m_inTransaction, 0));
+            m_transactionSince = -1;
+        }
+        return false;
+    }
+    // While more waits, the transaction goes on: each commit writes every page the batch touched,
+    // wherever in the indexes, so a flood is stored in few, large ones.
+    bool more = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        more = !m_queue.empty() && !m_finishing;
+    }
+    if (more && monotonicMs() - m_transactionSince < COMMIT_PERIOD_MS)
+        return true;
+    return commit(db);
+}
+
+bool EventStore::begin(QSqlDatabase& db)
+{
+    if (!db.transaction()) {
+        setCondition(db.lastError().databaseText());
+        return false;
+    }
+    m_transactionSince = monotonicMs();
+    return true;
+}
+
+bool EventStore::commit(QSqlDatabase& db)
+{
+    if (m_transactionSince < 0)
+        return true;
+    m_transactionSince = -1;
+    const quint64 written = std::exchange(m_inTransaction, 0);
+    if (db.commit()) {
+        setCondition({});
+        return true;
+    }
+    setCondition(db.lastError().databaseText());
+    db.rollback();
+    countNotStored(written);
+    return false;
 }
 
 void EventStore::bindEvent(WriteStatement& statement, int f, qint64 arrivalMicros, const EventRecord& record)

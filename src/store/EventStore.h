@@ -85,6 +85,8 @@ private:
     void run();
     void writeLoop(QSqlDatabase& db);
     bool write(QSqlDatabase& db, std::deque<Pending>& work);
+    bool begin(QSqlDatabase& db);
+    bool commit(QSqlDatabase& db);
     bool hasRoom();
     void prune(QSqlDatabase& db);
     bool recordRun(QSqlDatabase& db, bool start);
@@ -114,5 +116,7 @@ private:
     qint64 m_nextRoomCheck = 0; // monotonic ms
     bool m_room = true;
     qint64 m_nextPrune = 0;
+    qint64 m_transactionSince = -1; // monotonic ms; -1 while none is open
+    quint64 m_inTransaction = 0;    // events written in it
     std::thread m_thread;
 };
