@@ -209,6 +209,11 @@ int main(int argc, char* argv[])
         store->storeSessions(std::exchange(sessions, {}));
         if (lines.size() > (1 << 20))
             log.write(std::exchange(lines, {}));
+        if (rate == 0) { // as fast as the writer takes them: the queue never overflows
+            while (store->queued() > options.queueCapacity / 2)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
         const qint64 due = (i + BATCH) * 1000000000 / rate;
         if (const qint64 ahead = due - clock.nsecsElapsed(); ahead > 0)
             std::this_thread::sleep_for(std::chrono::nanoseconds(ahead));
@@ -224,7 +229,8 @@ int main(int argc, char* argv[])
     store.reset();
     std::printf("stored %lld events at %lld a second: fed in %.1f s, all committed after %.1f s; %llu not "
                 "stored\n",
-                total, rate, fedSeconds, storedSeconds, static_cast<unsigned long long>(lost));
+                total, rate ? rate : qint64(double(total) / storedSeconds), fedSeconds, storedSeconds,
+                static_cast<unsigned long long>(lost));
     std::printf("writer: %.1f s of processor time, %.1f us an event stored\n", writerSeconds.load(),
                 writerSeconds.load() * 1e6 / double(std::max<qint64>(1, total - qint64(lost))));
     std::printf("disk: %.1f bytes an event in the store, %.1f in the log\n",

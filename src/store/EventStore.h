@@ -67,6 +67,12 @@ public:
     bool finish(QDeadlineTimer deadline);
 
     quint64 notStored() const { return m_notStored.load(std::memory_order_relaxed); }
+    // Events and session changes waiting for the writer.
+    std::size_t queued() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_queuedEvents;
+    }
     // "store PATH: REASON" while the store cannot write, else empty.
     QString condition() const;
     void addStatus(StatusReport& report) const;
