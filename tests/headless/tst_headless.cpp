@@ -494,7 +494,7 @@ private slots:
         settings.alertCommand = {runs + "/command", 1000};
         const QByteArray script =
             "#!/bin/sh\ncd \"${0%/*}\" || exit 1\n"
-            "[ \"$SORVANE_ALERT_USER\" = hang ] && { sleep 60 & echo $! > child; wait; }\n"
+            "[ \"$SORVANE_ALERT_USER\" = hang ] && { sleep 60 & echo $! >> children; wait; }\n"
             "touch live.$$\n{ env | grep ^SORVANE_ALERT_ | LC_ALL=C sort; ls live.* | wc -l; cat; } > "
             "t.$$\n"
             "mv t.$$ run.$$; sleep 0.3; rm live.$$\n[ \"$SORVANE_ALERT_USER\" != fail ]\n";
@@ -506,7 +506,8 @@ private slots:
         QVERIFY(monitor.start());
         const LoopbackPeer firewall;
         const auto send = [&](quint8 code, const QByteArray& user) {
-            firewall.sendTo(port, eventDatagram(code, user, "Staff", ip(192, 168, 1, 5), ip(10, 0, 0, 1)));
+            firewall.sendTo(settings.endpoints.eventPort,
+                            eventDatagram(code, user, "Staff", ip(192, 168, 1, 5), ip(10, 0, 0, 1)));
         };
         for (const char* user : {"hang", "p", "p", "p", "p", "p"})
             send(user[0] == 'h' ? AccountMarkedForLockUp : TryingInvalidPasswords, user);
@@ -519,8 +520,15 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             monitor.statusText(),
             QStringLiteral("Listening for events on UDP port %1, 2 alert commands failed").arg(port), 20000);
-        const QString child = QString::fromLatin1(fileBytes(runs + "/child").trimmed());
-        QVERIFY(child.toInt() > 0 && !fileBytes("/proc/" + child + "/stat").contains(") S "));
+        const auto running = [&] {
+            QStringList alive;
+            for (const QByteArray& child : fileBytes(runs + "/children").split('\n'))
+                if (!child.isEmpty() && fileBytes("/proc/" + child + "/stat").contains(") S "))
+                    alive << child;
+            return alive.size();
+        };
+        QCOMPARE(fileBytes(runs + "/children").count('\n'), 1);
+        QCOMPARE(running(), 0);
         QStringList seen;
         for (const QString& run : QDir(runs).entryList({"run.*"})) {
             QStringList lines = QString::fromUtf8(fileBytes(runs + '/' + run)).split('\n');
@@ -537,6 +545,21 @@ private slots:
         QCOMPARE(seen.filter("COUNT=9999|").size(), 1);
         monitor.stop();
         QCOMPARE(fileBytes(log).count('\n'), 10009);
+
+        // At an ending, those that run are killed and those that wait are dropped, all counted.
+        settings.alertCommand = {settings.alertCommand.path, 60000, 2};
+        settings.endpoints.eventPort = freeUdpPort();
+        HeadlessMonitor ending(settings, [](const QString&) {});
+        QVERIFY(ending.start());
+        for (const quint8 code : {AccountMarkedForLockUp, AccountIsDisabled, AccountLockedUp})
+            send(code, "hang");
+        QTRY_COMPARE_WITH_TIMEOUT(running(), 2, 20000);
+        QTRY_COMPARE(fileBytes(log).count('\n'), 10012);
+        ending.stop();
+        QCOMPARE(running(), 0);
+        QCOMPARE(ending.statusText(),
+                 QStringLiteral("Listening for events on UDP port %1, 3 alert commands failed")
+                     .arg(settings.endpoints.eventPort));
     }
 
     void theWebhookExamplePostsWhatTheNetworkSentAsData()
