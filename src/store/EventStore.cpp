@@ -40,7 +40,9 @@ qint64 nowMicros()
     return QDateTime::currentMSecsSinceEpoch() * 1000;
 }
 
+// Several events a statement: running a statement costs about as much as inserting its row.
 constexpr std::size_t ROWS_PER_INSERT = 64;
+constexpr int EVENT_VALUES = 11;
 
 QString insertEvents(std::size_t rows)
 {
@@ -282,7 +284,7 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
             const bool many = records.size() - first >= ROWS_PER_INSERT;
             WriteStatement& statement = many ? events : event;
             for (std::size_t row = 0; row < (many ? ROWS_PER_INSERT : 1); ++row, ++first)
-                bindEvent(statement, int(row) * 11, pending.batch.arrivalMicros, records[first]);
+                bindEvent(statement, int(row) * EVENT_VALUES, pending.batch.arrivalMicros, records[first]);
             ok = statement.exec();
             failed = &statement;
         }
@@ -360,19 +362,20 @@ bool EventStore::commit(QSqlDatabase& db)
     return false;
 }
 
-void EventStore::bindEvent(WriteStatement& statement, int f, qint64 arrivalMicros, const EventRecord& record)
+void EventStore::bindEvent(WriteStatement& statement, int first, qint64 arrivalMicros,
+                           const EventRecord& record)
 {
-    statement.bind(f + 0, arrivalMicros);
-    statement.bindUtf8(f + 1, m_siteUtf8);
-    statement.bind(f + 2, qint64(record.Header));
-    statement.bind(f + 3, qint64(record.EventCode));
-    bindField(statement, f + 4, record.Username);
-    bindField(statement, f + 5, record.Groupname);
-    statement.bind(f + 6, addressNumber(record.IPAddress));
-    statement.bind(f + 7, addressNumber(record.ServerIPAddress));
-    bindField(statement, f + 8, record.LoginTime);
-    bindField(statement, f + 9, record.Date);
-    bindField(statement, f + 10, record.EventTime);
+    statement.bind(first + 0, arrivalMicros);
+    statement.bindUtf8(first + 1, m_siteUtf8);
+    statement.bind(first + 2, qint64(record.Header));
+    statement.bind(first + 3, qint64(record.EventCode));
+    bindField(statement, first + 4, record.Username);
+    bindField(statement, first + 5, record.Groupname);
+    statement.bind(first + 6, addressNumber(record.IPAddress));
+    statement.bind(first + 7, addressNumber(record.ServerIPAddress));
+    bindField(statement, first + 8, record.LoginTime);
+    bindField(statement, first + 9, record.Date);
+    bindField(statement, first + 10, record.EventTime);
 }
 
 bool EventStore::writeSession(WriteStatement& starts, WriteStatement& ends, const SessionChange& change)

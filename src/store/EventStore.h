@@ -96,7 +96,7 @@ private:
     bool hasRoom();
     void prune(QSqlDatabase& db);
     bool recordRun(QSqlDatabase& db, bool start);
-    void bindEvent(WriteStatement& statement, int f, qint64 arrivalMicros, const EventRecord& record);
+    void bindEvent(WriteStatement& statement, int first, qint64 arrivalMicros, const EventRecord& record);
     bool writeSession(WriteStatement& starts, WriteStatement& ends, const SessionChange& change);
     void endOpenSessions(QSqlDatabase& db, bool stopped);
     void setCondition(const QString& reason);
