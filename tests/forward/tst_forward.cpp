@@ -134,6 +134,8 @@ private slots:
                                 "address=\"255.255.255.255\" loginTime=\"%3\" date=\"%4\" time=\"%5\"]")
                      .arg(f(USERNAME_WIDTH), f(GROUPNAME_WIDTH), f(LOGINTIME_WIDTH), f(DATE_WIDTH),
                           f(EVENTTIME_WIDTH)));
+        QVERIFY(syslogMessage({Severity::Notice, "", " !~\x7F", {}, {}, {}})
+                    .startsWith("<85>1 - _!~_ sorvane - - - "));
     }
 
     void tlsVerificationFailuresAreErrors_data()

@@ -22,6 +22,7 @@ private slots:
     void controlsAreNamedEventsListedLoggedReadableAndTheStatusLineTellsATakenPort()
     {
         start();
+        QCOMPARE(m_dialog->windowIcon().availableSizes(), QList<QSize>({{32, 32}, {16, 16}}));
         // Every control the operator can reach has a name a screen reader says; an empty filter shows it.
         for (auto* filter : {child<QLineEdit>("EventFilter"), child<QLineEdit>("OnlineUserFilter")})
             QCOMPARE(filter->placeholderText(), filter->accessibleName());
