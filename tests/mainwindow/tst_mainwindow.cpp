@@ -2,10 +2,12 @@
 #include "common/WindowHarness.h"
 
 #include "mainwindow/OnlineUserModel.h"
+#include "widgets/MessageBoxWindow.h"
 
 #include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
@@ -79,6 +81,26 @@ private slots:
         QTRY_COMPARE(
             line->toolTip() + warned(),
             QString("Listening for events on UDP port %1Sorvane Status").arg(m_fixture->endpoints.eventPort));
+
+        // The real boxes: Enter and Escape keep the monitor on, only the question's own button stops it.
+        MessageBoxWindow real;
+        QStringList seen;
+        for (const char* press : {"Return", "Escape", "Stop", "Return"}) {
+            QTimer::singleShot(0, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                seen << box->windowTitle() + ' ' + box->text() + ' ' + QString::number(box->icon());
+                for (QAbstractButton* button : box->buttons())
+                    if (button->text() == press)
+                        button->click();
+                if (press[0] != 'S')
+                    QTest::keySequence(box, QKeySequence(press));
+            });
+            if (seen.size() < 6)
+                seen << QString::number(real.ask(m_dialog, "Stop?", "Stop", "Keep"));
+            else
+                real.show(m_dialog, "Failed", "Caption", MessageBoxes::Icon::Stop);
+        }
+        QCOMPARE(seen.join('|'), "Sorvane Stop? 4|0|Sorvane Stop? 4|0|Sorvane Stop? 4|1|Caption Failed 3");
     }
 
     // Steps, ";" apart: an event "CODE USER GROUP ADDRESS SERVER" (CODE as eventCode() reads it; SERVER A,
