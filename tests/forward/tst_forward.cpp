@@ -124,6 +124,7 @@ private slots:
                                        ARRIVAL_TEXT, QString(FormatIPAddress(r.ServerIPAddress)),
                                        r.EventCode < EVENT_CODE_COUNT ? eventKeyword(r.EventCode) : "Unknown",
                                        QString::fromUtf8(eventSyslogMessage(r, ARRIVAL_TEXT))}));
+            QVERIFY(got.last().contains(QStringLiteral("\"] \uFEFF"))); // the text is marked as UTF-8
         }
         auto f = [&](std::size_t width) {
             QString text = QString::fromLatin1(full.left(int(width)));

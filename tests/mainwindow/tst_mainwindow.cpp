@@ -43,6 +43,7 @@ private slots:
         });
         QTest::mouseClick(child<QPushButton>("History"), Qt::LeftButton);
         QCOMPARE(m_dialog->eventModel().cellText(0, 4), QByteArray(" Unknown event 12"));
+        QVERIFY(m_dialog->eventModel().index(1, 0).data(Qt::BackgroundRole).isValid()); // a failed attempt
         QVERIFY(m_dialog->eventModel().bytesUsed() < (2 << 20)); // the rows' texts share one chunk
         QCOMPARE(fileBytes(QFile::decodeName(m_fixture->logPath())),
                  QByteArray("10:00:00  12/06/2026  10.0.0.3  alice  LoggedOn\r\n"
