@@ -152,22 +152,19 @@ void warnOfUnknownKeys(const QSettings& file, const QStringList& known)
 
 // Writes what `write` sets into the file at `path`, keeping its other settings; never into a file
 // that is not in the settings format, which would lose what the operator wrote there.
-bool save(const QString& path, const char* what, const std::function<void(QSettings&)>& write)
+void save(const QString& path, const char* what, const std::function<void(QSettings&)>& write)
 {
     QSettings file(path, QSettings::IniFormat);
     if (file.status() != QSettings::NoError) {
         std::fprintf(stderr, "sorvane: the settings file %s is not in the settings format; %s not saved\n",
                      qPrintable(path), what);
-        return false;
+        return;
     }
     write(file);
     file.sync();
-    if (file.status() != QSettings::NoError) {
+    if (file.status() != QSettings::NoError)
         std::fprintf(stderr, "sorvane: cannot write the settings file %s; %s not saved\n", qPrintable(path),
                      what);
-        return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -230,9 +227,9 @@ bool parseOnOff(QStringView text, bool& on)
     return false;
 }
 
-bool saveAlertOptions(const QString& path, const AlertOptions& options)
+void saveAlertOptions(const QString& path, const AlertOptions& options)
 {
-    return save(path, "the alert settings are", [&options](QSettings& file) {
+    save(path, "the alert settings are", [&options](QSettings& file) {
         for (int rule = 0; rule < ALERT_RULE_COUNT; ++rule)
             file.setValue(ruleKey(rule), options.enabled[std::size_t(rule)]);
         file.setValue(QString::fromLatin1(NOTIFICATIONS_KEY), options.notifications);
@@ -241,9 +238,9 @@ bool saveAlertOptions(const QString& path, const AlertOptions& options)
     });
 }
 
-bool saveWindowLayout(const QString& path, const WindowLayout& layout)
+void saveWindowLayout(const QString& path, const WindowLayout& layout)
 {
-    return save(path, "the window's layout is", [&layout](QSettings& file) {
+    save(path, "the window's layout is", [&layout](QSettings& file) {
         file.setValue(GEOMETRY_KEY, QString::fromLatin1(layout.geometry.toBase64()));
         file.setValue(EVENT_COLUMNS_KEY, widthTexts(layout.eventColumns));
         file.setValue(ONLINE_COLUMNS_KEY, widthTexts(layout.onlineUserColumns));
@@ -260,9 +257,9 @@ QMap<QString, QStringList> readOptionValues(const QString& path, const QStringLi
     return values;
 }
 
-bool saveOptionValues(const QString& path, const QMap<QString, QStringList>& values)
+void saveOptionValues(const QString& path, const QMap<QString, QStringList>& values)
 {
-    return save(path, "the settings are", [&values](QSettings& file) {
+    save(path, "the settings are", [&values](QSettings& file) {
         for (auto v = values.cbegin(); v != values.cend(); ++v) {
             if (v.value().isEmpty())
                 file.remove(v.key());

@@ -32,12 +32,12 @@ void readSettings(const QSettings& file, const QStringList& optionKeys, WindowLa
 // as it was, for any other text.
 bool parseOnOff(QStringView text, bool& on);
 
-// Write into the settings file at `path`, keeping its other settings; false (with a word on
-// standard error) when the file cannot be written.
-bool saveAlertOptions(const QString& path, const AlertOptions& options);
-bool saveWindowLayout(const QString& path, const WindowLayout& layout);
+// Write into the settings file at `path`, keeping its other settings; a file that cannot be written
+// gets a word on standard error.
+void saveAlertOptions(const QString& path, const AlertOptions& options);
+void saveWindowLayout(const QString& path, const WindowLayout& layout);
 
 // The values of the command-line options `keys` as the file at `path` holds them, for each it has.
 QMap<QString, QStringList> readOptionValues(const QString& path, const QStringList& keys);
 // Writes `values` by option name; a key with no values leaves the file.
-bool saveOptionValues(const QString& path, const QMap<QString, QStringList>& values);
+void saveOptionValues(const QString& path, const QMap<QString, QStringList>& values);

@@ -3,6 +3,9 @@
 
 #include <QTimer>
 
+#include <algorithm>
+#include <iterator>
+
 TargetLink::TargetLink(const ForwardTarget& target, std::size_t capacity)
     : m_target(target), m_url(target.url()), m_capacity(capacity)
 {
@@ -112,11 +115,9 @@ void TargetLink::take(std::vector<QByteArray>& out, std::size_t most)
         m_taken.swap(m_queue);
         m_takenCount.store(m_taken.size(), std::memory_order_relaxed);
     }
-    const std::size_t count = std::min(most, m_taken.size());
-    for (std::size_t i = 0; i < count; ++i) {
-        out.push_back(std::move(m_taken.front()));
-        m_taken.pop_front();
-    }
+    const auto end = m_taken.begin() + std::ptrdiff_t(std::min(most, m_taken.size()));
+    out.insert(out.end(), std::make_move_iterator(m_taken.begin()), std::make_move_iterator(end));
+    m_taken.erase(m_taken.begin(), end);
     m_takenCount.store(m_taken.size(), std::memory_order_relaxed);
 }
 

@@ -25,13 +25,9 @@ bool isBlank(char c)
 
 std::string_view firstRun(std::string_view piece)
 {
-    std::size_t i = 0;
-    while (i < piece.size() && isBlank(piece[i]))
-        ++i;
-    std::size_t end = i;
-    while (end < piece.size() && !isBlank(piece[end]))
-        ++end;
-    return piece.substr(i, end - i);
+    const auto start = std::find_if_not(piece.begin(), piece.end(), isBlank);
+    const auto end = std::find_if(start, piece.end(), isBlank);
+    return piece.substr(std::size_t(start - piece.begin()), std::size_t(end - start));
 }
 
 std::string_view lastRun(std::string_view piece)

@@ -35,30 +35,12 @@ RowFilterModel::RowFilterModel(TextTableModel* source, QObject* parent)
         else
             endRemoveRows();
     });
+    // A text table is read-only under fixed titles: besides rows, only a reset changes it.
     connect(source, &QAbstractItemModel::modelAboutToBeReset, this, [this] { beginResetModel(); });
     connect(source, &QAbstractItemModel::modelReset, this, [this] {
         rebuild();
         endResetModel();
     });
-    // The text tables change only by rows; anything else starts over.
-    connect(source, &QAbstractItemModel::layoutAboutToBeChanged, this, [this] { beginResetModel(); });
-    connect(source, &QAbstractItemModel::layoutChanged, this, [this] {
-        rebuild();
-        endResetModel();
-    });
-    connect(source, &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) {
-                if (!m_filtering) {
-                    emit dataChanged(index(topLeft.row(), topLeft.column()),
-                                     index(bottomRight.row(), bottomRight.column()), roles);
-                    return;
-                }
-                // A changed row may now pass or fail the filter.
-                beginResetModel();
-                rebuild();
-                endResetModel();
-            });
-    connect(source, &QAbstractItemModel::headerDataChanged, this, &QAbstractItemModel::headerDataChanged);
 }
 
 void RowFilterModel::setFilter(const QString& text, std::function<bool(int sourceRow)> accept)

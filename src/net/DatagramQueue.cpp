@@ -31,14 +31,10 @@ std::array<quint32, SK_MEMINFO_VARS> memoryInfo(int fd)
 
 int DatagramQueue::start(int fd, std::function<void()> onWaiting)
 {
-    stop();
     m_waiting = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     m_stop = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_waiting < 0 || m_stop < 0) {
-        const int error = errno;
-        stop();
-        return error;
-    }
+    if (m_waiting < 0 || m_stop < 0)
+        return errno;
     m_fd = fd;
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
@@ -62,19 +58,13 @@ void DatagramQueue::stopReading()
     m_kernelLeft = memoryInfo(m_fd)[SK_MEMINFO_RMEM_ALLOC] / 256 + 1;
 }
 
-void DatagramQueue::stop()
+DatagramQueue::~DatagramQueue()
 {
     stopReading();
     m_notifier.reset();
-    for (int* fd : {&m_waiting, &m_stop}) {
-        if (*fd >= 0)
-            ::close(*fd);
-        *fd = -1;
-    }
-    m_fd = -1;
-    m_queue.clear();
-    m_taken.clear();
-    m_kernelLeft = SIZE_MAX;
+    for (const int fd : {m_waiting, m_stop})
+        if (fd >= 0)
+            ::close(fd);
 }
 
 int DatagramQueue::receiveBatch(int most)

@@ -24,13 +24,13 @@ public:
     static constexpr std::size_t CAPACITY = 1000000;
 
     DatagramQueue() = default;
-    ~DatagramQueue() { stop(); }
+    ~DatagramQueue();
     DatagramQueue(const DatagramQueue&) = delete;
     DatagramQueue& operator=(const DatagramQueue&) = delete;
 
-    // Starts reading `fd`; `onWaiting` runs on this thread while a datagram waits. 0, or errno.
+    // Starts reading `fd`, once per queue; `onWaiting` runs on this thread while a datagram waits.
+    // 0, or errno.
     int start(int fd, std::function<void()> onWaiting);
-    void stop();
     // Ends the reader, keeping what it took; pop() then also reads what the kernel holds at this
     // moment, and no more, so the end of a run handles a bounded rest.
     void stopReading();

@@ -278,7 +278,7 @@ cp id.key open.key && chmod 600 id.key other.key encrypted.key && chmod 644 open
         const QString bad =
             "--event-port 70000|--discovery-target firewalls|--bogus|--max-event-rows -1|extra|--store-days "
             "36501|"
-            "--store-days -1|--metrics 127.0.0.1:1023|--metrics 127.0.0.1|"
+            "--store-days -1|--metrics 127.0.0.1:1023|--metrics 127.0.0.1|--forward udp://a_b|"
             "--forward tcp://collector|--forward udp://127.0.0.010:5514|--allow-from 10.0.0.010|"
             "--discovery-target 127.0.0.010:1019|--settings <f>|--forward-ca <f>|<k>open.key|"
             "<k>encrypted.key|<k>other.key|--forward-cert <i>|--forward-fingerprint <p> --forward-ca "

@@ -124,6 +124,7 @@ private slots:
                                        ARRIVAL_TEXT, QString(FormatIPAddress(r.ServerIPAddress)),
                                        r.EventCode < EVENT_CODE_COUNT ? eventKeyword(r.EventCode) : "Unknown",
                                        QString::fromUtf8(eventSyslogMessage(r, ARRIVAL_TEXT))}));
+            QVERIFY(got.last().contains(QStringLiteral("\"] \uFEFF"))); // the text is marked as UTF-8
         }
         auto f = [&](std::size_t width) {
             QString text = QString::fromLatin1(full.left(int(width)));
@@ -134,6 +135,8 @@ private slots:
                                 "address=\"255.255.255.255\" loginTime=\"%3\" date=\"%4\" time=\"%5\"]")
                      .arg(f(USERNAME_WIDTH), f(GROUPNAME_WIDTH), f(LOGINTIME_WIDTH), f(DATE_WIDTH),
                           f(EVENTTIME_WIDTH)));
+        QVERIFY(syslogMessage({Severity::Notice, "", " !~\x7F", {}, {}, {}})
+                    .startsWith("<85>1 - _!~_ sorvane - - - "));
     }
 
     void tlsVerificationFailuresAreErrors_data()

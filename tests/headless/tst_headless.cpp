@@ -543,7 +543,8 @@ private slots:
                  qPrintable(seen.join('\n')));
         QCOMPARE(seen.filter("=account-locked").size(), 2);
         QCOMPARE(seen.filter("COUNT=9999|").size(), 1);
-        monitor.stop();
+        monitor.stop(); // nothing waited: nothing more failed
+        QVERIFY(monitor.statusText().endsWith(", 2 alert commands failed"));
         QCOMPARE(fileBytes(log).count('\n'), 10009);
 
         // At an ending, those that run are killed and those that wait are dropped, all counted.

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QTableView>
 
 // "CODE USER SERVER" each, top (newest) last: the list shows them the other way round.
@@ -170,6 +171,7 @@ private slots:
         RowFilterModel filtered(&source);
         QAbstractItemModelTester tester(&filtered, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QTableView all, view;
+        const QSignalSpy resets(&source, &QAbstractItemModel::modelReset);
         all.setModel(&source);
         view.setModel(&filtered);
         QStringList reference; // addresses, top first
@@ -210,6 +212,7 @@ private slots:
             }
         }
         QVERIFY(filtered.indexBytes() <= 4 * std::size_t(source.rowCount()) + 1024);
+        QCOMPARE(resets.size(), 6 + 3); // each batch of 100 changes, each clear
     }
 };
 

@@ -2,10 +2,12 @@
 #include "common/WindowHarness.h"
 
 #include "mainwindow/OnlineUserModel.h"
+#include "widgets/MessageBoxWindow.h"
 
 #include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
@@ -22,6 +24,7 @@ private slots:
     void controlsAreNamedEventsListedLoggedReadableAndTheStatusLineTellsATakenPort()
     {
         start();
+        QCOMPARE(m_dialog->windowIcon().availableSizes(), QList<QSize>({{32, 32}, {16, 16}}));
         // Every control the operator can reach has a name a screen reader says; an empty filter shows it.
         for (auto* filter : {child<QLineEdit>("EventFilter"), child<QLineEdit>("OnlineUserFilter")})
             QCOMPARE(filter->placeholderText(), filter->accessibleName());
@@ -40,6 +43,7 @@ private slots:
         });
         QTest::mouseClick(child<QPushButton>("History"), Qt::LeftButton);
         QCOMPARE(m_dialog->eventModel().cellText(0, 4), QByteArray(" Unknown event 12"));
+        QVERIFY(m_dialog->eventModel().index(1, 0).data(Qt::BackgroundRole).isValid()); // a failed attempt
         QVERIFY(m_dialog->eventModel().bytesUsed() < (2 << 20)); // the rows' texts share one chunk
         QCOMPARE(fileBytes(QFile::decodeName(m_fixture->logPath())),
                  QByteArray("10:00:00  12/06/2026  10.0.0.3  alice  LoggedOn\r\n"
@@ -78,6 +82,26 @@ private slots:
         QTRY_COMPARE(
             line->toolTip() + warned(),
             QString("Listening for events on UDP port %1Sorvane Status").arg(m_fixture->endpoints.eventPort));
+
+        // The real boxes: Enter and Escape keep the monitor on, only the question's own button stops it.
+        MessageBoxWindow real;
+        QStringList seen;
+        for (const char* press : {"Return", "Escape", "Stop", "Return"}) {
+            QTimer::singleShot(0, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                seen << box->windowTitle() + ' ' + box->text() + ' ' + QString::number(box->icon());
+                for (QAbstractButton* button : box->buttons())
+                    if (button->text() == press)
+                        button->click();
+                if (press[0] != 'S')
+                    QTest::keySequence(box, QKeySequence(press));
+            });
+            if (seen.size() < 6)
+                seen << QString::number(real.ask(m_dialog, "Stop?", "Stop", "Keep"));
+            else
+                real.show(m_dialog, "Failed", "Caption", MessageBoxes::Icon::Stop);
+        }
+        QCOMPARE(seen.join('|'), "Sorvane Stop? 4|0|Sorvane Stop? 4|0|Sorvane Stop? 4|1|Caption Failed 3");
     }
 
     // Steps, ";" apart: an event "CODE USER GROUP ADDRESS SERVER" (CODE as eventCode() reads it; SERVER A,
