@@ -21,6 +21,8 @@ public:
     void put(char c) { *m_at++ = c; }
     void put(const char* text, std::size_t length)
     {
+        if (length == 0) // an empty view may have no data at all, and memcpy must not see null
+            return;
         std::memcpy(m_at, text, length);
         m_at += length;
     }
