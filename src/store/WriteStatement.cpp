@@ -8,7 +8,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <string>
 
 namespace
 {
@@ -62,14 +61,8 @@ void WriteStatement::bindLatin1(int index, const char* text, std::size_t size)
         sqlite3_bind_text(m_lite, index + 1, text, int(size), SQLITE_STATIC);
         return;
     }
-    std::string utf8;
-    for (const unsigned char* c = bytes; c != bytes + size; ++c) {
-        if (*c >= 0x80)
-            utf8 += {char(0xc0 | *c >> 6), char(0x80 | (*c & 0x3f))};
-        else
-            utf8 += char(*c);
-    }
-    sqlite3_bind_text(m_lite, index + 1, utf8.data(), int(utf8.size()), SQLITE_TRANSIENT);
+    const QByteArray utf8 = QString::fromLatin1(text, qsizetype(size)).toUtf8(); // seldom: Qt converts
+    sqlite3_bind_text(m_lite, index + 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
 }
 
 void WriteStatement::bindUtf8(int index, const QByteArray& text)
