@@ -34,6 +34,8 @@ constexpr int PRUNE_STEP_ROWS = 2000;
 constexpr qint64 COMMIT_PERIOD_MS = 10000;
 constexpr std::size_t EVENTS_PER_TRANSACTION = 1000000; // a finish that runs out of time stops between
 constexpr qint64 MICROS_PER_DAY = qint64(86400) * 1000000;
+// The newest segment's part of the indexes stays within the page cache at this size.
+constexpr quint64 SEGMENT_EVENTS = 524288;
 
 qint64 nowMicros()
 {
@@ -42,16 +44,16 @@ qint64 nowMicros()
 
 // Several events a statement: running a statement costs about as much as inserting its row.
 constexpr std::size_t ROWS_PER_INSERT = 64;
-constexpr int EVENT_VALUES = 11;
+constexpr int EVENT_VALUES = 12;
 
 QString insertEvents(std::size_t rows)
 {
     QStringList values;
     for (std::size_t i = 0; i < rows; ++i)
-        values << QStringLiteral("(?,?,?,?,?,?,?,?,?,?,?)");
+        values << QStringLiteral("(?,?,?,?,?,?,?,?,?,?,?,?)");
     return QStringLiteral(
                "INSERT INTO events(arrival_us, site, header, code, user_name, group_name, address, "
-               "server, login_time, date, time) VALUES") +
+               "server, login_time, date, time, segment) VALUES") +
            values.join(QLatin1Char(','));
 }
 
@@ -206,7 +208,7 @@ void EventStore::run()
         QSqlDatabase db = QSqlDatabase::addDatabase(storeDriver(m_options.path), name);
         if (why.isEmpty())
             why = openForWriting(db, m_options.path, m_options.site);
-        if (why.isEmpty() && !recordRun(db, true))
+        if (why.isEmpty() && !(recordRun(db, true) && takeSegment(db)))
             why = db.lastError().databaseText();
         setCondition(why);
         {
@@ -269,13 +271,15 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
     WriteStatement event(db, insertEvents(1));
     WriteStatement alert(db, QStringLiteral("INSERT INTO alerts(arrival_us, site, rule, server, user_name, "
                                             "address, text) VALUES(?,?,?,?,?,?,?)"));
-    WriteStatement starts(db, QStringLiteral("INSERT INTO sessions(site, user_name, group_name, address, "
-                                             "server, login_time, started_us) VALUES(?,?,?,?,?,?,?)"));
+    WriteStatement starts(db,
+                          QStringLiteral("INSERT INTO sessions(site, user_name, group_name, address, "
+                                         "server, login_time, started_us, segment) VALUES(?,?,?,?,?,?,?,?)"));
     WriteStatement ends(db,
                         QStringLiteral("UPDATE sessions SET ended_us = ?, how = ? WHERE site = ? AND "
                                        "address = ? AND server = ? AND user_name = ? AND ended_us IS NULL"));
     bool ok = m_transactionSince >= 0 || begin(db);
     WriteStatement* failed = &event;
+    quint64 written = 0;
     for (const Pending& pending : work) {
         if (m_abandon || !ok)
             break;
@@ -308,11 +312,13 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
             failed = change.starts ? &starts : &ends;
         }
         m_inTransaction += pending.batch.events.size();
+        written += pending.batch.events.size();
         waiting -= pending.batch.events.size();
         // A long queue goes in several transactions, so that a finish out of time loses only the rest.
         if (ok && m_inTransaction >= EVENTS_PER_TRANSACTION)
             ok = commit(db) && begin(db);
     }
+    ok = ok && countSegment(db, written);
     countNotStored(waiting);
     if (!ok) {
         if (m_transactionSince >= 0) {
@@ -376,6 +382,7 @@ void EventStore::bindEvent(WriteStatement& statement, int first, qint64 arrivalM
     bindField(statement, first + 8, record.LoginTime);
     bindField(statement, first + 9, record.Date);
     bindField(statement, first + 10, record.EventTime);
+    statement.bind(first + 11, m_segment);
 }
 
 bool EventStore::writeSession(WriteStatement& starts, WriteStatement& ends, const SessionChange& change)
@@ -390,6 +397,7 @@ bool EventStore::writeSession(WriteStatement& starts, WriteStatement& ends, cons
         starts.bind(4, server);
         bindField(starts, 5, user.LoginTime);
         starts.bind(6, change.atMicros);
+        starts.bind(7, m_segment);
         return starts.exec();
     }
     ends.bind(0, change.atMicros);
@@ -482,4 +490,38 @@ bool EventStore::recordRun(QSqlDatabase& db, bool start)
     if (start && ok)
         m_runId = query.lastInsertId().toLongLong();
     return ok;
+}
+
+bool EventStore::takeSegment(QSqlDatabase& db)
+{
+    // The site's newest segment while it has room: a monitor started again and again adds none.
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT id, events FROM segments WHERE site = ? ORDER BY id DESC LIMIT 1"));
+    query.addBindValue(m_options.site);
+    if (!query.exec())
+        return false;
+    if (query.next() && query.value(1).toULongLong() < SEGMENT_EVENTS) {
+        m_segment = query.value(0).toLongLong();
+        m_segmentEvents = query.value(1).toULongLong();
+        return true;
+    }
+    query.prepare(QStringLiteral("INSERT INTO segments(site, events) VALUES(?, 0)"));
+    query.addBindValue(m_options.site);
+    if (!query.exec())
+        return false;
+    m_segment = query.lastInsertId().toLongLong();
+    m_segmentEvents = 0;
+    return true;
+}
+
+bool EventStore::countSegment(QSqlDatabase& db, quint64 written)
+{
+    if (written == 0)
+        return true;
+    m_segmentEvents += written;
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("UPDATE segments SET events = ? WHERE id = ?"));
+    query.addBindValue(qint64(m_segmentEvents));
+    query.addBindValue(m_segment);
+    return query.exec() && (m_segmentEvents < SEGMENT_EVENTS || takeSegment(db));
 }

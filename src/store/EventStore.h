@@ -96,6 +96,8 @@ private:
     bool hasRoom();
     void prune(QSqlDatabase& db);
     bool recordRun(QSqlDatabase& db, bool start);
+    bool takeSegment(QSqlDatabase& db);
+    bool countSegment(QSqlDatabase& db, quint64 written);
     void bindEvent(WriteStatement& statement, int first, qint64 arrivalMicros, const EventRecord& record);
     bool writeSession(WriteStatement& starts, WriteStatement& ends, const SessionChange& change);
     void endOpenSessions(QSqlDatabase& db, bool stopped);
@@ -124,5 +126,7 @@ private:
     qint64 m_nextPrune = 0;
     qint64 m_transactionSince = -1; // monotonic ms; -1 while none is open
     quint64 m_inTransaction = 0;    // events written in it
+    qint64 m_segment = 0;           // where new rows are indexed
+    quint64 m_segmentEvents = 0;
     std::thread m_thread;
 };

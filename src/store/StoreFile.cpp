@@ -26,7 +26,7 @@ namespace
 constexpr mode_t STORE_MODE = 0640;
 
 // Schema version N+1 is reached by MIGRATIONS[N]; ids and times are integers, texts UTF-8.
-const char* const MIGRATIONS[][10] = {
+const char* const MIGRATIONS[][14] = {
     {"CREATE TABLE events(id INTEGER PRIMARY KEY, arrival_us INTEGER NOT NULL, site TEXT NOT NULL, "
      "header INTEGER NOT NULL, code INTEGER NOT NULL, user_name TEXT NOT NULL, group_name TEXT NOT NULL, "
      "address INTEGER NOT NULL, server INTEGER NOT NULL, login_time TEXT NOT NULL, date TEXT NOT NULL, "
@@ -59,6 +59,17 @@ const char* const MIGRATIONS[][10] = {
     {"DROP INDEX events_arrival", "CREATE INDEX events_imported ON events(arrival_us) WHERE imported = 1",
      "DROP INDEX sessions_address", "CREATE INDEX sessions_address ON sessions(address, started_us)",
      nullptr},
+    // Rows by user and by address are indexed within a segment of some hundred thousand events: a
+    // new row goes into the newest segment's part of each index, which stays in memory however large
+    // the store grows, and a question looks into each of the few segments. Older rows are segment 0.
+    {"ALTER TABLE events ADD COLUMN segment INTEGER NOT NULL DEFAULT 0",
+     "ALTER TABLE sessions ADD COLUMN segment INTEGER NOT NULL DEFAULT 0",
+     "CREATE TABLE segments(id INTEGER PRIMARY KEY, site TEXT NOT NULL, events INTEGER NOT NULL)",
+     "INSERT INTO segments(id, site, events) VALUES(0, '', 0)", "DROP INDEX events_address",
+     "CREATE INDEX events_address ON events(segment, address, arrival_us)", "DROP INDEX events_user",
+     "CREATE INDEX events_user ON events(segment, user_name, arrival_us)", "DROP INDEX sessions_address",
+     "CREATE INDEX sessions_address ON sessions(segment, address, started_us)", "DROP INDEX sessions_user",
+     "CREATE INDEX sessions_user ON sessions(segment, user_name, started_us, ended_us)", nullptr},
 };
 static_assert(std::size(MIGRATIONS) == STORE_SCHEMA_VERSION);
 

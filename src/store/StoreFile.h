@@ -7,7 +7,7 @@ class QSqlDatabase;
 
 // The store file's own number in SQLite's header ("Sorv"), and the schema this build writes.
 constexpr int STORE_APPLICATION_ID = 0x536f7276;
-constexpr int STORE_SCHEMA_VERSION = 4;
+constexpr int STORE_SCHEMA_VERSION = 5;
 
 // Holds PATH.lock with flock() while the store is open: one monitor per store, and the kernel lets go
 // when the process dies, however it dies. Readers of the store never take it.

@@ -33,9 +33,12 @@ struct Where {
     }
 };
 
-Where common(const StoreQuery& q)
+Where common(const StoreQuery& q, int version)
 {
     Where where;
+    // Indexes by user and by address are per segment: the question is asked of each.
+    if (version >= 5 && (!q.user.isEmpty() || q.address))
+        where.add("segment IN (SELECT id FROM segments)", {});
     if (!q.user.isEmpty())
         where.add("user_name = ?", {q.user});
     if (q.address)
@@ -48,9 +51,9 @@ Where common(const StoreQuery& q)
 }
 
 // Sessions online at some time of [from, to), or at the moment `at`.
-Where sessionsWhere(const StoreQuery& q)
+Where sessionsWhere(const StoreQuery& q, int version)
 {
-    Where where = common(q);
+    Where where = common(q, version);
     if (q.atMicros) {
         where.add("started_us <= ?", {*q.atMicros});
         where.add("(ended_us > ? OR ended_us IS NULL)", {*q.atMicros});
@@ -134,7 +137,7 @@ QString StoreReader::open(const QString& location)
 
 QString StoreReader::sessions(const StoreQuery& q, const SessionSink& take)
 {
-    const Where where = sessionsWhere(q);
+    const Where where = sessionsWhere(q, m_version);
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     if (!run(query,
              QStringLiteral("SELECT site, user_name, group_name, address, server, login_time, started_us, "
@@ -159,7 +162,7 @@ QString StoreReader::sessions(const StoreQuery& q, const SessionSink& take)
 
 QString StoreReader::events(const StoreQuery& q, const EventSink& take)
 {
-    Where where = common(q);
+    Where where = common(q, m_version);
     if (q.fromMicros)
         where.add("arrival_us >= ?", {*q.fromMicros});
     if (q.toMicros)
@@ -190,7 +193,7 @@ QString StoreReader::totals(const StoreQuery& q, qint64 nowMicros, std::vector<U
     StoreQuery range = q;
     if (range.atMicros) // a moment: the sessions then, counted up to it
         range.fromMicros = range.toMicros = range.atMicros;
-    const Where where = sessionsWhere(q);
+    const Where where = sessionsWhere(q, m_version);
     const qint64 from = range.fromMicros.value_or(std::numeric_limits<qint64>::min());
     const qint64 to = range.toMicros.value_or(NEVER);
     // The part of each session inside [from, to): CASE rather than two-argument min and max, which
