@@ -6,6 +6,7 @@
 
 #include "events/Address.h"
 
+#include <QDataStream>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
@@ -227,19 +228,23 @@ void EventStore::run()
 
 void EventStore::writeLoop(QSqlDatabase& db)
 {
-    endOpenSessions(db, false); // a monitor of this site that was killed left them open
-    prune(db);                  // what aged while no monitor ran
+    m_keptBackRows = keptBackRows(db);
+    endSessions(db, Kept::Ended); // a monitor of this site that was killed left them open
+    prune(db);                    // what aged while no monitor ran
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_wake.wait_for(lock, IDLE_WAKE, [this] { return m_finishing || !m_queue.empty(); });
-        // A transaction costs mostly its commit: gathering for a moment makes fewer, larger ones.
-        m_wake.wait_for(lock, GATHER_TIME, [this] { return m_finishing || m_queuedEvents >= GATHER_EVENTS; });
+        if (m_keptBackRows == 0) { // else there is work already
+            m_wake.wait_for(lock, IDLE_WAKE, [this] { return m_finishing || !m_queue.empty(); });
+            // A transaction costs mostly its commit: gathering for a moment makes fewer, larger ones.
+            m_wake.wait_for(lock, GATHER_TIME,
+                            [this] { return m_finishing || m_queuedEvents >= GATHER_EVENTS; });
+        }
         std::deque<Pending> work;
         work.swap(m_queue);
         m_queuedEvents = 0;
         const bool finishing = m_finishing;
         lock.unlock();
-        write(db, work);
+        write(db, work, finishing);
         if (!finishing)
             prune(db);
         lock.lock();
@@ -247,14 +252,38 @@ void EventStore::writeLoop(QSqlDatabase& db)
             break;
     }
     lock.unlock();
-    endOpenSessions(db, true);
+    endSessions(db, Kept::Stopped);
     recordRun(db, false);
     lock.lock();
     m_done = true;
     m_wake.notify_all();
 }
 
-bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
+void EventStore::endSessions(QSqlDatabase& db, Kept how)
+{
+    // Behind work kept back, the end waits its turn with it.
+    if (m_keptBackRows == 0)
+        endOpenSessions(db, how, nowMicros());
+    else
+        keep(db, how, nowMicros(), QByteArray(""), 0); // empty, not NULL
+}
+
+// The writer's statements, prepared once a write.
+struct EventStore::Statements {
+    explicit Statements(QSqlDatabase& db)
+        : events(db, insertEvents(ROWS_PER_INSERT)), event(db, insertEvents(1)),
+          alert(db, QStringLiteral("INSERT INTO alerts(arrival_us, site, rule, server, user_name, address, "
+                                   "text) VALUES(?,?,?,?,?,?,?)")),
+          starts(db, QStringLiteral("INSERT INTO sessions(site, user_name, group_name, address, server, "
+                                    "login_time, started_us, segment) VALUES(?,?,?,?,?,?,?,?)")),
+          ends(db, QStringLiteral("UPDATE sessions SET ended_us = ?, how = ? WHERE site = ? AND address = ? "
+                                  "AND server = ? AND user_name = ? AND ended_us IS NULL"))
+    {
+    }
+    WriteStatement events, event, alert, starts, ends;
+};
+
+bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work, bool finishing)
 {
     quint64 waiting = 0;
     for (const Pending& pending : work)
@@ -265,68 +294,34 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
         commit(db);
         return false;
     }
-    if (work.empty())
+    if (work.empty() && (m_keptBackRows == 0 || finishing))
         return commit(db);
-    WriteStatement events(db, insertEvents(ROWS_PER_INSERT));
-    WriteStatement event(db, insertEvents(1));
-    WriteStatement alert(db, QStringLiteral("INSERT INTO alerts(arrival_us, site, rule, server, user_name, "
-                                            "address, text) VALUES(?,?,?,?,?,?,?)"));
-    WriteStatement starts(db,
-                          QStringLiteral("INSERT INTO sessions(site, user_name, group_name, address, "
-                                         "server, login_time, started_us, segment) VALUES(?,?,?,?,?,?,?,?)"));
-    WriteStatement ends(db,
-                        QStringLiteral("UPDATE sessions SET ended_us = ?, how = ? WHERE site = ? AND "
-                                       "address = ? AND server = ? AND user_name = ? AND ended_us IS NULL"));
+    Statements statements(db);
     bool ok = m_transactionSince >= 0 || begin(db);
-    WriteStatement* failed = &event;
-    quint64 written = 0;
+    // More than the writer indexes in a moment, or work behind what is already kept back: it is
+    // kept back too, in order, at a fraction of the cost, and indexed as the writer catches up.
+    const bool behind = m_keptBackRows > 0 || waiting > m_options.directEvents;
     for (const Pending& pending : work) {
         if (m_abandon || !ok)
             break;
-        const std::vector<EventRecord>& records = pending.batch.events;
-        for (std::size_t first = 0; ok && first < records.size();) {
-            const bool many = records.size() - first >= ROWS_PER_INSERT;
-            WriteStatement& statement = many ? events : event;
-            for (std::size_t row = 0; row < (many ? ROWS_PER_INSERT : 1); ++row, ++first)
-                bindEvent(statement, int(row) * EVENT_VALUES, pending.batch.arrivalMicros, records[first]);
-            ok = statement.exec();
-            failed = &statement;
-        }
-        for (const StoredAlert& stored : pending.alerts) {
-            if (!ok)
-                break;
-            alert.bind(0, stored.arrivalMicros);
-            alert.bindUtf8(1, m_siteUtf8);
-            alert.bindLatin1(2, stored.rule.constData(), std::size_t(stored.rule.size()));
-            alert.bind(3, addressNumber(stored.server));
-            alert.bindLatin1(4, stored.user.constData(), std::size_t(stored.user.size()));
-            alert.bind(5, addressNumber(stored.address));
-            alert.bindLatin1(6, stored.text.constData(), std::size_t(stored.text.size()));
-            ok = alert.exec();
-            failed = &alert;
-        }
-        for (const SessionChange& change : pending.sessions) {
-            if (!ok)
-                break;
-            ok = writeSession(starts, ends, change);
-            failed = change.starts ? &starts : &ends;
-        }
+        ok = behind ? keepBack(db, statements, pending) : writePending(statements, pending);
         m_inTransaction += pending.batch.events.size();
-        written += pending.batch.events.size();
         waiting -= pending.batch.events.size();
         // A long queue goes in several transactions, so that a finish out of time loses only the rest.
         if (ok && m_inTransaction >= EVENTS_PER_TRANSACTION)
             ok = commit(db) && begin(db);
     }
-    ok = ok && countSegment(db, written);
     countNotStored(waiting);
+    if (ok && !finishing)
+        ok = catchUp(db, statements);
     if (!ok) {
         if (m_transactionSince >= 0) {
-            if (!failed->error().isEmpty())
-                setCondition(failed->error());
+            if (!m_writeError.isEmpty())
+                setCondition(m_writeError);
             db.rollback();
             countNotStored(std::exchange(m_inTransaction, 0));
             m_transactionSince = -1;
+            m_keptBackRows = keptBackRows(db);
         }
         return false;
     }
@@ -340,6 +335,184 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work)
     if (more && monotonicMs() - m_transactionSince < COMMIT_PERIOD_MS)
         return true;
     return commit(db);
+}
+
+bool EventStore::failed(const QString& error)
+{
+    m_writeError = error;
+    return false;
+}
+
+bool EventStore::writePending(Statements& statements, const Pending& pending)
+{
+    const std::vector<EventRecord>& records = pending.batch.events;
+    for (std::size_t first = 0; first < records.size();) {
+        const bool many = records.size() - first >= ROWS_PER_INSERT;
+        WriteStatement& statement = many ? statements.events : statements.event;
+        for (std::size_t row = 0; row < (many ? ROWS_PER_INSERT : 1); ++row, ++first)
+            bindEvent(statement, int(row) * EVENT_VALUES, pending.batch.arrivalMicros, records[first]);
+        if (!statement.exec())
+            return failed(statement.error());
+    }
+    for (const StoredAlert& stored : pending.alerts) {
+        WriteStatement& alert = statements.alert;
+        alert.bind(0, stored.arrivalMicros);
+        alert.bindUtf8(1, m_siteUtf8);
+        alert.bindLatin1(2, stored.rule.constData(), std::size_t(stored.rule.size()));
+        alert.bind(3, addressNumber(stored.server));
+        alert.bindLatin1(4, stored.user.constData(), std::size_t(stored.user.size()));
+        alert.bind(5, addressNumber(stored.address));
+        alert.bindLatin1(6, stored.text.constData(), std::size_t(stored.text.size()));
+        if (!alert.exec())
+            return failed(alert.error());
+    }
+    for (const SessionChange& change : pending.sessions) {
+        WriteStatement& statement = change.starts ? statements.starts : statements.ends;
+        if (!writeSession(statements.starts, statements.ends, change))
+            return failed(statement.error());
+    }
+    return true;
+}
+
+bool EventStore::keepBack(QSqlDatabase& db, Statements& statements, const Pending& pending)
+{
+    if (!pending.alerts.empty() && !writePending(statements, {{}, pending.alerts, {}})) // order-free
+        return false;
+    if (!pending.batch.events.empty()) {
+        // As datagrams: their form outlives any build.
+        QByteArray body;
+        body.reserve(qsizetype(pending.batch.events.size() * EVENT_DATAGRAM_SIZE));
+        for (const EventRecord& record : pending.batch.events)
+            body += encodeEvent(record);
+        if (!keep(db, Kept::Events, pending.batch.arrivalMicros, body, pending.batch.events.size()))
+            return false;
+    }
+    if (pending.sessions.empty())
+        return true;
+    QByteArray body;
+    QDataStream out(&body, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_0);
+    for (const SessionChange& change : pending.sessions) {
+        const OnlineUser& user = change.user;
+        out << change.starts << change.atMicros << QByteArray(user.Username) << QByteArray(user.Groupname)
+            << QByteArray(user.LoginTime) << QByteArray(user.IPAddress) << QByteArray(user.ServerIPAddress)
+            << change.how;
+    }
+    return keep(db, Kept::Sessions, 0, body, 0);
+}
+
+bool EventStore::keep(QSqlDatabase& db, Kept kind, qint64 atMicros, const QByteArray& body, quint64 events)
+{
+    QSqlQuery query(db);
+    query.prepare(
+        QStringLiteral("INSERT INTO backlog(site, kind, arrival_us, events, body) VALUES(?,?,?,?,?)"));
+    query.addBindValue(m_options.site);
+    query.addBindValue(int(kind));
+    query.addBindValue(atMicros);
+    query.addBindValue(qint64(events));
+    query.addBindValue(body);
+    if (!query.exec())
+        return failed(query.lastError().databaseText());
+    ++m_keptBackRows;
+    m_keptBackEvents.fetch_add(events, std::memory_order_relaxed);
+    return true;
+}
+
+namespace
+{
+
+template <std::size_t N> void copyField(char (&field)[N], const QByteArray& text)
+{
+    qstrncpy(field, text.constData(), N);
+}
+
+std::vector<SessionChange> keptChanges(const QByteArray& body)
+{
+    std::vector<SessionChange> changes;
+    QDataStream in(body);
+    in.setVersion(QDataStream::Qt_6_0);
+    while (!in.atEnd() && in.status() == QDataStream::Ok) {
+        SessionChange change;
+        QByteArray name, group, login, address, server;
+        in >> change.starts >> change.atMicros >> name >> group >> login >> address >> server >> change.how;
+        copyField(change.user.Username, name);
+        copyField(change.user.Groupname, group);
+        copyField(change.user.LoginTime, login);
+        copyField(change.user.IPAddress, address);
+        copyField(change.user.ServerIPAddress, server);
+        if (in.status() == QDataStream::Ok)
+            changes.push_back(change);
+    }
+    return changes;
+}
+
+} // namespace
+
+bool EventStore::catchUp(QSqlDatabase& db, Statements& statements)
+{
+    // Oldest first, a moment at a time, so that the queue behind stays short.
+    QElapsedTimer spent;
+    spent.start();
+    while (m_keptBackRows > 0 && spent.elapsed() < m_options.catchUpMs) {
+        struct Row {
+            qint64 id;
+            Kept kind;
+            qint64 at;
+            QByteArray body;
+        };
+        std::vector<Row> rows;
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral(
+            "SELECT id, kind, arrival_us, body FROM backlog WHERE site = ? ORDER BY id LIMIT 64"));
+        query.addBindValue(m_options.site);
+        if (!query.exec())
+            return failed(query.lastError().databaseText());
+        while (query.next())
+            rows.push_back({query.value(0).toLongLong(), Kept(query.value(1).toInt()),
+                            query.value(2).toLongLong(), query.value(3).toByteArray()});
+        query.finish();
+        if (rows.empty()) {
+            m_keptBackRows = 0;
+            break;
+        }
+        quint64 events = 0;
+        for (const Row& row : rows) {
+            Pending pending;
+            if (row.kind == Kept::Events) {
+                pending.batch.arrivalMicros = row.at;
+                for (qsizetype at = 0; at + qsizetype(EVENT_DATAGRAM_SIZE) <= row.body.size();
+                     at += qsizetype(EVENT_DATAGRAM_SIZE))
+                    pending.batch.events.push_back(
+                        decodeEvent(row.body.constData() + at, EVENT_DATAGRAM_SIZE));
+                events += pending.batch.events.size();
+            } else if (row.kind == Kept::Sessions) {
+                pending.sessions = keptChanges(row.body);
+            } else if (!endOpenSessions(db, row.kind, row.at)) {
+                return false;
+            }
+            if (!writePending(statements, pending))
+                return false;
+        }
+        query.prepare(QStringLiteral("DELETE FROM backlog WHERE site = ? AND id <= ?"));
+        query.addBindValue(m_options.site);
+        query.addBindValue(rows.back().id);
+        if (!query.exec())
+            return failed(query.lastError().databaseText());
+        m_keptBackRows -= qint64(rows.size());
+        m_keptBackEvents.fetch_sub(std::min(events, m_keptBackEvents.load()), std::memory_order_relaxed);
+    }
+    return true;
+}
+
+qint64 EventStore::keptBackRows(QSqlDatabase& db)
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT count(*), coalesce(sum(events), 0) FROM backlog WHERE site = ?"));
+    query.addBindValue(m_options.site);
+    if (!query.exec() || !query.next())
+        return 0;
+    m_keptBackEvents = query.value(1).toULongLong();
+    return query.value(0).toLongLong();
 }
 
 bool EventStore::begin(QSqlDatabase& db)
@@ -409,9 +582,10 @@ bool EventStore::writeSession(WriteStatement& starts, WriteStatement& ends, cons
     return ends.exec();
 }
 
-void EventStore::endOpenSessions(QSqlDatabase& db, bool stopped)
+bool EventStore::endOpenSessions(QSqlDatabase& db, Kept how, qint64 atMicros)
 {
-    // A stop ends them now; a killed monitor's end at its last stored event.
+    // A stop ends them at its time; a killed monitor's at its last stored event.
+    const bool stopped = how == Kept::Stopped;
     QSqlQuery query(db);
     query.prepare(
         stopped
@@ -421,9 +595,9 @@ void EventStore::endOpenSessions(QSqlDatabase& db, bool stopped)
                   "UPDATE sessions SET ended_us = coalesce((SELECT arrival_us FROM events "
                   "WHERE site = ? AND imported = 0 ORDER BY id DESC LIMIT 1), started_us), how = 'monitor "
                   "ended unexpectedly' WHERE site = ? AND ended_us IS NULL"));
-    query.addBindValue(stopped ? QVariant(nowMicros()) : QVariant(m_options.site));
+    query.addBindValue(stopped ? QVariant(atMicros) : QVariant(m_options.site));
     query.addBindValue(m_options.site);
-    query.exec();
+    return query.exec() || failed(query.lastError().databaseText());
 }
 
 bool EventStore::hasRoom()

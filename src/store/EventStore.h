@@ -25,6 +25,8 @@ struct StoreOptions {
     QString site;                            // the writing monitor's name; empty: the host name
     std::size_t queueCapacity = 131072;      // events waiting for the writer
     quint64 minFreeBytes = quint64(1) << 30; // below this, or 5 % free, writing pauses
+    std::size_t directEvents = 20000;        // more waiting at once is kept back, to be indexed later
+    int catchUpMs = 500;                     // time given to kept-back work between takes of the queue
 };
 
 // An alert as the store keeps it; the core fills it from the alert rules' alerts.
@@ -73,6 +75,8 @@ public:
         const std::lock_guard lock(m_mutex);
         return m_queuedEvents;
     }
+    // Events stored but kept back from the tables until the writer catches up.
+    quint64 keptBack() const { return m_keptBackEvents.load(std::memory_order_relaxed); }
     // "store PATH: REASON" while the store cannot write, else empty.
     QString condition() const;
     void addStatus(StatusReport& report) const;
@@ -87,10 +91,18 @@ private:
         std::vector<StoredAlert> alerts;
         std::vector<SessionChange> sessions;
     };
+    struct Statements;
+    enum class Kept { Events, Sessions, Stopped, Ended };
 
     void run();
     void writeLoop(QSqlDatabase& db);
-    bool write(QSqlDatabase& db, std::deque<Pending>& work);
+    bool write(QSqlDatabase& db, std::deque<Pending>& work, bool finishing);
+    bool writePending(Statements& statements, const Pending& pending);
+    bool keepBack(QSqlDatabase& db, Statements& statements, const Pending& pending);
+    bool keep(QSqlDatabase& db, Kept kind, qint64 atMicros, const QByteArray& body, quint64 events);
+    bool catchUp(QSqlDatabase& db, Statements& statements);
+    qint64 keptBackRows(QSqlDatabase& db);
+    void endSessions(QSqlDatabase& db, Kept how);
     bool begin(QSqlDatabase& db);
     bool commit(QSqlDatabase& db);
     bool hasRoom();
@@ -100,7 +112,8 @@ private:
     bool countSegment(QSqlDatabase& db, quint64 written);
     void bindEvent(WriteStatement& statement, int first, qint64 arrivalMicros, const EventRecord& record);
     bool writeSession(WriteStatement& starts, WriteStatement& ends, const SessionChange& change);
-    void endOpenSessions(QSqlDatabase& db, bool stopped);
+    bool endOpenSessions(QSqlDatabase& db, Kept how, qint64 atMicros);
+    bool failed(const QString& error);
     void setCondition(const QString& reason);
     void countNotStored(quint64 count) { m_notStored.fetch_add(count, std::memory_order_relaxed); }
 
@@ -108,6 +121,7 @@ private:
     QByteArray m_siteUtf8;
     std::atomic<quint64> m_notStored{0};
     std::atomic<bool> m_abandon{false};
+    std::atomic<quint64> m_keptBackEvents{0};
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -128,5 +142,7 @@ private:
     quint64 m_inTransaction = 0;    // events written in it
     qint64 m_segment = 0;           // where new rows are indexed
     quint64 m_segmentEvents = 0;
+    qint64 m_keptBackRows = 0;
+    QString m_writeError; // the failed statement's
     std::thread m_thread;
 };

@@ -138,7 +138,13 @@ QString LogImport::open(const QString& path, const QString& site)
     if (!why.isEmpty())
         return why;
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    return openForWriting(db, path, m_site);
+    if (why = openForWriting(db, path, m_site); !why.isEmpty())
+        return why;
+    // Live lines a monitor stored but had not yet indexed would not be found, and come in twice.
+    QSqlQuery kept(QStringLiteral("SELECT count(*) FROM backlog"), db);
+    if (!kept.next() || kept.value(0).toLongLong() > 0)
+        return QStringLiteral("it holds events a monitor has not yet indexed: run the monitor until it has");
+    return {};
 }
 
 QString LogImport::importLog(const QByteArray& log)

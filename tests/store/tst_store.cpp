@@ -2,6 +2,7 @@
 #include "common/Datagrams.h"
 #include "common/Files.h"
 #include "store/EventStore.h"
+#include "store/LogImport.h"
 #include "store/StoreFile.h"
 #include "store/StoreReader.h"
 
@@ -61,9 +62,17 @@ class StoreTest : public QObject
     QTemporaryDir m_dir;
 
 private slots:
+    void keepsEveryFieldAndTheRuns_data()
+    {
+        QTest::addColumn<bool>("keptBack");
+        QTest::newRow("written as it comes") << false;
+        QTest::newRow("kept back, indexed by the next start") << true;
+    }
+
     void keepsEveryFieldAndTheRuns()
     {
-        const QString path = m_dir.filePath("fields.db");
+        QFETCH(bool, keptBack);
+        const QString path = m_dir.filePath(keptBack ? "kept.db" : "fields.db");
         const struct {
             quint8 code;
             QByteArray user;
@@ -82,7 +91,10 @@ private slots:
                 157));
         StoreOptions options = at(path);
         options.site = "site-a";
-        auto store = std::make_unique<EventStore>(options);
+        StoreOptions behind = options; // as under a flood that never ends before the stop
+        behind.directEvents = 0;
+        behind.catchUpMs = 0;
+        auto store = std::make_unique<EventStore>(keptBack ? behind : options);
         store->storeEvents(batch);
         store->storeAlert({1700000000999999, "account-locked", ip(192, 168, 1, 254), ip(10, 0, 0, 1),
                            "Jos\xe9", "account locked: Jos\xe9"});
@@ -95,6 +107,18 @@ private slots:
         QCOMPARE(rows(path, "SELECT site, stopped_us FROM monitor_runs"), QStringList("site-a|NULL"));
         QVERIFY(store->finish(QDeadlineTimer(10000)));
         store.reset();
+        if (keptBack) {
+            QCOMPARE(rows(path, "SELECT count(*) FROM events UNION ALL SELECT sum(events) FROM backlog"),
+                     QStringList({"0", "3"}));
+            QCOMPARE(LogImport().open(path, "site-a"),
+                     "it holds events a monitor has not yet indexed: run the monitor until it has");
+            StoreOptions again = options;
+            again.keepDays = 0; // these times are years old
+            store = std::make_unique<EventStore>(again);
+            QTRY_COMPARE(rows(path, "SELECT count(*) FROM backlog"), QStringList("0"));
+            QVERIFY(store->finish(QDeadlineTimer(10000)));
+            store.reset();
+        }
         QStringList expected;
         for (const auto& e : events)
             expected << QStringLiteral("1700000000123456|site-a|7|%1|3232236030|09:59|12/06/2026|10:00:00")
@@ -106,7 +130,7 @@ private slots:
                  QStringList("1700000000999999|site-a|account-locked|3232236030|Jos\u00e9|167772161|"
                              "account locked: Jos\u00e9"));
         QCOMPARE(rows(path, "SELECT count(*) FROM monitor_runs WHERE stopped_us >= started_us"),
-                 QStringList{"1"});
+                 QStringList{keptBack ? "2" : "1"});
         QCOMPARE(
             rows(path,
                  "SELECT user_name, address, server, started_us, ended_us > started_us, how FROM sessions"),
