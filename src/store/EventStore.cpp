@@ -27,6 +27,8 @@ namespace
 {
 
 constexpr std::chrono::seconds IDLE_WAKE{1};
+constexpr std::chrono::milliseconds CHECKPOINT_PERIOD{500};
+constexpr qint64 WAL_BOUND_BYTES = qint64(64) << 20;
 constexpr std::chrono::milliseconds GATHER_TIME{1000};
 constexpr std::size_t GATHER_EVENTS = 50000;
 constexpr qint64 ROOM_CHECK_MS = 1000;
@@ -219,8 +221,46 @@ void EventStore::run()
             m_done = m_refused;
             m_wake.notify_all();
         }
-        if (why.isEmpty())
+        if (why.isEmpty()) {
+            std::thread checkpointer;
+            // A log grown by a flood goes back to this size once copied.
+            if (file &&
+                QSqlQuery(db).exec(QStringLiteral("PRAGMA journal_size_limit=%1").arg(WAL_BOUND_BYTES)) &&
+                QSqlQuery(db).exec(QStringLiteral("PRAGMA wal_autocheckpoint=0")))
+                checkpointer = std::thread([this] { checkpoints(); });
             writeLoop(db);
+            {
+                const std::lock_guard guard(m_mutex);
+                m_stopCheckpoints = true;
+                m_checkpointWake.notify_one();
+            }
+            if (checkpointer.joinable())
+                checkpointer.join();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+void EventStore::checkpoints()
+{
+    // Copying the write-ahead log into the file takes seconds after a large commit: on a thread of
+    // its own, it never holds up the writer, whose queue would overflow meanwhile under a flood.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+    ::pthread_setname_np(::pthread_self(), "sorvane-ckpt");
+    const QString name = QStringLiteral("sorvane-checkpoint-%1").arg(quintptr(this), 0, 16);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(m_options.path);
+        QSqlQuery query(db.open() ? db : QSqlDatabase());
+        std::unique_lock lock(m_mutex);
+        while (!m_checkpointWake.wait_for(lock, CHECKPOINT_PERIOD, [this] { return m_stopCheckpoints; })) {
+            lock.unlock();
+            query.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
+            lock.lock();
+        }
+        lock.unlock();
+        query.clear();
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
@@ -325,12 +365,12 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work, bool finishi
         }
         return false;
     }
-    // While more waits, the transaction goes on: each commit writes every page the batch touched,
-    // wherever in the indexes, so a flood is stored in few, large ones.
+    // While more waits or is kept back, the transaction goes on: each commit writes every page the
+    // batch touched, wherever in the indexes, so a flood is stored in few, large ones.
     bool more = false;
     {
         const std::lock_guard lock(m_mutex);
-        more = !m_queue.empty() && !m_finishing;
+        more = (!m_queue.empty() || m_keptBackRows > 0) && !m_finishing;
     }
     if (more && monotonicMs() - m_transactionSince < COMMIT_PERIOD_MS)
         return true;
@@ -379,12 +419,13 @@ bool EventStore::keepBack(QSqlDatabase& db, Statements& statements, const Pendin
     if (!pending.alerts.empty() && !writePending(statements, {{}, pending.alerts, {}})) // order-free
         return false;
     if (!pending.batch.events.empty()) {
-        // As datagrams: their form outlives any build.
+        // As datagrams, whose form outlives any build; mostly padding, so compressed.
         QByteArray body;
         body.reserve(qsizetype(pending.batch.events.size() * EVENT_DATAGRAM_SIZE));
         for (const EventRecord& record : pending.batch.events)
             body += encodeEvent(record);
-        if (!keep(db, Kept::Events, pending.batch.arrivalMicros, body, pending.batch.events.size()))
+        if (!keep(db, Kept::Events, pending.batch.arrivalMicros, qCompress(body, 1),
+                  pending.batch.events.size()))
             return false;
     }
     if (pending.sessions.empty())
@@ -398,7 +439,7 @@ bool EventStore::keepBack(QSqlDatabase& db, Statements& statements, const Pendin
             << QByteArray(user.LoginTime) << QByteArray(user.IPAddress) << QByteArray(user.ServerIPAddress)
             << change.how;
     }
-    return keep(db, Kept::Sessions, 0, body, 0);
+    return keep(db, Kept::Sessions, 0, qCompress(body, 1), 0);
 }
 
 bool EventStore::keep(QSqlDatabase& db, Kept kind, qint64 atMicros, const QByteArray& body, quint64 events)
@@ -480,13 +521,13 @@ bool EventStore::catchUp(QSqlDatabase& db, Statements& statements)
             Pending pending;
             if (row.kind == Kept::Events) {
                 pending.batch.arrivalMicros = row.at;
-                for (qsizetype at = 0; at + qsizetype(EVENT_DATAGRAM_SIZE) <= row.body.size();
+                const QByteArray body = qUncompress(row.body);
+                for (qsizetype at = 0; at + qsizetype(EVENT_DATAGRAM_SIZE) <= body.size();
                      at += qsizetype(EVENT_DATAGRAM_SIZE))
-                    pending.batch.events.push_back(
-                        decodeEvent(row.body.constData() + at, EVENT_DATAGRAM_SIZE));
+                    pending.batch.events.push_back(decodeEvent(body.constData() + at, EVENT_DATAGRAM_SIZE));
                 events += pending.batch.events.size();
             } else if (row.kind == Kept::Sessions) {
-                pending.sessions = keptChanges(row.body);
+                pending.sessions = keptChanges(qUncompress(row.body));
             } else if (!endOpenSessions(db, row.kind, row.at)) {
                 return false;
             }
@@ -533,6 +574,12 @@ bool EventStore::commit(QSqlDatabase& db)
     const quint64 written = std::exchange(m_inTransaction, 0);
     if (db.commit()) {
         setCondition({});
+        // The checkpoint thread copies the log while commits go on, so under a flood it is never
+        // quite done and the log grows. Once the intake is quiet, the writer copies the rest itself,
+        // so that the next transaction starts the log anew.
+        if (queued() < m_options.directEvents && !isServerLocation(m_options.path) &&
+            QFileInfo(m_options.path + QStringLiteral("-wal")).size() > WAL_BOUND_BYTES)
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
         return true;
     }
     setCondition(db.lastError().databaseText());

@@ -23,10 +23,10 @@ struct StoreOptions {
     QString path;                            // the SQLite file; empty: no store
     int keepDays = 400;                      // rows older go; 0 keeps them for ever
     QString site;                            // the writing monitor's name; empty: the host name
-    std::size_t queueCapacity = 131072;      // events waiting for the writer
+    std::size_t queueCapacity = 262144;      // events and session changes waiting for the writer
     quint64 minFreeBytes = quint64(1) << 30; // below this, or 5 % free, writing pauses
     std::size_t directEvents = 20000;        // more waiting at once is kept back, to be indexed later
-    int catchUpMs = 500;                     // time given to kept-back work between takes of the queue
+    int catchUpMs = 250;                     // time given to kept-back work between takes of the queue
 };
 
 // An alert as the store keeps it; the core fills it from the alert rules' alerts.
@@ -96,6 +96,7 @@ private:
 
     void run();
     void writeLoop(QSqlDatabase& db);
+    void checkpoints();
     bool write(QSqlDatabase& db, std::deque<Pending>& work, bool finishing);
     bool writePending(Statements& statements, const Pending& pending);
     bool keepBack(QSqlDatabase& db, Statements& statements, const Pending& pending);
@@ -125,6 +126,8 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::condition_variable m_checkpointWake;
+    bool m_stopCheckpoints = false;
     std::deque<Pending> m_queue;
     std::size_t m_queuedEvents = 0;
     bool m_opening = true;

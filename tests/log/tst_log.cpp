@@ -149,7 +149,7 @@ private slots:
                                           "08:15  12/05/1999  1.2.3.4 ", "08:16", "last  12/05/1999"}));
 
         // Rotated files oldest first; a plain one beside its .gz wins; a .gz cut short keeps its lines.
-        for (const char* name : {"r.12", "r.3", "r.2", "r.1", "r", "r.3.gz", "r.x", "r.0"})
+        for (const char* name : {"r.12", "r.3", "r.2", "r.1", "r", "r.3.gz", "r.x", "r.0", "r.+4", "r. 5"})
             QVERIFY(writeFileBytes(path(name), name + ("  " + KEY + '\n')));
         QProcess::execute("gzip", {path("r.12"), path("r.2"), path("r.1")});
         QVERIFY(QFile::resize(path("r.2.gz"), QFile(path("r.2.gz")).size() - 4));

@@ -32,6 +32,11 @@ private slots:
             if (widget->isVisible() && widget->focusPolicy() != Qt::NoFocus && !widget->focusProxy())
                 QVERIFY2(!QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name).isEmpty(),
                          qPrintable(widget->objectName()));
+        // The event list takes what the window gains.
+        const QSize listed = child<QTableView>("EventList")->size();
+        m_dialog->resize(m_dialog->size() + QSize(100, 80));
+        QTRY_VERIFY(child<QTableView>("EventList")->width() == listed.width() + 100 &&
+                    child<QTableView>("EventList")->height() > listed.height());
         // Events that arrive while the History window is open are handled at once.
         QTimer::singleShot(0, [&] {
             send(LoggedOn, "alice", SERVER_A, "Staff", ip(10, 1, 0, 5));

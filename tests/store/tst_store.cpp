@@ -231,7 +231,7 @@ private slots:
         rows(path,
              "INSERT INTO sessions(site, user_name, group_name, address, server, login_time, started_us, "
              "ended_us, how) VALUES('a', 'alice', 'g', 7, 9, 'L', 100, 200, 'LoggedOff'), ('a', 'bob', "
-             "'g', 7, 9, 'L', 200, NULL, NULL), ('b', 'carl', 'g', 8, 9, 'L', 50, 300, 'LoggedOff')");
+             "'g', 7, 9, 'L', 200, NULL, NULL), ('b', 'carl', 'g', 8, 6, 'L', 50, 300, 'LoggedOff')");
         StoreReader reader;
         QCOMPARE(reader.open(path), QString());
         const auto sessions = [&](StoreQuery q) {
@@ -248,7 +248,8 @@ private slots:
         };
         QCOMPARE(sessions({{}, 7, {}, {}, {}, 150, {}}), QStringList("alice 100-200 LoggedOff"));
         QCOMPARE(sessions({{}, 7, {}, {}, {}, 200, {}}), QStringList("bob 200-open "));
-        QCOMPARE(sessions({{}, {}, 9, 250, 400, {}, {}}),
+        QCOMPARE(sessions({{}, {}, 9, 250, 400, {}, {}}), QStringList("bob 200-open "));
+        QCOMPARE(sessions({{}, {}, {}, 250, 400, {}, {}}),
                  QStringList({"carl 50-300 LoggedOff", "bob 200-open "}));
         QCOMPARE(sessions({"carl", {}, {}, {}, 50, {}, {}}), QStringList());
         QCOMPARE(sessions({{}, {}, {}, {}, {}, {}, "b"}), QStringList("carl 50-300 LoggedOff"));
