@@ -272,8 +272,8 @@ void EventStore::writeLoop(QSqlDatabase& db)
     endSessions(db, Kept::Ended); // a monitor of this site that was killed left them open
     prune(db);                    // what aged while no monitor ran
     std::unique_lock lock(m_mutex);
-    for (;;) {
-        if (m_keptBackRows == 0) { // else there is work already
+    for (bool wrote = true;;) {
+        if (m_keptBackRows == 0 || !wrote) { // else there is work already, unless it cannot be written
             m_wake.wait_for(lock, IDLE_WAKE, [this] { return m_finishing || !m_queue.empty(); });
             // A transaction costs mostly its commit: gathering for a moment makes fewer, larger ones.
             m_wake.wait_for(lock, GATHER_TIME,
@@ -284,7 +284,7 @@ void EventStore::writeLoop(QSqlDatabase& db)
         m_queuedEvents = 0;
         const bool finishing = m_finishing;
         lock.unlock();
-        write(db, work, finishing);
+        wrote = write(db, work, finishing);
         if (!finishing)
             prune(db);
         lock.lock();
