@@ -192,6 +192,27 @@ private slots:
                         session["how"].toString();
         }
         QCOMPARE(read, sessions);
+        // Work kept back under a flood goes through the server too, and in order: the log-on, then
+        // the stop that ends its session.
+        StoreOptions behind{url, 0, "site-c"};
+        behind.directEvents = 0;
+        behind.catchUpMs = 0;
+        const EventRecord on = decodeEvent(eventDatagram(LoggedOn, "dora").constData(), 157);
+        {
+            EventStore kept(behind);
+            kept.storeEvents({{on}, 5, 0});
+            kept.storeSessions({{true, 5, makeOnlineUser(on), {}}});
+            QVERIFY(kept.finish(QDeadlineTimer(10000)));
+        }
+        QCOMPARE(sql("SELECT count(*) FROM backlog WHERE site = 'site-c'"), QStringList("3"));
+        {
+            EventStore caught({url, 0, "site-c"});
+            QTRY_COMPARE_WITH_TIMEOUT(
+                sql("SELECT concat_ws('|', user_name, how) FROM sessions WHERE site = 'site-c'"),
+                QStringList("dora|monitor stopped"), 20000);
+        }
+        QCOMPARE(sql("SELECT count(*) FROM events WHERE site = 'site-c' AND user_name = 'dora'"),
+                 QStringList("1"));
         // A schema from a later build: nothing is written into it.
         sql("UPDATE sorvane_schema SET version = 99");
         QCOMPARE(EventStore(same).condition(),
