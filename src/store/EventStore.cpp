@@ -354,7 +354,9 @@ bool EventStore::write(QSqlDatabase& db, std::deque<Pending>& work, bool finishi
     countNotStored(waiting);
     if (ok && !finishing)
         ok = catchUp(db, statements);
+    ok = ok && countSegment(db, std::exchange(m_indexed, 0));
     if (!ok) {
+        m_indexed = 0;
         if (m_transactionSince >= 0) {
             if (!m_writeError.isEmpty())
                 setCondition(m_writeError);
@@ -394,6 +396,7 @@ bool EventStore::writePending(Statements& statements, const Pending& pending)
         if (!statement.exec())
             return failed(statement.error());
     }
+    m_indexed += records.size();
     for (const StoredAlert& stored : pending.alerts) {
         WriteStatement& alert = statements.alert;
         alert.bind(0, stored.arrivalMicros);

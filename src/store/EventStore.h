@@ -145,6 +145,7 @@ private:
     quint64 m_inTransaction = 0;    // events written in it
     qint64 m_segment = 0;           // where new rows are indexed
     quint64 m_segmentEvents = 0;
+    quint64 m_indexed = 0; // events this write put in the tables, not yet counted in the segment
     qint64 m_keptBackRows = 0;
     QString m_writeError; // the failed statement's
     std::thread m_thread;

@@ -131,6 +131,10 @@ private slots:
                              "account locked: Jos\u00e9"));
         QCOMPARE(rows(path, "SELECT count(*) FROM monitor_runs WHERE stopped_us >= started_us"),
                  QStringList{keptBack ? "2" : "1"});
+        // The site's events are counted in its segment, however they reached the tables.
+        QCOMPARE(rows(path, "SELECT segment, events FROM segments JOIN (SELECT DISTINCT segment FROM events) "
+                            "ON id = segment WHERE site = 'site-a'"),
+                 QStringList("1|3"));
         QCOMPARE(
             rows(path,
                  "SELECT user_name, address, server, started_us, ended_us > started_us, how FROM sessions"),
