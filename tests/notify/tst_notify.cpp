@@ -84,10 +84,13 @@ private slots:
                         eventDatagram(AccountIsDisabled, "<b>x</b> & <i>y\r\nz\t\x01\x7f\x85!", "Staff",
                                       ip(192, 168, 1, 5), ip(10, 1, 2, 3)));
         EventBatch burst;
-        burst.events.resize(1001);
-        for (int n = 0; n < 1001; ++n) {
-            burst.events[n].EventCode = n < 1000 ? AccountLockedUp : FirewallRebooted;
+        burst.events.resize(1006);
+        for (int n = 0; n < 1006; ++n) { // then five names guessed: known by the address
+            burst.events[n].EventCode = n < 1000   ? AccountLockedUp
+                                        : n > 1000 ? TryingInvalidUserNames
+                                                   : FirewallRebooted;
             burst.events[n].ServerIPAddress = ip(10, 1, 2, 3);
+            burst.events[n].IPAddress = ip(192, 168, 7, 9);
             setField(burst.events[n].Username, USERNAME_WIDTH, "user" + QByteArray::number(n));
         }
         rules.takeBatch(burst);
@@ -97,7 +100,8 @@ private slots:
                          "Sorvane: account locked | server 10.1.2.3, user user0",
                          "Sorvane: disabled account used | server 10.1.2.3, user &lt;b&gt;x&lt;/b&gt; &amp; "
                          "&lt;i&gt;y  z    !",
-                         "Sorvane: firewall rebooted | server 10.1.2.3"}));
+                         "Sorvane: firewall rebooted | server 10.1.2.3",
+                         "Sorvane: user-name guessing | server 10.1.2.3, address 192.168.7.9"}));
         QTRY_COMPARE(notifier.condition(), QString());
     }
 };
