@@ -5,12 +5,14 @@
 # rsyslog, rsyslog-gnutls and openssl: the forwarding tests run a collector of their own, with TLS;
 # dbus-daemon and dunst: the notification test runs a real notification service on a private session
 # bus (dbus-run-session); xvfb: that test and the end-to-end test need a real X server; libssl-dev:
-# a client key is checked against its certificate; zlib1g-dev: History reads the rotated, compressed logs.
+# a client key is checked against its certificate; zlib1g-dev: History reads the rotated, compressed logs;
+# systemd-container and python3: the package test boots systemd in a container to run the alert
+# examples under the unit's sandbox, against a chat webhook and a mail relay of its own.
 sorvane_packages=(cmake g++ make pkg-config qt6-base-dev qt6-charts-dev libqt6sql6-sqlite libsqlite3-dev libcap-ng-dev libssl-dev zlib1g-dev
     fonts-dejavu-core iproute2
     help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils appstream libcap2-bin systemd
     man-db groff-base logrotate
-    jq curl
+    jq curl systemd-container python3
     rsyslog rsyslog-gnutls openssl dbus-daemon dunst xvfb libqt6sql6-psql prometheus-cpp-dev)
 # libqt6sql6-psql and postgresql: the store test runs a PostgreSQL server of its own in a scratch
 # folder (the package also starts a cluster of its own on port 5432, which no test uses);

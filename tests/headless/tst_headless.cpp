@@ -585,28 +585,6 @@ private slots:
                      .arg(settings.endpoints.eventPort));
     }
 
-    void theWebhookExamplePostsWhatTheNetworkSentAsData()
-    {
-        if (QProcess::execute("sh", {"-c", "command -v jq >/dev/null && command -v curl >/dev/null"}) != 0)
-            QSKIP("needs jq and curl");
-        QTcpServer chat;
-        QVERIFY(chat.listen(QHostAddress::LocalHost));
-        qputenv("SORVANE_WEBHOOK_URL", "http://127.0.0.1:" + QByteArray::number(chat.serverPort()) + "/hook");
-        AppSettings settings;
-        settings.alertCommand.path = SORVANE_EXAMPLES "/alert-webhook";
-        settings.endpoints.eventPort = freeUdpPort();
-        settings.dialog.userFilePath = QFile::encodeName(m_dir.filePath("posted"));
-        HeadlessMonitor monitor(settings, [](const QString&) {});
-        QVERIFY(monitor.start());
-        LoopbackPeer().sendTo(settings.endpoints.eventPort, eventDatagram(AccountLockedUp, "a\"}' $(b)\\"));
-        QTRY_VERIFY_WITH_TIMEOUT(chat.hasPendingConnections(), 20000);
-        QTcpSocket* post = chat.nextPendingConnection();
-        QByteArray request;
-        QTRY_VERIFY_WITH_TIMEOUT((request += post->readAll()).endsWith("}\n"), 20000);
-        QCOMPARE(QJsonDocument::fromJson(request.mid(request.indexOf("\r\n\r\n") + 4))["text"].toString(),
-                 "Sorvane: account locked: server 0.0.0.0, user a\"}' $(b)\\");
-    }
-
     void theStoreOutlivesAKillAndGivesWayToTheLog()
     {
         // Killed: what was committed stays, the file opens cleanly, and the next start ends the
