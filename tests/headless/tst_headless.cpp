@@ -119,7 +119,7 @@ private slots:
             QSKIP("needs PostgreSQL 15, Qt's QPSQL driver and the user nobody");
         const QTemporaryDir cluster;
         const QString data = cluster.filePath("data"), port = QString::number(freeTcpPort()),
-                      url = "postgresql://sorvane@127.0.0.1:" + port + "/postgres";
+                      url = "postgresql://sorvane@127.0.0.1:" + port + "/postgres?sslmode=disable";
         // The server refuses to run as root.
         const QString as =
             ::getuid() ? "exec " : "exec setpriv --reuid=nobody --regid=nogroup --clear-groups ";
