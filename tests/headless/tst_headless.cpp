@@ -524,6 +524,7 @@ private slots:
                 QFile::setPermissions(settings.alertCommand.path, QFile::ReadOwner | QFile::ExeOwner));
         const quint16 port = settings.endpoints.eventPort = freeUdpPort();
         settings.dialog.userFilePath = QFile::encodeName(log);
+        settings.store.path = log + ".db";
         HeadlessMonitor monitor(settings, [](const QString&) {});
         QVERIFY(monitor.start());
         const LoopbackPeer firewall;
@@ -568,6 +569,7 @@ private slots:
         monitor.stop(); // nothing waited: nothing more failed
         QVERIFY(monitor.statusText().endsWith(", 2 alert commands failed"));
         QCOMPARE(fileBytes(log).count('\n'), 10009);
+        QCOMPARE(sorvane({"events", "--store", settings.store.path, "--format", "csv"}).count('\n'), 10011);
 
         // At an ending, those that run are killed and those that wait are dropped, all counted.
         settings.alertCommand = {settings.alertCommand.path, 60000, 2};

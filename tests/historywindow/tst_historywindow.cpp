@@ -130,6 +130,7 @@ private slots:
         owner.setGeometry(40, 40, 700, 520);
         HistoryWindow dlg(&owner, QFile::encodeName(path), boxes, [today] { return today; });
         dlg.show();
+        QCOMPARE(dlg.windowTitle(), "History");
         QString noted;
         dlg.chooseExportPath = [&](QWidget*, const QString&, const QString& name, const QString&) {
             noted += name + ':';
