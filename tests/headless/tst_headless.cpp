@@ -441,7 +441,7 @@ private slots:
     {
         const QString folder = m_dir.filePath("import"), log = folder + "/userfile", path = log + ".db";
         QVERIFY(QDir().mkdir(folder));
-        QVERIFY(writeFileBytes(log, "10:00:00  12/01/2026  10.0.0.1  =alice  LoggedOn\r\n"
+        QVERIFY(writeFileBytes(log, "\n10:00:00  12/01/2026  10.0.0.1  =alice  LoggedOn\r\n"
                                     "10:00:00  12/01/2026  10.0.0.1  =alice  LoggedOn\r\n"
                                     "not a log line\r\n"
                                     "10:00:00  12/01/2026  10.0.0.1  carol  LoggedIn\r\n"
@@ -453,9 +453,9 @@ private slots:
         QVERIFY(gzip.waitForFinished(10000));
         // Without --store, the monitor's: the log's path and .db.
         QCOMPARE(sorvane({"import", "userfile"}, folder),
-                 "0\n10 lines read, 3 added, 3 already there, 4 not understood\n");
+                 "0\n12 lines read, 3 added, 3 already there, 6 not understood\n");
         QCOMPARE(sorvane({"import", log}, folder),
-                 "0\n10 lines read, 0 added, 6 already there, 4 not understood\n");
+                 "0\n12 lines read, 0 added, 6 already there, 6 not understood\n");
         const QStringList store{"--store", path};
         const QByteArray alice = "2026-12-01 10:00:00,'=alice,0.0.0.0,10.0.0.1,LoggedOn,,imported," +
                                  QSysInfo::machineHostName().toUtf8() + "\r\n";
