@@ -479,6 +479,7 @@ private slots:
         };
         for (const auto& b : bad)
             QCOMPARE(sorvane(b.arguments + store), "2\nsorvane: " + QByteArray(b.said) + "\n");
+        QVERIFY(sorvane({"sessions", "--help"}).startsWith("0\nUsage: "));
         QCOMPARE(sorvane({"import", log, "--store", "postgresql://a@127.0.0.1/b"}),
                  "2\nsorvane: import brings logs into a store file, not a server\n");
         const QString missing = m_dir.filePath("missing.db");

@@ -77,6 +77,12 @@ private slots:
         }
         QVERIFY(waitForEvents());
         typeFilter(text);
+        auto* kinds = child<QComboBox>("EventKindFilter");
+        QStringList offered;
+        for (int i = 0; i < kinds->count(); ++i)
+            offered << kinds->itemText(i);
+        QCOMPARE(offered.join(','), "All events,Log-ons and log-offs,Failed attempts,Locked or disabled "
+                                    "accounts,Filtered sites,Access time expired,Firewall reboots");
         pickEntry("EventKindFilter", kind);
         auto* view = child<QTableView>("EventList");
         QCOMPARE(column(view, 3).join(','), users);
