@@ -71,8 +71,9 @@ private slots:
 
     // The store (a file name, empty for the monitor's) and the steps, one word each:
     // "NAME=VALUE" types into a field ("_" for a blank), "results=I" picks a kind, "enter" presses Enter
-    // where the focus is, "cancel", "filter=TEXT", "csv" exports; "?" copies every row listed and
-    // notes it (an open session's duration as "~"), "status" the status line.
+    // where the focus is, "cancel", "filter=TEXT" (kept for the next answer), "csv" exports; "?"
+    // copies every row listed and notes it (an open session's duration as "~"), "status" the status
+    // line.
     void operatorAsksTheStore_data()
     {
         QTest::addColumn<QString>("store");
@@ -93,8 +94,10 @@ private slots:
                 "alice|Staff|10.0.0.6|192.168.1.254|2026-03-15 13:00:00|2026-03-15 13:20:00|0:20:00|"
                 "AccessTimeExpired|here;|1 session|");
         row("totals inside the range", "",
-            "results=2 From=2026-03-15T09:15 To=2026-03-15T13:10 enter ? filter=O status",
-            "alice|2|1:10:00|1.17;bob|1|1:10:00|1.17;carol|1|0:15:00|0.25;|2 of 3 users|");
+            "results=2 From=2026-03-15T09:15 To=2026-03-15T13:10 enter ? filter=O status "
+            "To=2026-03-15T13:10 enter ? status",
+            "alice|2|1:10:00|1.17;bob|1|1:10:00|1.17;carol|1|0:15:00|0.25;|2 of 3 users|"
+            "bob|1|1:10:00|1.17;carol|1|0:15:00|0.25;|2 of 3 users|");
         row("events exported", "", "results=1 User=bob enter csv",
             "Arrival,Event,User,Group,Address,Server,Login "
             "time,Date,Time,Header,Site,Source\r;"
