@@ -12,9 +12,6 @@ class Chat(http.server.BaseHTTPRequestHandler):
         self.send_response(200)
         self.end_headers()
 
-    def log_message(self, *args):
-        pass
-
 def relay(server):
     tls = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     tls.load_cert_chain(cert, key)
@@ -25,25 +22,21 @@ def relay(server):
             lines.write(text.encode() + b"\r\n")
             lines.flush()
         say("220 relay")
-        while line := lines.readline():
-            verb = line[:4].upper()
-            if verb == b"EHLO":
-                say("250-relay\r\n250 STARTTLS" if not isinstance(conn, ssl.SSLSocket) else "250 relay")
-            elif verb == b"STAR":
+        while (verb := lines.readline()[:4].upper()) not in (b"", b"QUIT"):
+            if verb == b"STAR":
                 say("220 go on")
                 conn = tls.wrap_socket(conn, server_side=True)
                 lines = conn.makefile("rwb")
             elif verb == b"DATA":
                 say("354 end with .")
-                mail = b"".join(iter(lines.readline, b".\r\n"))
                 with open(folder + "/mailed", "ab") as out:
-                    out.write(mail)
+                    out.write(b"".join(iter(lines.readline, b".\r\n")))
                 say("250 kept")
-            elif verb == b"QUIT":
-                say("221 bye")
-                break
-            else:
-                say("250 ok")
+            else:  # STARTTLS is offered until it is taken
+                tls_yet = isinstance(conn, ssl.SSLSocket)
+                say("250-relay\r\n250 STARTTLS" if verb == b"EHLO" and not tls_yet else "250 ok")
+        if verb:
+            say("221 bye")
         conn.close()
 
 chat = http.server.HTTPServer(("127.0.0.1", 0), Chat)
